@@ -1,0 +1,115 @@
+#include "extract.h"
+
+#include <algorithm>
+
+namespace marc {
+
+namespace {
+
+constexpr std::string_view kYeGbk = "\xD2\xB3";         // 页
+constexpr std::string_view kYeUtf8 = "\xE9\xA1\xB5";    // 页
+constexpr std::size_t kPubDateBytes = 8;
+
+// Length of the character that starts at s[i] (1 for a byte that starts none).
+std::size_t CharLength(std::string_view s, std::size_t i, TextEncoding enc) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (enc == TextEncoding::Gbk) return (c >= 0x81 && c <= 0xFE && i + 1 < s.size()) ? 2 : 1;
+  const std::size_t want = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+  std::size_t n = 1;
+  while (n < want && i + n < s.size() && (static_cast<unsigned char>(s[i + n]) & 0xC0) == 0x80)
+    ++n;
+  return n;
+}
+
+// The longest prefix of s of at most limit bytes that ends on a character boundary.
+std::string_view CutOnBoundary(std::string_view s, std::size_t limit, TextEncoding enc) {
+  if (s.size() <= limit) return s;
+  std::size_t i = 0;
+  while (i < limit) {
+    const std::size_t n = CharLength(s, i, enc);
+    if (i + n > limit) break;
+    i += n;
+  }
+  return s.substr(0, i);
+}
+
+std::string_view SubfieldView(std::string_view s, std::string_view code) {
+  const std::int64_t a = PosText(code, s);
+  if (a == 0) return {};
+  std::int64_t b = PosTextFrom("$", s, a + 2);
+  if (b == 0) b = static_cast<std::int64_t>(s.size()) + 1;
+  return MidView(s, a + 2, b - a - 2);
+}
+
+}  // namespace
+
+const std::array<std::string_view, CellCount>& ColumnCaptionsGbk() {
+  static const std::array<std::string_view, CellCount> captions = {
+      "\xC3\xFB\xB3\xC6",                  // 名称
+      "\xD7\xF7\xD5\xDF",                  // 作者
+      "isbn",                              //
+      "\xBC\xDB\xB8\xF1",                  // 价格
+      "\xB3\xF6\xB0\xE6\xB5\xD8",          // 出版地
+      "\xB3\xF6\xB0\xE6\xC9\xE7",          // 出版社
+      "\xB3\xF6\xB0\xE6\xCA\xB1\xBC\xE4",  // 出版时间
+      "\xD2\xB3\xCA\xFD",                  // 页数
+      "\xB3\xDF\xB4\xE7",                  // 尺寸
+      "\xB8\xBD\xBC\xFE",                  // 附件
+      "\xB7\xD6\xC0\xE0\xBA\xC5",          // 分类号
+      "\xB7\xD6\xC0\xE0\xC3\xFB",          // 分类名
+      "\xCC\xE1\xD2\xAA",                  // 提要
+  };
+  return captions;
+}
+
+Text SubfieldText(std::string_view field, std::string_view code) {
+  return Text(SubfieldView(field, code));
+}
+
+Text ExtractTitle(std::string_view s) { return SubfieldText(s, "$a"); }
+Text ExtractAuthor(std::string_view s) { return SubfieldText(s, "$f"); }
+Text ExtractIsbn(std::string_view s) { return SubfieldText(s, "$a"); }
+Text ExtractPubPlace(std::string_view s) { return SubfieldText(s, "$a"); }
+Text ExtractPublisher(std::string_view s) { return SubfieldText(s, "$c"); }
+Text ExtractDimensions(std::string_view s) { return SubfieldText(s, "$d"); }
+Text ExtractClassNumber(std::string_view s) { return SubfieldText(s, "$a"); }
+Text ExtractSubjectHeading(std::string_view s) { return SubfieldText(s, "$a"); }
+
+Text ExtractPubDate(std::string_view s, TextEncoding enc) {
+  return Text(CutOnBoundary(SubfieldView(s, "$d"), kPubDateBytes, enc));
+}
+
+Text ExtractPages(std::string_view s, TextEncoding enc) {
+  const std::string_view sub = SubfieldView(s, "$a");
+  const std::string_view ye = enc == TextEncoding::Gbk ? kYeGbk : kYeUtf8;
+  const std::int64_t b = PosOnBoundary(ye, sub, enc);
+  if (b == 0) return Text(sub);
+  return Text(sub.substr(0, static_cast<std::size_t>(b - 1) + ye.size()));
+}
+
+// The rest of the field after "$e", later subfields included; empty without "$e".
+Text ExtractAccompanying(std::string_view s) {
+  const std::int64_t a = PosText("$e", s);
+  if (a == 0) return {};
+  return MidText(s, a + 2, static_cast<std::int64_t>(s.size()) - a + 2);
+}
+
+// The rest of the field after "$a", later subfields included; empty without "$a".
+Text ExtractSummary(std::string_view s) {
+  const std::int64_t a = PosText("$a", s);
+  if (a == 0) return {};
+  return MidText(s, a + 2, static_cast<std::int64_t>(s.size()));
+}
+
+// After the first "CNY" to the next "$" or the field's end, cut two bytes past its first ".".
+Text ExtractPrice(std::string_view s, TextEncoding enc) {
+  const std::int64_t a = PosOnBoundary("CNY", s, enc);
+  if (a == 0) return {};
+  std::string_view price = s.substr(static_cast<std::size_t>(a - 1) + 3);
+  price = price.substr(0, std::min(price.find('$'), price.size()));
+  const std::size_t dot = price.find('.');
+  if (dot != std::string_view::npos) price = price.substr(0, std::min(price.size(), dot + 3));
+  return Text(price);
+}
+
+}  // namespace marc

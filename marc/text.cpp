@@ -1,0 +1,314 @@
+#include "text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+namespace marc {
+
+namespace {
+
+constexpr char kCr = '\x0D';
+constexpr char kLf = '\x0A';
+constexpr char kNul = '\x00';
+
+bool IsGbkLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+
+char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
+EStringListError::EStringListError(std::int64_t index)
+    : Exception("List index out of bounds (" + std::to_string(index) + ")") {}
+
+// --- TStringList ---------------------------------------------------------------------------
+
+void TStringList::Add(std::string_view s) {
+  begins_.push_back(arena_.size());
+  arena_.append(s);
+  ends_.push_back(arena_.size());
+}
+
+void TStringList::Clear() {
+  arena_.clear();
+  begins_.clear();
+  ends_.clear();
+}
+
+std::string_view TStringList::View(std::int64_t index) const {
+  if (index < 0 || index >= Count()) throw EStringListError(index);
+  const auto i = static_cast<std::size_t>(index);
+  return std::string_view(arena_).substr(begins_[i], ends_[i] - begins_[i]);
+}
+
+void TStringList::AssignLines(std::string&& bytes) {
+  Clear();
+  arena_ = std::move(bytes);
+  // The first NUL ends the text.
+  if (const auto nul = arena_.find(kNul); nul != std::string::npos) arena_.resize(nul);
+  std::vector<std::string_view> lines;
+  CutLines(arena_, lines);
+  begins_.reserve(lines.size());
+  ends_.reserve(lines.size());
+  for (std::string_view line : lines) {
+    const auto b = static_cast<std::uint64_t>(line.data() - arena_.data());
+    begins_.push_back(b);
+    ends_.push_back(b + line.size());
+  }
+}
+
+// --- Cutting and searching -----------------------------------------------------------------
+
+std::string_view MidView(std::string_view s, std::int64_t start, std::int64_t count) {
+  const auto len = static_cast<std::int64_t>(s.size());
+  if (len == 0) return {};
+  if (start < 1) start = 1;
+  if (start > len || count <= 0) return {};
+  count = std::min(count, len - start + 1);
+  return s.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count));
+}
+
+std::int64_t PosText(std::string_view p, std::string_view s) {
+  if (p.empty() || s.empty()) return 0;
+  const auto i = s.find(p);
+  return i == std::string_view::npos ? 0 : static_cast<std::int64_t>(i) + 1;
+}
+
+std::int64_t PosTextFrom(std::string_view p, std::string_view s, std::int64_t from) {
+  if (from == 1) return PosText(p, s);
+  if (p.empty() || from < 1) return 0;
+  const auto len = static_cast<std::int64_t>(s.size());
+  if (from > len) return 0;
+  const auto i = s.find(p, static_cast<std::size_t>(from - 1));
+  return i == std::string_view::npos ? 0 : static_cast<std::int64_t>(i) + 1;
+}
+
+std::int64_t PosOnBoundary(std::string_view p, std::string_view s, TextEncoding encoding) {
+  if (p.empty() || s.size() < p.size()) return 0;
+  std::size_t i = 0;
+  while (i + p.size() <= s.size()) {
+    if (s.compare(i, p.size(), p) == 0) return static_cast<std::int64_t>(i) + 1;
+    const auto c = static_cast<unsigned char>(s[i]);
+    std::size_t step = 1;
+    if (encoding == TextEncoding::Gbk) {
+      if (IsGbkLead(c) && i + 1 < s.size()) step = 2;
+    } else {
+      // Skip the continuation bytes of a lead byte; stray bytes step one at a time.
+      const std::size_t want = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+      while (step < want && i + step < s.size() &&
+             (static_cast<unsigned char>(s[i + step]) & 0xC0) == 0x80)
+        ++step;
+    }
+    i += step;
+  }
+  return 0;
+}
+
+Text ReplaceAllText(std::string_view s, std::string_view old, std::string_view replacement,
+                    TextEncoding encoding) {
+  Text result;
+  if (s.empty()) return result;
+  if (old.empty()) return Text(s);
+  Text oldUpper(old);
+  std::transform(oldUpper.begin(), oldUpper.end(), oldUpper.begin(), UpperAscii);
+  result.reserve(s.size());
+  // leadRun counts the lead-range bytes directly before i, back to the start of what is still
+  // searched (a replacement restarts the search, and with it the count).
+  std::size_t copied = 0, i = 0, leadRun = 0;
+  const bool twoByte = encoding == TextEncoding::Gbk;
+  while (i + old.size() <= s.size()) {
+    bool match = true;
+    for (std::size_t k = 0; k < old.size(); ++k) {
+      if (UpperAscii(s[i + k]) != oldUpper[k]) {
+        match = false;
+        break;
+      }
+    }
+    if (match && !(twoByte && leadRun % 2 == 1)) {
+      result.append(s.substr(copied, i - copied));
+      result.append(replacement);
+      i += old.size();
+      copied = i;
+      leadRun = 0;
+      continue;
+    }
+    leadRun = IsGbkLead(static_cast<unsigned char>(s[i])) ? leadRun + 1 : 0;
+    ++i;
+  }
+  result.append(s.substr(copied));
+  return result;
+}
+
+// --- Numbers -------------------------------------------------------------------------------
+
+std::int32_t StrToIntStrict(std::string_view s) {
+  auto fail = [&]() -> std::int32_t {
+    throw EConvertError("'" + std::string(s) + "' is not a valid integer value");
+  };
+  std::size_t i = 0;
+  while (i < s.size() && s[i] == ' ') ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  if (i >= s.size()) return fail();
+  bool hex = false;
+  if (s[i] == '$' || s[i] == 'x' || s[i] == 'X') {
+    hex = true;
+    ++i;
+  } else if (s[i] == '0' && i + 1 < s.size() && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i >= s.size()) return fail();
+  if (hex) {
+    std::uint32_t value = 0;
+    int significant = 0;
+    for (; i < s.size(); ++i) {
+      const char c = s[i];
+      int d;
+      if (c >= '0' && c <= '9') d = c - '0';
+      else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+      else return fail();
+      if (significant > 0 || d != 0) ++significant;
+      if (significant > 8) return fail();
+      value = (value << 4) | static_cast<std::uint32_t>(d);
+    }
+    // Two's-complement pattern; negating INT32_MIN wraps back to itself, done in unsigned.
+    if (negative) value = 0u - value;
+    return static_cast<std::int32_t>(value);
+  }
+  std::int64_t value = 0;
+  for (; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c < '0' || c > '9') return fail();
+    value = value * 10 + (c - '0');
+    if (value > 2147483648LL) return fail();
+  }
+  if (negative) value = -value;
+  if (value > std::numeric_limits<std::int32_t>::max()) return fail();
+  return static_cast<std::int32_t>(value);
+}
+
+Text IntToText(std::int64_t n) { return std::to_string(n); }
+
+std::int64_t RoundHalfEven(double x) { return static_cast<std::int64_t>(std::nearbyint(x)); }
+
+// --- Lists ---------------------------------------------------------------------------------
+
+void SplitViews(std::string_view s, char d, std::vector<std::string_view>& out) {
+  out.clear();
+  if (s.empty()) return;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t p = s.find(d, start);
+    if (p == std::string_view::npos) break;
+    out.push_back(s.substr(start, p - start));
+    start = p + 1;
+  }
+  out.push_back(s.substr(start));
+}
+
+TStringList SplitOnDelimiter(std::string_view s, char d) {
+  std::vector<std::string_view> pieces;
+  SplitViews(s, d, pieces);
+  TStringList list;
+  for (std::string_view piece : pieces) list.Add(piece);
+  return list;
+}
+
+void CutLines(std::string_view bytes, std::vector<std::string_view>& out) {
+  out.clear();
+  if (const void* nul = std::memchr(bytes.data(), kNul, bytes.size()))
+    bytes = bytes.substr(0, static_cast<const char*>(nul) - bytes.data());
+  const char* p = bytes.data();
+  const char* const end = p + bytes.size();
+  while (p < end) {
+    const char* q = p;
+    while (q < end && *q != kCr && *q != kLf) ++q;
+    out.emplace_back(p, static_cast<std::size_t>(q - p));
+    if (q == end) break;
+    // CR LF is one line end; LF CR is two.
+    p = (*q == kCr && q + 1 < end && q[1] == kLf) ? q + 2 : q + 1;
+  }
+}
+
+void LoadTextLines(TStringList& list, const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(fs::path(path), ec);
+  auto fail = [&](int err) {
+    throw EFOpenError("Cannot open file \"" + (ec ? path : absolute.string()) + "\". " +
+                      std::strerror(err));
+  };
+  // Read-only: POSIX has no deny-write share mode; the whole file is read at once anyway.
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) fail(errno);
+  std::error_code dirEc;
+  if (fs::is_directory(fs::path(path), dirEc)) {
+    std::fclose(f);
+    fail(EISDIR);
+  }
+  std::string bytes;
+  std::fseek(f, 0, SEEK_END);
+  const long size = std::ftell(f);
+  std::fseek(f, 0, SEEK_SET);
+  if (size > 0) bytes.resize(static_cast<std::size_t>(size));
+  std::size_t got = size > 0 ? std::fread(bytes.data(), 1, bytes.size(), f) : 0;
+  bytes.resize(got);
+  // A file still growing (or of unknown size): read on to its end.
+  char chunk[65536];
+  while (std::size_t n = std::fread(chunk, 1, sizeof chunk, f)) bytes.append(chunk, n);
+  const bool failed = std::ferror(f);
+  const int err = errno;
+  std::fclose(f);
+  if (failed) fail(err ? err : EIO);
+  list.AssignLines(std::move(bytes));
+}
+
+// --- Clock ---------------------------------------------------------------------------------
+
+double ClockNow() {
+  using namespace std::chrono;
+  const auto now = system_clock::now();
+  const std::time_t t = system_clock::to_time_t(now);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &t);
+  std::tm utc{};
+  gmtime_s(&utc, &t);
+  const long offset = static_cast<long>(std::difftime(std::mktime(&local), std::mktime(&utc)));
+#else
+  localtime_r(&t, &local);
+  const long offset = local.tm_gmtoff;
+#endif
+  const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() + offset * 1000LL;
+  // 25569 days lie between 30 December 1899 and 1 January 1970.
+  return 25569.0 + static_cast<double>(ms) / 86400000.0;
+}
+
+Text FormatElapsed(double days, const LongTimeFormat& fmt) {
+  const double msTotal = std::fabs(days) * 86400000.0;
+  const std::int64_t t =
+      msTotal >= 9.0e18 ? std::numeric_limits<std::int64_t>::max() : RoundHalfEven(msTotal);
+  const std::int64_t hours = t / 3600000;
+  const std::int64_t minutes = (t / 60000) % 60;
+  const std::int64_t seconds = (t / 1000) % 60;
+  auto two = [](std::int64_t v) {
+    return Text(1, static_cast<char>('0' + v / 10)) + static_cast<char>('0' + v % 10);
+  };
+  Text out = (fmt.leadingZeroHours && hours < 10) ? two(hours) : IntToText(hours);
+  out += fmt.separator;
+  out += two(minutes);
+  out += fmt.separator;
+  out += two(seconds);
+  return out;
+}
+
+}  // namespace marc

@@ -1,0 +1,104 @@
+// Byte-string operations the decoder is written in. Texts are byte strings; positions are
+// 1-based and lengths count bytes. Searches give 0 for "not found"; cuts clamp, never fail.
+// Positions and counts are 64-bit so that arithmetic on a hostile leader cannot overflow.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "errors.h"
+
+namespace marc {
+
+using Text = std::string;
+
+// How the bytes of a record file spell characters.
+enum class TextEncoding {
+  Gbk,   // code page 936: a byte 0x81-0xFE with a byte after it starts a two-byte character
+  Utf8,  // a lead byte and its continuation bytes are one character
+};
+
+// An ordered list of texts indexed from 0. Items live in one arena, so a list of a million
+// lines costs one buffer and two offsets per line rather than a heap block per line.
+class TStringList {
+ public:
+  std::int64_t Count() const { return static_cast<std::int64_t>(begins_.size()); }
+  void Add(std::string_view s);
+  void Clear();
+  // The item at index; throws EStringListError out of range. The view lives until the list
+  // next changes.
+  std::string_view View(std::int64_t index) const;
+  Text Get(std::int64_t index) const { return Text(View(index)); }
+  Text operator[](std::int64_t index) const { return Get(index); }
+
+  // Takes a whole file's bytes and cuts them into lines (see LoadTextLines).
+  void AssignLines(std::string&& bytes);
+  // Every byte the items are cut from (for a loaded file: the file up to its first NUL).
+  std::string_view Bytes() const { return arena_; }
+
+ private:
+  std::string arena_;
+  std::vector<std::uint64_t> begins_;
+  std::vector<std::uint64_t> ends_;
+};
+
+// At most count bytes of s from position start (start below 1 counts as 1, count unchanged).
+std::string_view MidView(std::string_view s, std::int64_t start, std::int64_t count);
+inline Text MidText(std::string_view s, std::int64_t start, std::int64_t count) {
+  return Text(MidView(s, start, count));
+}
+
+// Position of the first occurrence of p in s, 0 when none (or p or s empty). Byte-wise.
+std::int64_t PosText(std::string_view p, std::string_view s);
+// As PosText, but only occurrences beginning at or after from.
+std::int64_t PosTextFrom(std::string_view p, std::string_view s, std::int64_t from);
+
+// Every occurrence of old replaced by new, left to right, ASCII letters matched without regard
+// to case; under GBK an occurrence that would begin on a second byte is skipped.
+Text ReplaceAllText(std::string_view s, std::string_view old, std::string_view replacement,
+                    TextEncoding encoding = TextEncoding::Gbk);
+
+// The 32-bit integer s spells (decimal, or hexadecimal after "$", "x" or "0x"); EConvertError
+// otherwise.
+std::int32_t StrToIntStrict(std::string_view s);
+
+Text IntToText(std::int64_t n);
+
+// The pieces of s between occurrences of the one-byte delimiter d; no pieces for the empty text.
+TStringList SplitOnDelimiter(std::string_view s, char d);
+// The same pieces as views into s, written into out (cleared first); the read path uses this
+// to keep from copying every field.
+void SplitViews(std::string_view s, char d, std::vector<std::string_view>& out);
+
+// Cuts the bytes into lines at CR, LF or CR LF; the first NUL ends the text.
+void CutLines(std::string_view bytes, std::vector<std::string_view>& out);
+// Reads the file at path into list, one item per line; EFOpenError when it cannot be opened
+// (a missing file and a folder included), and then the list is left as it was.
+void LoadTextLines(TStringList& list, const std::string& path);
+
+std::int64_t RoundHalfEven(double x);
+
+// Days since 30 December 1899 00:00 local time, to the millisecond.
+double ClockNow();
+
+// The user's long time pattern, as six settings.
+struct LongTimeFormat {
+  std::string separator = ":";
+  bool leadingZeroHours = false;
+  bool twentyFourHour = false;
+  bool markerFirst = false;
+  std::string amMarker = "am";
+  std::string pmMarker = "pm";
+};
+
+// A duration in days as hours, minutes and seconds. A duration, not a time of day: hours count
+// on past 24 and never take a 12-hour clock or a marker; separator and leading zero follow fmt.
+Text FormatElapsed(double days, const LongTimeFormat& fmt);
+
+// Position of the first occurrence of p in s that begins on a character boundary, walking s
+// from its first byte; 0 when none. Keeps "页" and "CNY" from matching across two characters.
+std::int64_t PosOnBoundary(std::string_view p, std::string_view s, TextEncoding encoding);
+
+}  // namespace marc

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds, and runs the whole test suite: the regular build, then the
+# same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+scripts/setup.sh packages-build.txt packages-test.txt
+export QT_QPA_PLATFORM=offscreen
+status=0
+stage() {
+  echo "== $1"
+  shift
+  "$@" || status=1
+}
+scripts/build.sh build
+stage "tests" ctest --test-dir build --output-on-failure -j2
+scripts/build.sh build-asan -DTESSALY_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+stage "tests under ASan+UBSan" env ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j2 -LE nosan
+exit $status
