@@ -1,0 +1,38 @@
+// The export module: copies the list into a new workbook of a running spreadsheet application.
+#pragma once
+
+#include <memory>
+
+#include "automation.h"
+#include "exportsource.h"
+
+namespace tessaly {
+
+// What the export shows the user itself (the window implements it with a message box).
+class ExportUi {
+ public:
+  virtual ~ExportUi() = default;
+  // The spreadsheet cannot be reached: "NO excel ！", caption "错误", OK, no icon.
+  virtual void ShowNoSpreadsheet() = 0;
+};
+
+// The non-visual module that holds the application, workbook and worksheet components.
+class TMarc2ExcelFm {
+ public:
+  // Uses the platform's backend (LibreOffice Calc on Linux, Excel on Windows).
+  TMarc2ExcelFm();
+  // Uses the given backend (tests).
+  explicit TMarc2ExcelFm(std::unique_ptr<SpreadsheetApplication> backend);
+  ~TMarc2ExcelFm();
+
+  SpreadsheetApplication& Application() { return *backend_; }
+
+ private:
+  std::unique_ptr<SpreadsheetApplication> backend_;
+};
+
+// Writes the list's header and rows into a new worksheet. Shows "NO excel ！" itself when the
+// spreadsheet cannot be reached; any later failure is thrown after disconnecting everything.
+void ExportListToExcel(TMarc2ExcelFm& module, const ExportSource& list, ExportUi& ui);
+
+}  // namespace tessaly
