@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# marcrows end to end: rows, escaping, exit codes and messages. Usage: marcrows_test.sh MARCROWS DATA
+set -u
+bin=$1
+data=$2
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+passed=0
+failed=0
+check() {
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $*"; fi
+}
+
+# Both layouts give the kept rows, in UTF-8 and raw.
+for f in realcn_lines.mrc realcn_concat.mrc; do
+  "$bin" "$data/$f" >"$tmp/out" 2>"$tmp/err"
+  check test $? -eq 0
+  check cmp -s "$tmp/out" "$data/realcn.rows.tsv"
+  check grep -q '^27 rows in ' "$tmp/err"
+  "$bin" --raw "$data/$f" >"$tmp/raw" 2>/dev/null
+  check cmp -s "$tmp/raw" "$data/realcn.rows.raw"
+done
+
+# --quiet prints no rows but still counts them.
+"$bin" --quiet "$data/realcn_lines.mrc" >"$tmp/out" 2>"$tmp/err"
+check test ! -s "$tmp/out"
+check grep -q '^27 rows in ' "$tmp/err"
+
+# A failing read prints the rows before it, then where and why, and exits 1.
+"$bin" "$data/cases_bad_leader.mrc" >"$tmp/out" 2>"$tmp/err"
+check test $? -eq 1
+check test "$(wc -l <"$tmp/out")" -eq 1
+check grep -q "^record 2 (line 2): '0x12Z' is not a valid integer value$" "$tmp/err"
+"$bin" "$tmp/missing.mrc" >/dev/null 2>"$tmp/err"
+check test $? -eq 1
+check grep -q 'Cannot open file ".*missing.mrc". No such file or directory' "$tmp/err"
+
+# Usage errors exit 2.
+for args in "" "--bogus $data/cases_lines.mrc" "a b"; do
+  # shellcheck disable=SC2086
+  "$bin" $args >/dev/null 2>&1
+  check test $? -eq 2
+done
+
+# Escaping: a TAB, CR, LF and backslash inside a cell stay on one line.
+printf '00000nam0 2200037   450 2000015000000\x1e1 \x1fa\\x\ty\x1fb\x1e\x1d' >"$tmp/esc.mrc"
+"$bin" --raw "$tmp/esc.mrc" >"$tmp/out" 2>/dev/null
+check test "$(head -c 6 "$tmp/out")" = '\\x\ty'
+
+echo "$passed passed, $failed failed"
+test "$failed" -eq 0

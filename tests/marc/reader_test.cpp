@@ -1,0 +1,274 @@
+// The read path over whole record files and single records.
+#include "reader.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace marc {
+namespace {
+
+const std::string kData = TESSALY_TEST_DATA;
+
+class CollectSink : public ReadSink {
+ public:
+  void AppendRow(BookRow&& row) override { rows.push_back(std::move(row)); }
+  void Progress(std::int64_t n) override { progress.push_back(n); }
+  void Elapsed(const Text& text) override { elapsed.push_back(text); }
+
+  std::vector<BookRow> rows;
+  std::vector<std::int64_t> progress;
+  std::vector<Text> elapsed;
+};
+
+// A row as marcrows --raw writes it: cells joined by TAB, with \\ \t \r \n escaped.
+std::string RawLine(const BookRow& row) {
+  std::string out;
+  for (std::size_t i = 0; i < CellCount; ++i) {
+    if (i) out += '\t';
+    for (char c : row[i]) {
+      switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\r': out += "\\r"; break;
+        case '\n': out += "\\n"; break;
+        default: out += c;
+      }
+    }
+  }
+  return out;
+}
+
+std::string Hex(std::string_view s) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : s) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+    out += ' ';
+  }
+  return out;
+}
+
+// Where two byte strings first differ, with the bytes around it in hex.
+std::string ByteDiff(std::string_view got, std::string_view want) {
+  std::size_t i = 0;
+  while (i < got.size() && i < want.size() && got[i] == want[i]) ++i;
+  const std::size_t from = i < 8 ? 0 : i - 8;
+  std::ostringstream out;
+  out << "first difference at byte " << i << "\n  got:  " << Hex(got.substr(from, 24))
+      << "\n  want: " << Hex(want.substr(from, 24));
+  return out.str();
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class RealFileTest : public testing::TestWithParam<const char*> {};
+
+// The 27 real records give the same rows in both layouts, byte for byte as kept.
+TEST_P(RealFileTest, MatchesGolden) {
+  RecordReader reader;
+  CollectSink sink;
+  reader.Read(kData + "/" + GetParam(), sink);
+  const auto want = ReadLines(kData + "/realcn.rows.raw");
+  ASSERT_EQ(sink.rows.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    const std::string got = RawLine(sink.rows[i]);
+    EXPECT_EQ(got, want[i]) << "row " << i + 1 << ": " << ByteDiff(got, want[i]);
+  }
+  EXPECT_EQ(sink.progress.size(), want.size());
+  EXPECT_EQ(sink.progress.back(), 27);
+  EXPECT_EQ(sink.elapsed.size(), 1u);
+  EXPECT_EQ(reader.Encoding(), TextEncoding::Gbk);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, RealFileTest,
+                         testing::Values("realcn_lines.mrc", "realcn_concat.mrc"));
+
+// Titles of the three records in the cases_*.mrc files (tests/data/make_cases.py).
+const std::string kA = "\xBC\xD7\xCA\xE9";  // 甲书
+const std::string kB = "\xD2\xD2\xCA\xE9";  // 乙书
+const std::string kC = "\xB1\xFB\xCA\xE9";  // 丙书
+
+enum class Failure { None, Convert, StringList };
+
+struct FileCase {
+  const char* file;
+  std::vector<std::string> titles;
+  Failure failure;
+  ReadPosition failedAt;
+};
+
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.file; }
+
+class CaseFileTest : public testing::TestWithParam<FileCase> {};
+
+TEST_P(CaseFileTest, Rows) {
+  const FileCase& c = GetParam();
+  RecordReader reader;
+  CollectSink sink;
+  std::optional<Failure> failed;
+  try {
+    reader.Read(kData + "/" + c.file, sink);
+    failed = Failure::None;
+  } catch (const EConvertError&) {
+    failed = Failure::Convert;
+  } catch (const EStringListError&) {
+    failed = Failure::StringList;
+  }
+  ASSERT_TRUE(failed.has_value());
+  EXPECT_EQ(*failed, c.failure);
+  std::vector<std::string> titles;
+  for (const auto& row : sink.rows) titles.push_back(row[Title]);
+  EXPECT_EQ(titles, c.titles);
+  EXPECT_EQ(sink.progress.size(), c.titles.size());
+  EXPECT_EQ(sink.elapsed.size(), c.failure == Failure::None ? 1u : 0u);
+  if (c.failure != Failure::None) {
+    EXPECT_EQ(reader.Position().line, c.failedAt.line);
+    EXPECT_EQ(reader.Position().record, c.failedAt.record);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CaseFileTest,
+    testing::Values(FileCase{"cases_lines.mrc", {kA, kB, kC}, Failure::None, {}},
+                    FileCase{"cases_concat.mrc", {kA, kB, kC}, Failure::None, {}},
+                    FileCase{"cases_blank_lines.mrc", {kA, kB, kC}, Failure::None, {}},
+                    FileCase{"cases_nul.mrc", {kA, kB}, Failure::None, {}},
+                    FileCase{"cases_crlf_only.mrc", {}, Failure::None, {}},
+                    FileCase{"cases_empty.mrc", {}, Failure::None, {}},
+                    FileCase{"cases_bad_leader.mrc", {kA}, Failure::Convert, {2, 2}},
+                    // No empty row for the record whose fields are missing.
+                    FileCase{"cases_missing_field.mrc", {kA, kB}, Failure::StringList, {1, 3}}),
+    [](const auto& info) {
+      std::string name = info.param.file;
+      return name.substr(6, name.size() - 10);
+    });
+
+TEST(Reader, NoCarryOverBetweenRecordsOrReads) {
+  RecordReader reader;
+  CollectSink first, second;
+  reader.Read(kData + "/cases_lines.mrc", first);
+  ASSERT_EQ(first.rows.size(), 3u);
+  const BookRow& b = first.rows[1];
+  EXPECT_EQ(b[Price], "") << "B has no 010";
+  EXPECT_EQ(b[Summary], "") << "B has no 330";
+  EXPECT_EQ(b[Isbn], "");
+  EXPECT_EQ(b[Publisher], "");
+  EXPECT_EQ(first.rows[2][Isbn], "0012");
+  EXPECT_EQ(first.rows[2][Price], "");
+  // A second read starts from empty cells too: C's leftovers never reach A's row.
+  reader.Read(kData + "/cases_concat.mrc", second);
+  EXPECT_EQ(RawLine(second.rows[0]), RawLine(first.rows[0]));
+}
+
+TEST(Reader, CellsOfAFullRecord) {
+  RecordReader reader;
+  CollectSink sink;
+  reader.Read(kData + "/cases_lines.mrc", sink);
+  const BookRow& a = sink.rows[0];
+  EXPECT_EQ(a[Author], "\xD5\xC5\xC8\xFD\xD6\xF8");  // 张三著
+  EXPECT_EQ(a[Isbn], "7-111-22222-3");
+  EXPECT_EQ(a[Price], "25.00");
+  EXPECT_EQ(a[PubDate], "2001.10");
+  EXPECT_EQ(a[Pages], "206\xD2\xB3");
+  EXPECT_EQ(a[Dimensions], "21cm");
+  EXPECT_EQ(a[ClassNumber], "I247.5");
+  EXPECT_EQ(sink.rows[2][Title], kC) << "uppercase $A pinyin before $a";
+}
+
+TEST(Reader, LastRecordWithoutTerminatorLosesNoByte) {
+  RecordReader reader;
+  CollectSink sink;
+  reader.Read(kData + "/cases_unterminated.mrc", sink);
+  ASSERT_EQ(sink.rows.size(), 2u);
+  EXPECT_EQ(sink.rows[1][Summary], "\xC4\xA9\xCE\xB2");  // 末尾
+}
+
+TEST(Reader, MissingFileFailsEvenAfterARead) {
+  RecordReader reader;
+  CollectSink first, second;
+  reader.Read(kData + "/cases_lines.mrc", first);
+  EXPECT_THROW(reader.Read(kData + "/no-such-file.mrc", second), EFOpenError);
+  EXPECT_TRUE(second.rows.empty()) << "the earlier file's lines are not decoded again";
+  ASSERT_NE(reader.LineList(), nullptr);
+  EXPECT_EQ(reader.LineList()->Count(), 0);
+  EXPECT_THROW(reader.Read(kData, second), EFOpenError) << "a folder is no file";
+}
+
+// Builds one record: leader with the given base address, the directory bytes, then data.
+std::string Record(const std::string& base, const std::string& directory, const std::string& data) {
+  std::string leader = "00000nam0 22" + base + "   450 ";
+  return leader + directory + "\x1E" + data + "\x1D";
+}
+
+TEST(DecodeRecord, DirectoryEntriesRoundHalfEven) {
+  RecordReader reader;
+  const std::string fields = std::string("1 \x1F" "aT1\x1E") + "1 \x1F" "aT2\x1E" +
+                             "1 \x1F" "aT3\x1E" + "1 \x1F" "aT4\x1E";
+  // 30 bytes of directory: two entries; the 6 leftover bytes do not count.
+  std::string dir30 = "200000000000200000000000200000";
+  BookRow row = reader.DecodeRecord(Record("00055", dir30, fields));
+  EXPECT_EQ(row[Title], "T2");
+  // 42 bytes: four entries, the fourth tag being the first 3 of 6 leftover bytes.
+  std::string dir42 = "001000000000001000000000001000000000200000";
+  row = reader.DecodeRecord(Record("00067", dir42, fields));
+  EXPECT_EQ(row[Title], "T4");
+}
+
+TEST(DecodeRecord, LeaderEdges) {
+  RecordReader reader;
+  // A base address of 25 or less leaves no directory: an empty row, no failure.
+  EXPECT_EQ(reader.DecodeRecord(Record("00010", "", "1 \x1F" "aX\x1E")), BookRow{});
+  // Base address at the far ends of 32 bits: nothing wraps.
+  for (const char* base : {"$FFFF", "-2147", "99999", "   -0"})
+    EXPECT_EQ(reader.DecodeRecord(Record(base, "", "")), BookRow{}) << base;
+  // A directory naming a 200 field beyond the data part fails.
+  EXPECT_THROW(reader.DecodeRecord(Record("99999", "200000000000", "")), EStringListError);
+  EXPECT_THROW(reader.DecodeRecord("short"), EConvertError);
+  EXPECT_THROW(reader.DecodeRecord(""), EConvertError);
+}
+
+TEST(DecodeRecord, ALastFieldOfEachTagWins) {
+  RecordReader reader;
+  const std::string data = std::string("1 \x1F" "aFIRST\x1E") + "1 \x1F" "aSECOND\x1E";
+  BookRow row = reader.DecodeRecord(Record("00049", "200000000000200000000000", data));
+  EXPECT_EQ(row[Title], "SECOND");
+}
+
+TEST(DecodeRecord, PriceOnlyFromA010ThatHasOne) {
+  RecordReader reader;
+  const std::string data = std::string("  \x1F" "a1\x1F" "dCNY9.50\x1E") + "  \x1F" "a2\x1E";
+  BookRow row = reader.DecodeRecord(Record("00049", "010000000000010000000000", data));
+  EXPECT_EQ(row[Isbn], "2");
+  EXPECT_EQ(row[Price], "9.50") << "a later 010 without a price keeps the record's price";
+}
+
+TEST(DetectEncoding, Rule) {
+  EXPECT_EQ(DetectEncoding(""), TextEncoding::Gbk);
+  EXPECT_EQ(DetectEncoding("plain ascii"), TextEncoding::Gbk);
+  EXPECT_EQ(DetectEncoding("\xE4\xB9\xA6"), TextEncoding::Utf8);          // 书
+  EXPECT_EQ(DetectEncoding("\xCA\xE9"), TextEncoding::Gbk);               // 书 in GBK
+  EXPECT_EQ(DetectEncoding("\xE4\xB9\xA6\xCA\xE9"), TextEncoding::Gbk);   // mixed
+  EXPECT_EQ(DetectEncoding("\xC0\x80"), TextEncoding::Gbk);               // overlong
+  EXPECT_EQ(DetectEncoding("\xED\xA0\x80"), TextEncoding::Gbk);           // surrogate
+  EXPECT_EQ(DetectEncoding("\xE4\xB9"), TextEncoding::Gbk);               // cut short
+  EXPECT_EQ(DetectEncoding("\xF0\x9F\x98\x80"), TextEncoding::Utf8);
+}
+
+TEST(ProgressText, Spelling) {
+  EXPECT_EQ(ProgressText(3), "\xB6\xC1\xC8\xEB:3 \xCC\xF5");  // 读入:3 条
+}
+
+}  // namespace
+}  // namespace marc
