@@ -20,6 +20,7 @@ constexpr char kLf = '\x0A';
 constexpr char kNul = '\x00';
 
 bool IsGbkLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+bool IsGbkTrail(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -131,7 +132,11 @@ Text ReplaceAllText(std::string_view s, std::string_view old, std::string_view r
         break;
       }
     }
-    if (match && !(twoByte && leadRun % 2 == 1)) {
+    // Only a byte that can be a second byte (0x40-0xFE but 0x7F) is skipped after an odd lead
+    // run: a delimiter after a stray lead byte still ends its subfield.
+    const bool secondByte =
+        twoByte && leadRun % 2 == 1 && IsGbkTrail(static_cast<unsigned char>(s[i]));
+    if (match && !secondByte) {
       result.append(s.substr(copied, i - copied));
       result.append(replacement);
       i += old.size();
