@@ -21,6 +21,10 @@ for f in realcn_lines.mrc realcn_concat.mrc; do
   check cmp -s "$tmp/raw" "$data/realcn.rows.raw"
 done
 
+# The same records in UTF-8 give the same characters in every cell.
+"$bin" "$data/realcn_utf8.mrc" >"$tmp/out" 2>/dev/null
+check cmp -s "$tmp/out" "$data/realcn.rows.tsv"
+
 # --quiet prints no rows but still counts them.
 "$bin" --quiet "$data/realcn_lines.mrc" >"$tmp/out" 2>"$tmp/err"
 check test ! -s "$tmp/out"

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -264,6 +265,29 @@ TEST(DetectEncoding, Rule) {
   EXPECT_EQ(DetectEncoding("\xED\xA0\x80"), TextEncoding::Gbk);           // surrogate
   EXPECT_EQ(DetectEncoding("\xE4\xB9"), TextEncoding::Gbk);               // cut short
   EXPECT_EQ(DetectEncoding("\xF0\x9F\x98\x80"), TextEncoding::Utf8);
+}
+
+TEST(DetectEncoding, RealFiles) {
+  RecordReader reader;
+  CollectSink gbk, utf8;
+  reader.Read(kData + "/realcn_concat.mrc", gbk);
+  EXPECT_EQ(reader.Encoding(), TextEncoding::Gbk);
+  reader.Read(kData + "/realcn_utf8.mrc", utf8);
+  EXPECT_EQ(reader.Encoding(), TextEncoding::Utf8);
+  ASSERT_EQ(utf8.rows.size(), gbk.rows.size());
+  // Real Chinese GBK text of a title's length (three characters or more) is never taken for
+  // UTF-8. A single character can be: 页 (D2 B3) is also a valid UTF-8 pair.
+  int checked = 0;
+  for (const auto& row : gbk.rows) {
+    for (const auto& cell : row.cells) {
+      const auto high = std::count_if(cell.begin(), cell.end(), [](char c) { return c & 0x80; });
+      if (high < 6) continue;
+      EXPECT_EQ(DetectEncoding(cell), TextEncoding::Gbk) << cell;
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 100);
+  EXPECT_EQ(DetectEncoding("206\xD2\xB3"), TextEncoding::Utf8);
 }
 
 TEST(ProgressText, Spelling) {
