@@ -1,0 +1,143 @@
+// The whole read path over a record file's bytes: loading, cutting into lines and records,
+// leader, directory and extractors. The input goes to an in-memory file so that the read opens
+// and loads it exactly as it would a file on disk.
+//
+// Beyond "no crash, no undefined behaviour" every read must:
+// - fail only with one of the decoder's own error kinds;
+// - give one row per record (a line cut at each 0x1D, empty pieces giving none) when it
+//   succeeds, and stop at the record after the last row when it fails;
+// - keep every cell inside its own record and its own field: no cell holds a field, record or
+//   line terminator, and each is a run of bytes of its record (0x1F read as "$");
+// - give the same outcome when read again by the same reader (nothing carried over).
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <typeinfo>
+#include <vector>
+
+#include "reader.h"
+
+namespace {
+
+[[noreturn]] void Broken(const char* what) {
+  std::fprintf(stderr, "invariant broken: %s\n", what);
+  std::abort();
+}
+
+class CollectSink : public marc::ReadSink {
+ public:
+  void AppendRow(marc::BookRow&& row) override { rows.push_back(std::move(row)); }
+  void Progress(std::int64_t rowCount) override {
+    if (rowCount != static_cast<std::int64_t>(rows.size())) Broken("progress count != rows");
+  }
+  void Elapsed(const marc::Text&) override { ++elapsedCalls; }
+
+  std::vector<marc::BookRow> rows;
+  int elapsedCalls = 0;
+};
+
+struct Outcome {
+  std::vector<marc::BookRow> rows;
+  std::string error;  // kind and message; empty when the read completed
+  marc::ReadPosition position;
+  bool operator==(const Outcome& o) const {
+    return rows == o.rows && error == o.error && position.line == o.position.line &&
+           position.record == o.position.record;
+  }
+};
+
+Outcome ReadOnce(marc::RecordReader& reader, const std::string& path) {
+  CollectSink sink;
+  Outcome out;
+  try {
+    reader.Read(path, sink);
+    if (sink.elapsedCalls != 1) Broken("completed read did not report its time once");
+  } catch (const marc::Exception& e) {
+    out.error = std::string(typeid(e).name()) + ": " + e.what();
+    if (std::string_view(e.what()).empty()) Broken("error without a message");
+    if (sink.elapsedCalls != 0) Broken("failed read reported a time");
+  }
+  // Anything but the decoder's own kinds (bad_alloc, out_of_range, ...) escapes and aborts.
+  out.rows = std::move(sink.rows);
+  out.position = reader.Position();
+  return out;
+}
+
+// The records of a file, cut independently of the reader: text up to the first NUL, lines at
+// CR, LF or CR LF, each line cut after every 0x1D; empty pieces and a lone 0x1D give none.
+std::vector<std::string_view> Records(std::string_view bytes) {
+  bytes = bytes.substr(0, bytes.find('\0'));
+  std::vector<std::string_view> out;
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    std::size_t end = bytes.find_first_of("\r\n", i);
+    if (end == std::string_view::npos) end = bytes.size();
+    std::string_view line = bytes.substr(i, end - i);
+    while (!line.empty()) {
+      const std::size_t t = line.find('\x1D');
+      const std::size_t n = t == std::string_view::npos ? line.size() : t + 1;
+      if (line.substr(0, n) != "\x1D") out.push_back(line.substr(0, n));
+      line.remove_prefix(n);
+    }
+    if (end == bytes.size()) break;
+    i = (bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n') ? end + 2
+                                                                                 : end + 1;
+  }
+  return out;
+}
+
+std::string DelimitersAsDollar(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c == '\x1F') c = '$';
+  return out;
+}
+
+int MemFile() {
+  static const int fd = memfd_create("record-file", 0);
+  if (fd < 0) Broken("memfd_create failed");
+  return fd;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const int fd = MemFile();
+  if (ftruncate(fd, 0) != 0) Broken("ftruncate failed");
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+    if (n <= 0) Broken("pwrite failed");
+    done += static_cast<std::size_t>(n);
+  }
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+
+  marc::RecordReader reader;
+  const Outcome first = ReadOnce(reader, path);
+
+  const std::vector<std::string_view> records = Records(bytes);
+  if (first.rows.size() > records.size()) Broken("more rows than records");
+  if (first.error.empty()) {
+    if (first.rows.size() != records.size()) Broken("completed read lost records");
+  } else if (first.position.record != static_cast<std::int64_t>(first.rows.size()) + 1) {
+    Broken("failure not at the record after the last row");
+  }
+  for (std::size_t r = 0; r < first.rows.size(); ++r) {
+    const std::string record = DelimitersAsDollar(records[r]);
+    for (const marc::Text& cell : first.rows[r].cells) {
+      if (cell.size() > records[r].size()) Broken("cell longer than its record");
+      if (cell.find_first_of(std::string_view("\x1D\x1E\r\n\0", 5)) != std::string::npos)
+        Broken("cell crosses a field, record or line end");
+      if (record.find(DelimitersAsDollar(cell)) == std::string::npos)
+        Broken("cell is not a run of its own record's bytes");
+    }
+  }
+
+  if (!(ReadOnce(reader, path) == first)) Broken("a second read gave another outcome");
+  return 0;
+}
