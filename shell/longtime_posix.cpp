@@ -10,34 +10,67 @@ namespace tessaly {
 
 namespace {
 
-// Reads a strftime time pattern such as "%H:%M:%S", "%I:%M:%S %p" or "%r".
-marc::LongTimeFormat FromPattern(std::string pattern) {
-  marc::LongTimeFormat fmt;
-  for (std::size_t p; (p = pattern.find("%r")) != std::string::npos;)
-    pattern.replace(p, 2, nl_langinfo(T_FMT_AMPM));
-  for (std::size_t p; (p = pattern.find("%T")) != std::string::npos;) pattern.replace(p, 2, "%H:%M:%S");
-  const std::size_t h = pattern.find_first_of("HIkl", 0);
-  if (h == std::string::npos || h == 0 || pattern[h - 1] != '%') return fmt;
-  const char hc = pattern[h];
-  fmt.twentyFourHour = hc == 'H' || hc == 'k';
-  fmt.leadingZeroHours = hc == 'H' || hc == 'I';
-  const std::size_t m = pattern.find("%M", h);
-  if (m != std::string::npos) fmt.separator = pattern.substr(h + 1, m - h - 1);
-  const std::size_t marker = pattern.find("%p");
-  fmt.markerFirst = marker != std::string::npos && marker < h;
-  const char* am = nl_langinfo(AM_STR);
-  const char* pm = nl_langinfo(PM_STR);
-  if (am && *am) fmt.amMarker = am;
-  if (pm && *pm) fmt.pmMarker = pm;
-  return fmt;
+// One conversion of a strftime pattern: its position, padding flag and letter.
+struct Conversion {
+  std::size_t begin = std::string::npos, end = std::string::npos;
+  char flag = 0, letter = 0;
+};
+
+Conversion NextConversion(const std::string& pattern, std::size_t from) {
+  for (std::size_t i = from; i + 1 < pattern.size(); ++i) {
+    if (pattern[i] != '%') continue;
+    Conversion c;
+    c.begin = i;
+    std::size_t j = i + 1;
+    if (pattern[j] == '-' || pattern[j] == '_' || pattern[j] == '0') c.flag = pattern[j++];
+    if (j < pattern.size() && (pattern[j] == 'E' || pattern[j] == 'O')) ++j;
+    if (j >= pattern.size()) return {};
+    c.letter = pattern[j];
+    c.end = j + 1;
+    if (c.letter == '%') {
+      i = j;
+      continue;
+    }
+    return c;
+  }
+  return {};
+}
+
+void Expand(std::string& pattern, const std::string& from, const std::string& to) {
+  for (std::size_t p; (p = pattern.find(from)) != std::string::npos;) pattern.replace(p, 2, to);
 }
 
 }  // namespace
 
+marc::LongTimeFormat LongTimeFormatFromPattern(std::string pattern, const char* am,
+                                               const char* pm) {
+  marc::LongTimeFormat fmt;
+  if (am && *am) fmt.amMarker = am;
+  if (pm && *pm) fmt.pmMarker = pm;
+  Expand(pattern, "%r", "%I:%M:%S %p");
+  Expand(pattern, "%T", "%H:%M:%S");
+  Expand(pattern, "%R", "%H:%M");
+  Conversion hours, marker;
+  for (Conversion c = NextConversion(pattern, 0); c.letter; c = NextConversion(pattern, c.end)) {
+    if (!hours.letter && (c.letter == 'H' || c.letter == 'I' || c.letter == 'k' || c.letter == 'l'))
+      hours = c;
+    if (!marker.letter && (c.letter == 'p' || c.letter == 'P')) marker = c;
+  }
+  if (!hours.letter) return fmt;
+  fmt.twentyFourHour = hours.letter == 'H' || hours.letter == 'k';
+  fmt.leadingZeroHours =
+      hours.flag == '0' || ((hours.letter == 'H' || hours.letter == 'I') && hours.flag == 0);
+  const Conversion minutes = NextConversion(pattern, hours.end);
+  if (minutes.letter == 'M') fmt.separator = pattern.substr(hours.end, minutes.begin - hours.end);
+  fmt.markerFirst = marker.letter && marker.begin < hours.begin;
+  return fmt;
+}
+
 marc::LongTimeFormat UserLongTimeFormat() {
   std::setlocale(LC_TIME, "");
   const char* pattern = nl_langinfo(T_FMT);
-  return pattern && *pattern ? FromPattern(pattern) : marc::LongTimeFormat{};
+  if (!pattern || !*pattern) return {};
+  return LongTimeFormatFromPattern(pattern, nl_langinfo(AM_STR), nl_langinfo(PM_STR));
 }
 
 }  // namespace tessaly
