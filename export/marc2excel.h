@@ -5,6 +5,7 @@
 
 #include "automation.h"
 #include "exportsource.h"
+#include "moduledesc.h"
 
 namespace tessaly {
 
@@ -19,15 +20,18 @@ class ExportUi {
 // The non-visual module that holds the application, workbook and worksheet components.
 class TMarc2ExcelFm {
  public:
-  // Uses the platform's backend (LibreOffice Calc on Linux, Excel on Windows).
+  // Reads the module's built-in description and uses the platform's backend (LibreOffice Calc
+  // on Linux, Excel on Windows) for the components it describes. No component connects yet.
   TMarc2ExcelFm();
-  // Uses the given backend (tests).
+  // Uses the given backend (tests, benchmarks).
   explicit TMarc2ExcelFm(std::unique_ptr<SpreadsheetApplication> backend);
   ~TMarc2ExcelFm();
 
   SpreadsheetApplication& Application() { return *backend_; }
+  const ModuleDescription& Description() const { return description_; }
 
  private:
+  ModuleDescription description_;
   std::unique_ptr<SpreadsheetApplication> backend_;
 };
 

@@ -1,0 +1,42 @@
+// LibreOffice Calc as the spreadsheet, reached over UNO. The UNO code lives in a module of its
+// own (libtessaly_calc.so) that is loaded only when an export connects, so the program starts
+// and runs on a machine without LibreOffice; there the export reports "NO excel ！".
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "automation.h"
+
+namespace tessaly {
+
+struct CalcOptions {
+  // The office is reached on this UNO pipe (pipes are per user already).
+  std::string pipe_name = "tessaly";
+  // When nothing answers on the pipe: start soffice with --accept on it (ConnectKind
+  // ckRunningOrNew) or give up at once (ckRunning).
+  bool start_office = true;
+  // The soffice to start; empty means the one of the LibreOffice the module was built against.
+  std::string soffice;
+  // How long a started office may take before the pipe answers.
+  std::chrono::milliseconds start_timeout{30'000};
+  // Cells are gathered and written a block of rows at a time; a block never holds more rows.
+  int block_rows = 1000;
+};
+
+// The module's entry point, looked up by name after loading it.
+inline constexpr const char* kCalcModuleEntry = "tessaly_calc_create";
+// Changes whenever CalcOptions or SpreadsheetApplication change shape, so that a stale module
+// is refused rather than called with the wrong layout.
+inline constexpr int kCalcModuleAbi = 1;
+using CalcModuleEntry = SpreadsheetApplication* (*)(const CalcOptions& options, int abi);
+
+// A backend that loads the module on the first connect. module_path empty: libtessaly_calc.so
+// in the lib folder beside the program's bin folder. A module or office that cannot be loaded
+// is a ConnectError.
+std::unique_ptr<SpreadsheetApplication> MakeLibreOfficeCalc(CalcOptions options,
+                                                            std::string module_path = {});
+
+}  // namespace tessaly

@@ -1,0 +1,100 @@
+// Loads the Calc module with dlopen when an export first connects. The module is never
+// unloaded: the UNO runtime it pulls in keeps threads and static state for the process's life.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+#include <mutex>
+#include <string>
+
+#include "calc.h"
+#include "platform.h"
+
+namespace tessaly {
+
+namespace {
+
+std::string ProgramDirectory() {
+  char path[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return ".";
+  const std::string exe(path, static_cast<std::size_t>(n));
+  const auto slash = exe.rfind('/');
+  return slash == std::string::npos ? "." : exe.substr(0, slash);
+}
+
+std::string DefaultModulePath() { return ProgramDirectory() + "/../lib/libtessaly_calc.so"; }
+
+// Returns the entry point or throws ConnectError; a module that loaded once stays loaded.
+CalcModuleEntry LoadEntry(const std::string& path) {
+  static std::mutex mutex;
+  const std::lock_guard lock(mutex);
+  // RTLD_NOW: a module whose UNO libraries are missing fails here, not halfway through.
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* why = dlerror();
+    throw ConnectError("LibreOffice cannot be used: " + std::string(why ? why : path));
+  }
+  void* entry = dlsym(handle, kCalcModuleEntry);
+  if (entry == nullptr) throw ConnectError("LibreOffice cannot be used: " + path + " is broken");
+  return reinterpret_cast<CalcModuleEntry>(entry);
+}
+
+class CalcModuleLoader final : public SpreadsheetApplication {
+ public:
+  CalcModuleLoader(CalcOptions options, std::string module_path)
+      : options_(std::move(options)),
+        module_path_(module_path.empty() ? DefaultModulePath() : std::move(module_path)) {}
+
+  void ConnectApplication() override {
+    if (!calc_) {
+      SpreadsheetApplication* made = LoadEntry(module_path_)(options_, kCalcModuleAbi);
+      if (made == nullptr) throw ConnectError("LibreOffice module " + module_path_ + " is stale");
+      calc_.reset(made);
+    }
+    calc_->ConnectApplication();
+  }
+  void AddWorkbook() override { Loaded().AddWorkbook(); }
+  void AttachFirstWorksheet() override { Loaded().AttachFirstWorksheet(); }
+  void SetVisible() override { Loaded().SetVisible(); }
+  void PutCell(std::int32_t row, std::int32_t column, std::string_view text,
+               marc::TextEncoding encoding) override {
+    Loaded().PutCell(row, column, text, encoding);
+  }
+  void Flush() override { Loaded().Flush(); }
+  void DisconnectWorksheet() noexcept override {
+    if (calc_) calc_->DisconnectWorksheet();
+  }
+  void DisconnectWorkbook() noexcept override {
+    if (calc_) calc_->DisconnectWorkbook();
+  }
+  void DisconnectApplication() noexcept override {
+    if (calc_) calc_->DisconnectApplication();
+  }
+
+ private:
+  SpreadsheetApplication& Loaded() {
+    if (!calc_) throw AutomationError("LibreOffice Calc is not connected");
+    return *calc_;
+  }
+
+  CalcOptions options_;
+  std::string module_path_;
+  std::unique_ptr<SpreadsheetApplication> calc_;
+};
+
+}  // namespace
+
+std::unique_ptr<SpreadsheetApplication> MakeLibreOfficeCalc(CalcOptions options,
+                                                            std::string module_path) {
+  return std::make_unique<CalcModuleLoader>(std::move(options), std::move(module_path));
+}
+
+std::unique_ptr<SpreadsheetApplication> MakePlatformSpreadsheet(
+    const ComponentDescription& application) {
+  CalcOptions options;
+  options.start_office = application.connect_kind == ConnectKind::RunningOrNew;
+  return MakeLibreOfficeCalc(std::move(options));
+}
+
+}  // namespace tessaly

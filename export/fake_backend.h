@@ -1,0 +1,73 @@
+// A spreadsheet that exists only in memory and records every call made on it, for tests of the
+// export logic. It can refuse to connect and fail a chosen call or cell.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "automation.h"
+
+namespace tessaly {
+
+class RecordingSpreadsheet final : public SpreadsheetApplication {
+ public:
+  struct Call {
+    std::string op;  // the member's name, e.g. "PutCell", "DisconnectWorkbook"
+    std::int32_t row = 0;
+    std::int32_t column = 0;
+    std::string text;
+    marc::TextEncoding encoding = marc::TextEncoding::Gbk;
+
+    // "PutCell(2,3)" for cells, the bare name otherwise: what order tests compare.
+    std::string Brief() const;
+  };
+  using Sheet = std::map<std::pair<std::int32_t, std::int32_t>, std::string>;
+
+  // ConnectApplication throws ConnectError while refused.
+  void RefuseConnect(bool refuse) { refuse_connect_ = refuse; }
+  // The nth call (from 1) of op throws AutomationError(message); counts run over all exports.
+  void FailCall(std::string op, int nth, std::string message);
+  // Writing that cell throws AutomationError(message).
+  void FailCell(std::int32_t row, std::int32_t column, std::string message);
+
+  const std::vector<Call>& Calls() const { return calls_; }
+  std::vector<std::string> Briefs() const;
+  void ClearCalls() { calls_.clear(); }
+  // One sheet per workbook added, in order; cells written so far, keyed by (row, column).
+  const std::vector<Sheet>& Workbooks() const { return workbooks_; }
+  bool HoldsAnything() const { return connected_ || workbook_ >= 0 || worksheet_ >= 0; }
+
+  void ConnectApplication() override;
+  void AddWorkbook() override;
+  void AttachFirstWorksheet() override;
+  void SetVisible() override;
+  void PutCell(std::int32_t row, std::int32_t column, std::string_view text,
+               marc::TextEncoding encoding) override;
+  void Flush() override;
+  void DisconnectWorksheet() noexcept override;
+  void DisconnectWorkbook() noexcept override;
+  void DisconnectApplication() noexcept override;
+
+ private:
+  void Record(Call call);
+  // Throws a programming error when the export calls out of turn, an armed failure otherwise.
+  void Require(bool ok, const char* what) const;
+
+  std::vector<Call> calls_;
+  std::map<std::string, int> counts_;
+  std::optional<std::pair<std::string, int>> failing_call_;
+  std::optional<std::pair<std::int32_t, std::int32_t>> failing_cell_;
+  std::string failure_message_;
+  bool refuse_connect_ = false;
+
+  bool connected_ = false;
+  int workbook_ = -1;   // index into workbooks_ held by the workbook component
+  int worksheet_ = -1;  // the same workbook's first sheet, held by the worksheet component
+  std::vector<Sheet> workbooks_;
+};
+
+}  // namespace tessaly

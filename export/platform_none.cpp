@@ -1,0 +1,26 @@
+// Platforms with no spreadsheet backend: every export reports "NO excel ！".
+#include "platform.h"
+
+namespace tessaly {
+
+namespace {
+class NoSpreadsheet final : public SpreadsheetApplication {
+ public:
+  void ConnectApplication() override {
+    throw ConnectError("no spreadsheet backend on this platform");
+  }
+  void AddWorkbook() override {}
+  void AttachFirstWorksheet() override {}
+  void SetVisible() override {}
+  void PutCell(std::int32_t, std::int32_t, std::string_view, marc::TextEncoding) override {}
+  void DisconnectWorksheet() noexcept override {}
+  void DisconnectWorkbook() noexcept override {}
+  void DisconnectApplication() noexcept override {}
+};
+}  // namespace
+
+std::unique_ptr<SpreadsheetApplication> MakePlatformSpreadsheet(const ComponentDescription&) {
+  return std::make_unique<NoSpreadsheet>();
+}
+
+}  // namespace tessaly
