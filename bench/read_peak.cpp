@@ -1,15 +1,20 @@
 // read_peak: the peak memory (resident set) of one read of a file through the read path.
 //   read_peak [--keep-rows] FILE
+//   read_peak [--keep-rows] --records N --layout lines|concat
+// The second form reads the generated file read_bench uses (written first when missing).
 // Without --keep-rows the rows are dropped as they arrive (the read path alone); with it they are
 // kept, as the window's list keeps them. Prints the peak beside the file's size.
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "cnmarc_gen.h"
 #include "reader.h"
 
 namespace {
@@ -37,27 +42,51 @@ class Sink : public marc::ReadSink {
   bool keep_;
 };
 
+int Usage() {
+  std::fputs(
+      "usage: read_peak [--keep-rows] FILE\n"
+      "       read_peak [--keep-rows] --records N --layout lines|concat\n",
+      stderr);
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   bool keep = false;
-  const char* path = nullptr;
+  std::string path;
+  long long records = 0;
+  std::string layout;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--keep-rows") == 0)
+    const std::string arg = argv[i];
+    if (arg == "--keep-rows")
       keep = true;
-    else if (!path && argv[i][0] != '-')
-      path = argv[i];
+    else if (arg == "--records" && i + 1 < argc)
+      records = std::atoll(argv[++i]);
+    else if (arg == "--layout" && i + 1 < argc)
+      layout = argv[++i];
+    else if (path.empty() && !arg.empty() && arg[0] != '-')
+      path = arg;
     else
-      path = nullptr, i = argc;
+      return Usage();
   }
-  if (!path) {
-    std::fputs("usage: read_peak [--keep-rows] FILE\n", stderr);
-    return 2;
+  if (path.empty() == (records == 0)) return Usage();
+  if (records > 0) {
+    if (layout != "lines" && layout != "concat") return Usage();
+    const char* dir = std::getenv("TESSALY_BENCH_DATA");
+    try {
+      path = tessaly::bench::EnsureCnmarcFile(
+          dir && *dir ? dir : TESSALY_BENCH_DATA_DEFAULT, records,
+          layout == "lines" ? tessaly::bench::Layout::Lines : tessaly::bench::Layout::Concat);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "read_peak: %s\n", e.what());
+      return 1;
+    }
   }
   std::error_code ec;
   const auto fileBytes = static_cast<long long>(std::filesystem::file_size(path, ec));
   if (ec) {
-    std::fprintf(stderr, "read_peak: %s: %s\n", path, ec.message().c_str());
+    std::fprintf(stderr, "read_peak: %s: %s\n", path.c_str(), ec.message().c_str());
     return 1;
   }
   const long long before = PeakRss();
@@ -74,7 +103,8 @@ int main(int argc, char** argv) {
   std::printf(
       "%s rows %s: %lld rows, file %.1f MB, peak RSS %.1f MB (%.2fx file; %.1f MB before "
       "the read)\n",
-      path, keep ? "kept" : "dropped", static_cast<long long>(sink.rows), fileBytes / 1e6,
-      peak / 1e6, fileBytes > 0 ? static_cast<double>(peak) / fileBytes : 0.0, before / 1e6);
+      std::filesystem::path(path).filename().string().c_str(), keep ? "kept" : "dropped",
+      static_cast<long long>(sink.rows), fileBytes / 1e6, peak / 1e6,
+      fileBytes > 0 ? static_cast<double>(peak) / fileBytes : 0.0, before / 1e6);
   return 0;
 }

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release) and runs them: the read path beside the bare walk and libyaz on
+# 10k and 100k generated records in both layouts, a table of the medians side by side, then the
+# read path's peak memory on the 100k files.
+#   bench/run.sh [Google Benchmark options...]   (default: --benchmark_repetitions=3)
+# BENCH_BUILD_DIR names the build folder (default build-bench); the generated files go to
+# $TESSALY_BENCH_DATA, else BENCH_BUILD_DIR/bench-data, and are made on the first run (~430 MB).
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+dir="$root/${BENCH_BUILD_DIR:-build-bench}"
+"$root/scripts/setup.sh" packages-build.txt packages-test.txt
+if [[ ! -f "$dir/build.ninja" ]]; then
+  # The decoding library needs no Qt; timings need an optimised build.
+  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSALY_CORE_ONLY=ON >/dev/null
+fi
+cmake --build "$dir" --target read_bench read_peak gen_cnmarc
+
+args=("$@")
+((${#args[@]})) || args=(--benchmark_repetitions=3 --benchmark_report_aggregates_only=true)
+echo "== load before: $(uptime)"
+"$dir/bin/read_bench" --benchmark_color=false "${args[@]}"
+echo
+echo "== peak memory of one read (rows dropped: the read path alone; kept: as the list keeps them)"
+for layout in lines concat; do
+  "$dir/bin/read_peak" --records 100000 --layout "$layout"
+  "$dir/bin/read_peak" --keep-rows --records 100000 --layout "$layout"
+done
+echo "== load after: $(uptime)"
