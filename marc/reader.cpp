@@ -10,7 +10,7 @@ namespace {
 // ISO 2709 separators.
 constexpr char kRecordTerminator = '\x1D';
 constexpr char kFieldTerminator = '\x1E';
-constexpr std::string_view kSubfieldDelimiter = "\x1F";
+constexpr char kSubfieldDelimiter = '\x1F';
 
 // Leader: record length at 1-5, base address of data at 13-17; directory from 25, 12-byte
 // entries whose first 3 bytes are the tag.
@@ -19,16 +19,39 @@ constexpr std::int64_t kEntryLength = 12;
 
 constexpr std::int64_t kMaxRecordBytes = std::numeric_limits<std::int32_t>::max();
 
-enum class Tag { Title200, Number010, Publication210, Physical215, Class690, Subject606, Summary330 };
-constexpr std::array<std::pair<std::string_view, Tag>, 7> kTags = {{
-    {"200", Tag::Title200},
-    {"010", Tag::Number010},
-    {"210", Tag::Publication210},
-    {"215", Tag::Physical215},
-    {"690", Tag::Class690},
-    {"606", Tag::Subject606},
-    {"330", Tag::Summary330},
-}};
+enum class Tag {
+  None,
+  Title200,
+  Number010,
+  Publication210,
+  Physical215,
+  Class690,
+  Subject606,
+  Summary330
+};
+
+// The tags whose fields fill cells; any other tag, or one cut short, is passed over.
+Tag KnownTag(std::string_view tag) {
+  if (tag.size() != 3) return Tag::None;
+  switch ((tag[0] << 16) | (tag[1] << 8) | tag[2]) {
+    case ('2' << 16) | ('0' << 8) | '0':
+      return Tag::Title200;
+    case ('0' << 16) | ('1' << 8) | '0':
+      return Tag::Number010;
+    case ('2' << 16) | ('1' << 8) | '0':
+      return Tag::Publication210;
+    case ('2' << 16) | ('1' << 8) | '5':
+      return Tag::Physical215;
+    case ('6' << 16) | ('9' << 8) | '0':
+      return Tag::Class690;
+    case ('6' << 16) | ('0' << 8) | '6':
+      return Tag::Subject606;
+    case ('3' << 16) | ('3' << 8) | '0':
+      return Tag::Summary330;
+    default:
+      return Tag::None;
+  }
+}
 
 void Extract(Tag tag, std::string_view field, TextEncoding enc, BookRow& row) {
   switch (tag) {
@@ -61,6 +84,8 @@ void Extract(Tag tag, std::string_view field, TextEncoding enc, BookRow& row) {
     case Tag::Summary330:
       row[Summary] = ExtractSummary(field);
       break;
+    case Tag::None:
+      break;
   }
 }
 
@@ -69,15 +94,24 @@ std::size_t Utf8SequenceLength(const unsigned char* p, const unsigned char* end)
   const unsigned char c = p[0];
   std::size_t n;
   unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) n = 2;
-  else if (c == 0xE0) n = 3, lo = 0xA0;
-  else if (c >= 0xE1 && c <= 0xEC) n = 3;
-  else if (c == 0xED) n = 3, hi = 0x9F;  // no surrogates
-  else if (c >= 0xEE && c <= 0xEF) n = 3;
-  else if (c == 0xF0) n = 4, lo = 0x90;
-  else if (c >= 0xF1 && c <= 0xF3) n = 4;
-  else if (c == 0xF4) n = 4, hi = 0x8F;  // nothing past U+10FFFF
-  else return 0;
+  if (c >= 0xC2 && c <= 0xDF)
+    n = 2;
+  else if (c == 0xE0)
+    n = 3, lo = 0xA0;
+  else if (c >= 0xE1 && c <= 0xEC)
+    n = 3;
+  else if (c == 0xED)
+    n = 3, hi = 0x9F;  // no surrogates
+  else if (c >= 0xEE && c <= 0xEF)
+    n = 3;
+  else if (c == 0xF0)
+    n = 4, lo = 0x90;
+  else if (c >= 0xF1 && c <= 0xF3)
+    n = 4;
+  else if (c == 0xF4)
+    n = 4, hi = 0x8F;  // nothing past U+10FFFF
+  else
+    return 0;
   if (end - p < static_cast<std::ptrdiff_t>(n)) return 0;
   if (p[1] < lo || p[1] > hi) return 0;
   for (std::size_t k = 2; k < n; ++k)
@@ -148,7 +182,8 @@ BookRow RecordReader::DecodeRecord(std::string_view record) {
     throw ERecordError("Record of " + IntToText(static_cast<std::int64_t>(record.size())) +
                        " bytes is longer than the 2147483647 bytes a record may have");
   const bool terminated = !record.empty() && record.back() == kRecordTerminator;
-  recordText_ = ReplaceAllText(record, kSubfieldDelimiter, "$", encoding_);
+  recordText_.assign(record);
+  ReplaceByteInPlace(recordText_, kSubfieldDelimiter, '$', encoding_);
   const std::string_view rt = recordText_;
   const auto length = static_cast<std::int64_t>(rt.size());
 
@@ -167,13 +202,11 @@ BookRow RecordReader::DecodeRecord(std::string_view record) {
   BookRow row;
   const std::int64_t entries = RoundHalfEven(static_cast<double>(directory.size()) / kEntryLength);
   for (std::int64_t k = 0; k < entries; ++k) {
-    const std::string_view tag = MidView(directory, kEntryLength * k + 1, 3);
-    for (const auto& [name, id] : kTags) {
-      if (tag != name) continue;
-      const auto index = static_cast<std::size_t>(k + 1);
-      if (index >= fields_.size()) throw EStringListError(k + 1);
-      Extract(id, fields_[index], encoding_, row);
-    }
+    const Tag tag = KnownTag(MidView(directory, kEntryLength * k + 1, 3));
+    if (tag == Tag::None) continue;
+    const auto index = static_cast<std::size_t>(k + 1);
+    if (index >= fields_.size()) throw EStringListError(k + 1);
+    Extract(tag, fields_[index], encoding_, row);
   }
   return row;
 }

@@ -151,6 +151,29 @@ Text ReplaceAllText(std::string_view s, std::string_view old, std::string_view r
   return result;
 }
 
+void ReplaceByteInPlace(std::string& s, char old, char replacement, TextEncoding encoding) {
+  // A byte that cannot be a second byte (the delimiter 0x1F among them) always matches.
+  const bool twoByte = encoding == TextEncoding::Gbk && IsGbkTrail(static_cast<unsigned char>(old));
+  char* const begin = s.data();
+  char* const end = begin + s.size();
+  // The search restarts after each replacement, so the run of lead bytes before a candidate
+  // is counted back to the last replacement at most.
+  char* searchStart = begin;
+  for (char* p = begin; (p = static_cast<char*>(std::memchr(p, old, end - p))) != nullptr;) {
+    std::size_t leadRun = 0;
+    if (twoByte) {
+      for (char* q = p; q > searchStart && IsGbkLead(static_cast<unsigned char>(q[-1])); --q)
+        ++leadRun;
+    }
+    if (leadRun % 2 == 1) {
+      ++p;
+      continue;
+    }
+    *p++ = replacement;
+    searchStart = p;
+  }
+}
+
 // --- Numbers -------------------------------------------------------------------------------
 
 std::int32_t StrToIntStrict(std::string_view s) {
@@ -177,10 +200,14 @@ std::int32_t StrToIntStrict(std::string_view s) {
     for (; i < s.size(); ++i) {
       const char c = s[i];
       int d;
-      if (c >= '0' && c <= '9') d = c - '0';
-      else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-      else return fail();
+      if (c >= '0' && c <= '9')
+        d = c - '0';
+      else if (c >= 'a' && c <= 'f')
+        d = c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F')
+        d = c - 'A' + 10;
+      else
+        return fail();
       if (significant > 0 || d != 0) ++significant;
       if (significant > 8) return fail();
       value = (value << 4) | static_cast<std::uint32_t>(d);
@@ -234,9 +261,17 @@ void CutLines(std::string_view bytes, std::vector<std::string_view>& out) {
     bytes = bytes.substr(0, static_cast<const char*>(nul) - bytes.data());
   const char* p = bytes.data();
   const char* const end = p + bytes.size();
+  // The next CR and the next LF, each found with memchr and kept until passed.
+  auto next = [end](const char* from, char c) {
+    const void* hit = std::memchr(from, c, static_cast<std::size_t>(end - from));
+    return hit ? static_cast<const char*>(hit) : end;
+  };
+  const char* cr = next(p, kCr);
+  const char* lf = next(p, kLf);
   while (p < end) {
-    const char* q = p;
-    while (q < end && *q != kCr && *q != kLf) ++q;
+    if (cr < p) cr = next(p, kCr);
+    if (lf < p) lf = next(p, kLf);
+    const char* q = std::min(cr, lf);
     out.emplace_back(p, static_cast<std::size_t>(q - p));
     if (q == end) break;
     // CR LF is one line end; LF CR is two.

@@ -60,6 +60,11 @@ std::int64_t PosTextFrom(std::string_view p, std::string_view s, std::int64_t fr
 Text ReplaceAllText(std::string_view s, std::string_view old, std::string_view replacement,
                     TextEncoding encoding = TextEncoding::Gbk);
 
+// ReplaceAllText(s, old, replacement) for one byte that is no letter and a one-byte
+// replacement, done in place; the read path's subfield delimiter replacement.
+void ReplaceByteInPlace(std::string& s, char old, char replacement,
+                        TextEncoding encoding = TextEncoding::Gbk);
+
 // The 32-bit integer s spells (decimal, or hexadecimal after "$", "x" or "0x"); EConvertError
 // otherwise.
 std::int32_t StrToIntStrict(std::string_view s);

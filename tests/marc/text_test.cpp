@@ -12,6 +12,12 @@
 namespace marc {
 namespace {
 
+std::string Hex(const std::string& s) {
+  std::string out;
+  for (unsigned char c : s) out += "0123456789ABCDEF"[c >> 4], out += "0123456789ABCDEF"[c & 15];
+  return out;
+}
+
 struct MidCase {
   const char* name;
   std::string s;
@@ -129,6 +135,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ReplaceAllText, Utf8HasNoSecondByteRule) {
   EXPECT_EQ(ReplaceAllText("\x81\x41", "A", "-", TextEncoding::Utf8), "\x81-");
+}
+
+// The read path's in-place replacement is ReplaceAllText for one byte, on any bytes: runs of
+// lead bytes of every parity before a delimiter, delimiters back to back.
+TEST(ReplaceByteInPlace, AgreesWithReplaceAllText) {
+  std::uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  const char alphabet[] = {'\x1F', '\x81', '\xB0', '\xFE', 'a', '$', '\x80', '\xFF', '\x1E'};
+  for (int round = 0; round < 20000; ++round) {
+    std::string s(next() % 24, ' ');
+    for (char& c : s) c = alphabet[next() % sizeof alphabet];
+    for (TextEncoding enc : {TextEncoding::Gbk, TextEncoding::Utf8}) {
+      std::string inPlace = s;
+      ReplaceByteInPlace(inPlace, '\x1F', '$', enc);
+      ASSERT_EQ(inPlace, ReplaceAllText(s, "\x1F", "$", enc)) << Hex(s);
+      // A byte that can be a second byte follows the two-byte rule.
+      std::string trail = s;
+      ReplaceByteInPlace(trail, '\xB0', '$', enc);
+      ASSERT_EQ(trail, ReplaceAllText(s, "\xB0", "$", enc)) << Hex(s);
+    }
+  }
 }
 
 TEST(ReplaceAllText, DelimiterReplacementKeepsLength) {
