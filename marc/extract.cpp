@@ -6,8 +6,8 @@ namespace marc {
 
 namespace {
 
-constexpr std::string_view kYeGbk = "\xD2\xB3";         // 页
-constexpr std::string_view kYeUtf8 = "\xE9\xA1\xB5";    // 页
+constexpr std::string_view kYeGbk = "\xD2\xB3";       // 页
+constexpr std::string_view kYeUtf8 = "\xE9\xA1\xB5";  // 页
 constexpr std::size_t kPubDateBytes = 8;
 
 // Length of the character that starts at s[i] (1 for a byte that starts none).
@@ -16,8 +16,7 @@ std::size_t CharLength(std::string_view s, std::size_t i, TextEncoding enc) {
   if (enc == TextEncoding::Gbk) return (c >= 0x81 && c <= 0xFE && i + 1 < s.size()) ? 2 : 1;
   const std::size_t want = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
   std::size_t n = 1;
-  while (n < want && i + n < s.size() && (static_cast<unsigned char>(s[i + n]) & 0xC0) == 0x80)
-    ++n;
+  while (n < want && i + n < s.size() && (static_cast<unsigned char>(s[i + n]) & 0xC0) == 0x80) ++n;
   return n;
 }
 

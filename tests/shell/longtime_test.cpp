@@ -1,7 +1,7 @@
 // Reading the long time settings from a locale's time pattern.
-#include <gtest/gtest.h>
-
 #include "longtime.h"
+
+#include <gtest/gtest.h>
 
 namespace tessaly {
 namespace {
@@ -32,8 +32,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(PatternCase{"C", "%H:%M:%S", ":", true, true, false},
                     PatternCase{"Twelve", "%I:%M:%S %p", ":", true, false, false},
                     PatternCase{"Ampm", "%r", ":", true, false, false},
-                    PatternCase{"ChineseMarkerFirst", "%p %I\xE6\x97\xB6%M\xE5\x88\x86%S\xE7\xA7\x92",
-                                "\xE6\x97\xB6", true, false, true},
+                    PatternCase{"ChineseMarkerFirst",
+                                "%p %I\xE6\x97\xB6%M\xE5\x88\x86%S\xE7\xA7\x92", "\xE6\x97\xB6",
+                                true, false, true},
                     PatternCase{"Unpadded", "%-H.%M.%S", ".", false, true, false},
                     PatternCase{"SpacePadded", "%k:%M:%S", ":", false, true, false},
                     PatternCase{"T", "%T", ":", true, true, false},
