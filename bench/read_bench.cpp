@@ -10,6 +10,9 @@
 #ifdef TESSALY_HAVE_YAZ
 #include <yaz/marcdisp.h>
 #endif
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -184,11 +187,21 @@ void Libyaz(benchmark::State& state, const Input* in) {
 }
 #endif
 
+bool OnTerminal() {
+#ifdef _WIN32
+  return false;
+#else
+  return isatty(fileno(stdout)) != 0;
+#endif
+}
+
 // Prints the usual console lines, and at the end one table of the medians (or the single runs
 // when not repeated) side by side.
 class SideBySideReporter : public benchmark::ConsoleReporter {
  public:
-  explicit SideBySideReporter(std::vector<Input> inputs) : inputs_(std::move(inputs)) {}
+  // Colours only on a terminal, so that a log of the run stays plain text.
+  explicit SideBySideReporter(std::vector<Input> inputs)
+      : ConsoleReporter(OnTerminal() ? OO_ColorTabular : OO_Tabular), inputs_(std::move(inputs)) {}
 
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
