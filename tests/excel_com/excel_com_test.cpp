@@ -1,0 +1,487 @@
+// The Excel backend against a fake Excel registered in the test process, under Windows or wine.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "excel_com_win.h"
+#include "fake_excel.h"
+
+namespace {
+
+using fake_excel::Failure;
+using fake_excel::Kind;
+using marc::TextEncoding;
+using tessaly::AutomationError;
+using tessaly::ConnectError;
+using tessaly::ExcelConnect;
+using tessaly::SpreadsheetApplication;
+using Report = fake_excel::Failure::Report;
+
+// GBK bytes of texts that GB2312 cannot spell (镕 堃 喆 書), and of two plain captions.
+constexpr char kGbkZhuRongji[] = "\xD6\xEC\xE9\x46\xBB\xF9";  // 朱镕基: 镕's second byte is 'F'
+constexpr char kGbkWangKunZheShu[] = "\xCD\xF5\x88\xD2\x86\xB4\x95\xF8";  // 王堃喆書
+constexpr char kGbkName[] = "\xC3\xFB\xB3\xC6";                           // 名称
+constexpr char kGbkSummary[] = "\xCC\xE1\xD2\xAA";                        // 提要
+
+constexpr LCID kChinesePrc = 0x0804;
+constexpr LCID kEnglishUs = 0x0409;
+constexpr LCID kHindi = 0x0439;  // a locale without an ANSI code page
+
+using Rows = std::vector<std::vector<std::string>>;
+
+// The export's calls in its order (header row first), releasing however it ends.
+void Export(SpreadsheetApplication& app, const Rows& rows,
+            TextEncoding encoding = TextEncoding::Gbk) {
+  struct Release {
+    SpreadsheetApplication& app;
+    ~Release() {
+      app.DisconnectWorksheet();
+      app.DisconnectWorkbook();
+      app.DisconnectApplication();
+    }
+  };
+  app.ConnectApplication();
+  const Release release{app};
+  app.AddWorkbook();
+  app.AttachFirstWorksheet();
+  app.SetVisible();
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    for (std::size_t c = 0; c < rows[r].size(); ++c) {
+      app.PutCell(static_cast<std::int32_t>(r + 1), static_cast<std::int32_t>(c + 1), rows[r][c],
+                  encoding);
+    }
+  }
+  app.Flush();
+  app.SetVisible();
+}
+
+// The system's text for a code as the user should read it: FormatMessage's, without the
+// full stop and line break it ends in; empty when the system has none.
+std::string SystemText(HRESULT code) {
+  wchar_t* buffer = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::wstring text(buffer ? buffer : L"", n);
+  LocalFree(buffer);
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' ||
+                           text.back() == L'.' || text.back() == 0x3002)) {
+    text.pop_back();
+  }
+  return fake_excel::Utf8(text);
+}
+
+// What the user reads for a failure that Excel did not describe. Windows and wine know
+// different codes, so the expectation asks the system rather than quoting it.
+std::string UndescribedFailureText(HRESULT code) {
+  const std::string system = SystemText(code);
+  if (!system.empty()) return system;
+  char text[32];
+  std::snprintf(text, sizeof text, "OLE error %.8lx", static_cast<unsigned long>(code));
+  return text;
+}
+
+enum class Path { Running, New, RunningAndRegistered };
+
+class ExcelComTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // As on the program's GUI thread: a single-threaded apartment.
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    server_.emplace();
+  }
+  void TearDown() override {
+    server_.reset();
+    CoUninitialize();
+  }
+
+  fake_excel::Server& server() { return *server_; }
+  fake_excel::State& excel() { return server_->state(); }
+  const fake_excel::CellMap& Sheet1(std::size_t book = 0) {
+    return excel().workbooks.at(book).sheets.at(0).cells;
+  }
+  void Start(Path path) {
+    if (path != Path::New) server().RunInstance();
+    if (path != Path::Running) server().RegisterClass();
+  }
+  // Objects of the fake that only the test's registrations hold.
+  int HeldByRegistration(Path path) { return path == Path::New ? 0 : 1; }
+
+ private:
+  std::optional<fake_excel::Server> server_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The calls, in order, with their arguments.
+
+class CallSequenceTest : public ExcelComTest, public ::testing::WithParamInterface<Path> {};
+
+TEST_P(CallSequenceTest, IsExactlyTheExportsCallsAndNothingStaysHeld) {
+  const Path path = GetParam();
+  Start(path);
+  auto app = tessaly::MakeExcelComApplication();
+  // GBK cells read right where the thread's code page is GBK's.
+  const LCID saved = GetThreadLocale();
+  SetThreadLocale(kChinesePrc);
+  Export(*app, {{kGbkName, "isbn"}, {kGbkZhuRongji, ""}});
+  SetThreadLocale(saved);
+
+  std::vector<std::string> expected;
+  if (path == Path::New) expected.push_back("factory.CreateInstance IUnknown");
+  const std::vector<std::string> rest = {
+      "application.QueryInterface _Application",
+      "application.GetIDsOfNames Workbooks lcid=0 iid=null",
+      "application.Invoke Workbooks get lcid=0 iid=null args=[] result",
+      "workbooks.GetIDsOfNames Add lcid=0 iid=null",
+      "workbooks.Invoke Add method lcid=0 iid=null args=[VT_NULL] result",
+      "workbook.GetIDsOfNames Worksheets lcid=0 iid=null",
+      "workbook.Invoke Worksheets get lcid=0 iid=null args=[] result",
+      "worksheets.Invoke DISPID_VALUE method|get lcid=0 iid=null args=[VT_I4 1] result",
+      "worksheet.QueryInterface _Worksheet",
+      "application.GetIDsOfNames Visible lcid=0 iid=null",
+      "application.Invoke Visible put lcid=0 iid=null args=[VT_BOOL -1] named=[put] no-result",
+      "worksheet.GetIDsOfNames Cells lcid=0 iid=null",
+      "worksheet.Invoke Cells get lcid=0 iid=null args=[] result",
+      "range.Invoke Item put lcid=0 iid=null args=[VT_BSTR \"名称\", VT_I4 1, VT_I4 1] "
+      "named=[put] no-result",
+      "worksheet.Invoke Cells get lcid=0 iid=null args=[] result",
+      "range.Invoke Item put lcid=0 iid=null args=[VT_BSTR \"isbn\", VT_I4 2, VT_I4 1] "
+      "named=[put] no-result",
+      "worksheet.Invoke Cells get lcid=0 iid=null args=[] result",
+      "range.Invoke Item put lcid=0 iid=null args=[VT_BSTR \"朱镕基\", VT_I4 1, VT_I4 2] "
+      "named=[put] no-result",
+      "worksheet.Invoke Cells get lcid=0 iid=null args=[] result",
+      "range.Invoke Item put lcid=0 iid=null args=[VT_BSTR \"\", VT_I4 2, VT_I4 2] "
+      "named=[put] no-result",
+      "application.GetIDsOfNames Visible lcid=0 iid=null",
+      "application.Invoke Visible put lcid=0 iid=null args=[VT_BOOL -1] named=[put] no-result",
+  };
+  expected.insert(expected.end(), rest.begin(), rest.end());
+  EXPECT_EQ(server().Log(), expected);
+
+  EXPECT_FALSE(excel().quit);
+  EXPECT_TRUE(excel().visible);
+  ASSERT_EQ(excel().workbooks.size(), 1u);
+  EXPECT_EQ(excel().LiveObjects(), HeldByRegistration(path));
+  server().Revoke();
+  EXPECT_EQ(excel().LiveObjects(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Connect, CallSequenceTest,
+                         ::testing::Values(Path::Running, Path::New, Path::RunningAndRegistered),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case Path::Running:
+                               return "RunningExcel";
+                             case Path::New:
+                               return "NewExcel";
+                             case Path::RunningAndRegistered:
+                               return "RunningPreferredToNew";
+                           }
+                           return "";
+                         });
+
+// ---------------------------------------------------------------------------------------------
+// Cell texts.
+
+struct TextCase {
+  const char* name;
+  LCID thread_locale;
+  TextEncoding encoding;
+  std::string bytes;
+  std::wstring expected;
+};
+
+void PrintTo(const TextCase& t, std::ostream* os) { *os << t.name; }
+
+class CellTextTest : public ExcelComTest, public ::testing::WithParamInterface<TextCase> {};
+
+TEST_P(CellTextTest, ArrivesAsTheseCharacters) {
+  const TextCase& t = GetParam();
+  const LCID saved = GetThreadLocale();
+  ASSERT_TRUE(SetThreadLocale(t.thread_locale));
+  Start(Path::Running);
+  auto app = tessaly::MakeExcelComApplication();
+  Export(*app, {{t.bytes}}, t.encoding);
+  SetThreadLocale(saved);
+
+  ASSERT_EQ(Sheet1().count({1, 1}), 1u);
+  EXPECT_EQ(Sheet1().at({1, 1}), t.expected);
+  EXPECT_EQ(excel().calls.back().method, "Invoke");
+}
+
+const std::string kLongGbk = [] {
+  std::string s;
+  for (int i = 0; i < 3000; ++i) s += "\xCD\xF5";  // 王
+  return s + "x";
+}();
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, CellTextTest,
+    ::testing::Values(
+        TextCase{"GbkOnlyCharactersThroughCodePage936", kChinesePrc, TextEncoding::Gbk,
+                 std::string(kGbkZhuRongji) + " " + kGbkWangKunZheShu, L"朱镕基 王堃喆書"},
+        TextCase{"SeveralThousandBytesArriveWhole", kChinesePrc, TextEncoding::Gbk, kLongGbk,
+                 std::wstring(3000, L'王') + L"x"},
+        TextCase{"EmptyTextIsAnEmptyString", kChinesePrc, TextEncoding::Gbk, "", L""},
+        // The thread's code page decides, not GBK itself: a Western thread reads Latin-1 letters.
+        TextCase{"ThreadCodePageOfAWesternLocale", kEnglishUs, TextEncoding::Gbk, kGbkZhuRongji,
+                 L"\u00D6\u00EC\u00E9F\u00BB\u00F9"},
+        TextCase{"GbkWhereTheThreadLocaleHasNoAnsiCodePage", kHindi, TextEncoding::Gbk,
+                 kGbkZhuRongji, L"朱镕基"},
+        TextCase{"Utf8FileWhateverTheLocale", kEnglishUs, TextEncoding::Utf8,
+                 "\xE7\x8E\x8B\xE5\xA0\x83 \xE9\x95\x95", L"王堃 镕"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The user's own locale, without any SetThreadLocale: run once under a Chinese locale (the test
+// registered as excel_com_test_zh_CN), where Windows' ANSI code page is 936.
+TEST_F(ExcelComTest, ChineseLocaleReadsGbkWithoutAnyThreadSetting) {
+  if (std::getenv("TESSALY_EXPECT_CHINESE_LOCALE")) {
+    ASSERT_EQ(GetACP(), 936u);
+  } else if (GetACP() != 936) {
+    GTEST_SKIP() << "the process's code page is " << GetACP() << ", not GBK's";
+  }
+  Start(Path::New);
+  auto app = tessaly::MakeExcelComApplication();
+  Export(*app, {{kGbkName, kGbkSummary}, {kGbkZhuRongji, kGbkWangKunZheShu}});
+  const fake_excel::CellMap expected = {
+      {{1, 1}, L"名称"}, {{1, 2}, L"提要"}, {{2, 1}, L"朱镕基"}, {{2, 2}, L"王堃喆書"}};
+  EXPECT_EQ(Sheet1(), expected);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Failures after connecting: the export stops at the failing call with the user's text, and
+// nothing stays held.
+
+struct FailureCase {
+  const char* name;
+  std::optional<Failure> failure;
+  std::string text;  // empty: as the system words system_text_of
+  HRESULT system_text_of;
+  int cells_written;      // of the 4 the export writes
+  std::string last_call;  // how the last call into Excel begins
+  bool first_sheet_is_worksheet = true;
+};
+
+void PrintTo(const FailureCase& t, std::ostream* os) { *os << t.name; }
+
+class FailureTest : public ExcelComTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(FailureTest, StopsWithTheUsersTextAndHoldsNothing) {
+  const FailureCase& t = GetParam();
+  Start(Path::Running);
+  excel().failure = t.failure;
+  excel().first_sheet_is_worksheet = t.first_sheet_is_worksheet;
+  auto app = tessaly::MakeExcelComApplication();
+
+  std::string message;
+  try {
+    Export(*app, {{"a", "b"}, {"c", "d"}});
+  } catch (const AutomationError& e) {
+    message = e.what();
+  }
+  EXPECT_EQ(message, t.text.empty() ? UndescribedFailureText(t.system_text_of) : t.text);
+  EXPECT_FALSE(message.empty());
+
+  const int written = excel().workbooks.empty() ? 0 : static_cast<int>(Sheet1().size());
+  EXPECT_EQ(written, t.cells_written);
+  // Nothing is asked of Excel after the failing call: no retry, no clean-up, no Quit.
+  ASSERT_FALSE(server().Log().empty());
+  EXPECT_EQ(server().Log().back().rfind(t.last_call, 0), 0u) << server().Log().back();
+  EXPECT_FALSE(excel().quit);
+  EXPECT_EQ(excel().LiveObjects(), 1);  // the running Excel, which the registration holds
+}
+
+Failure Fail(Kind object, const char* method, const wchar_t* member, int occurrence, HRESULT code,
+             Report report = Report::Code, const wchar_t* description = L"") {
+  return Failure{object, method, member, occurrence, code, report, description};
+}
+
+constexpr HRESULT kExcelError = static_cast<HRESULT>(0x800A03EC);  // has no system text
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, FailureTest,
+    ::testing::Values(
+        FailureCase{"WorkbooksWithDescription",
+                    Fail(Kind::Application, "Invoke", L"Workbooks", 1, kExcelError,
+                         Report::Description, L"Excel 无法打开。\r\n"),
+                    "Excel 无法打开", S_OK, 0, "application.Invoke Workbooks"},
+        FailureCase{"AddWithDeferredDescription",
+                    Fail(Kind::Workbooks, "Invoke", L"Add", 1, kExcelError, Report::Deferred,
+                         L"Not enough memory.  "),
+                    "Not enough memory", S_OK, 0, "workbooks.Invoke Add"},
+        FailureCase{"WorksheetsWithSystemText",
+                    Fail(Kind::Workbook, "Invoke", L"Worksheets", 1, E_ACCESSDENIED), "",
+                    E_ACCESSDENIED, 0, "workbook.Invoke Worksheets"},
+        FailureCase{"FirstSheetWithoutDescriptionOrSystemText",
+                    Fail(Kind::Worksheets, "Invoke", L"DISPID_VALUE", 1,
+                         static_cast<HRESULT>(0x800A9C68), Report::NoDescription),
+                    "OLE error 800a9c68", S_OK, 0, "worksheets.Invoke DISPID_VALUE"},
+        FailureCase{"FirstSheetIsNoWorksheet", std::nullopt, "", E_NOINTERFACE, 0,
+                    "worksheet.QueryInterface _Worksheet", false},
+        FailureCase{"VisibleWithOnlyAFullStopForDescription",
+                    Fail(Kind::Application, "Invoke", L"Visible", 1, kExcelError,
+                         Report::Description, L"。"),
+                    "OLE error 800a03ec", S_OK, 0, "application.Invoke Visible"},
+        FailureCase{"CellsAtTheThirdCell",
+                    Fail(Kind::Worksheet, "Invoke", L"Cells", 3, RPC_E_DISCONNECTED), "",
+                    RPC_E_DISCONNECTED, 2, "worksheet.Invoke Cells"},
+        FailureCase{"ItemWithTrailingStopsBlanksAndControls",
+                    Fail(Kind::Range, "Invoke", L"Item", 2, kExcelError, Report::Description,
+                         L"Cannot change part of a merged cell. v1.2\t. 。 \n"),
+                    "Cannot change part of a merged cell. v1.2", S_OK, 1, "range.Invoke Item"},
+        FailureCase{"ItemWithAnotherCode",
+                    Fail(Kind::Range, "Invoke", L"Item", 4, DISP_E_TYPEMISMATCH), "",
+                    DISP_E_TYPEMISMATCH, 3, "range.Invoke Item"},
+        FailureCase{"VisibleAtTheEnd",
+                    Fail(Kind::Application, "Invoke", L"Visible", 2, kExcelError, Report::Deferred,
+                         L"可见性不能设置。"),
+                    "可见性不能设置", S_OK, 4, "application.Invoke Visible"},
+        FailureCase{"UnknownMemberName",
+                    Fail(Kind::Worksheet, "GetIDsOfNames", L"Cells", 1, DISP_E_UNKNOWNNAME), "",
+                    DISP_E_UNKNOWNNAME, 0, "worksheet.GetIDsOfNames Cells"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The system's own wording is used where Excel gives none (WorksheetsWithSystemText): that
+// path needs a code the system has a text for.
+TEST(SystemTextTest, AccessDeniedHasOne) { EXPECT_FALSE(SystemText(E_ACCESSDENIED).empty()); }
+
+// ---------------------------------------------------------------------------------------------
+// Connecting.
+
+TEST_F(ExcelComTest, NoExcelAtAllCannotBeReachedAndATryLaterStartsAfresh) {
+  auto app = tessaly::MakeExcelComApplication();
+  EXPECT_THROW(app->ConnectApplication(), ConnectError);
+  EXPECT_TRUE(excel().calls.empty());
+
+  server().RegisterClass();
+  Export(*app, {{"a"}});
+  EXPECT_EQ(Sheet1().at({1, 1}), L"a");
+  EXPECT_EQ(excel().LiveObjects(), 0);
+}
+
+struct ConnectCase {
+  const char* name;
+  Path path;
+  ExcelConnect connect;
+  std::optional<Failure> failure;
+  bool application_has_interface;
+  std::vector<std::string> log;
+};
+
+void PrintTo(const ConnectCase& t, std::ostream* os) { *os << t.name; }
+
+class ConnectFailureTest : public ExcelComTest,
+                           public ::testing::WithParamInterface<ConnectCase> {};
+
+TEST_P(ConnectFailureTest, CannotReachExcelAndHoldsNothing) {
+  const ConnectCase& t = GetParam();
+  Start(t.path);
+  excel().failure = t.failure;
+  excel().application_has_interface = t.application_has_interface;
+  auto app = tessaly::MakeExcelComApplication(t.connect);
+
+  EXPECT_THROW(app->ConnectApplication(), ConnectError);
+  EXPECT_EQ(server().Log(), t.log);
+  EXPECT_EQ(excel().LiveObjects(), HeldByRegistration(t.path));
+  // Nothing is connected: the next step has nothing to call.
+  EXPECT_THROW(app->AddWorkbook(), AutomationError);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Connect, ConnectFailureTest,
+    ::testing::Values(
+        ConnectCase{"StartingExcelFails",
+                    Path::New,
+                    ExcelConnect::RunningOrNew,
+                    Fail(Kind::Factory, "CreateInstance", L"", 1, CO_E_SERVER_EXEC_FAILURE),
+                    true,
+                    {"factory.CreateInstance IUnknown"}},
+        ConnectCase{"NewObjectIsNoExcelApplication",
+                    Path::New,
+                    ExcelConnect::RunningOrNew,
+                    std::nullopt,
+                    false,
+                    {"factory.CreateInstance IUnknown", "application.QueryInterface _Application"}},
+        ConnectCase{"RunningObjectIsNoExcelApplication",
+                    Path::Running,
+                    ExcelConnect::RunningOrNew,
+                    std::nullopt,
+                    false,
+                    {"application.QueryInterface _Application"}},
+        ConnectCase{
+            "RunningOnlyStartsNone", Path::New, ExcelConnect::Running, std::nullopt, true, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ExcelComTest, ConnectingWhileConnectedDoesNothing) {
+  Start(Path::New);
+  auto app = tessaly::MakeExcelComApplication();
+  app->ConnectApplication();
+  app->ConnectApplication();
+  EXPECT_EQ(server().Log(), (std::vector<std::string>{"factory.CreateInstance IUnknown",
+                                                      "application.QueryInterface _Application"}));
+  app->DisconnectApplication();
+  EXPECT_EQ(excel().LiveObjects(), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Workbooks and what stays held.
+
+TEST_F(ExcelComTest, TwoExportsAddTwoWorkbooksAndLeaveTheUsersOwnAlone) {
+  Start(Path::Running);
+  excel().workbooks.push_back({{fake_excel::Sheet{{{{1, 1}, L"mine"}}}}});
+  auto app = tessaly::MakeExcelComApplication();
+  Export(*app, {{"a", "b"}});
+  Export(*app, {{"c"}});
+
+  ASSERT_EQ(excel().workbooks.size(), 3u);
+  EXPECT_EQ(Sheet1(0), (fake_excel::CellMap{{{1, 1}, L"mine"}}));
+  EXPECT_EQ(Sheet1(1), (fake_excel::CellMap{{{1, 1}, L"a"}, {{1, 2}, L"b"}}));
+  EXPECT_EQ(Sheet1(2), (fake_excel::CellMap{{{1, 1}, L"c"}}));
+  // Only the first sheet of each new workbook is written.
+  for (std::size_t book : {1u, 2u}) {
+    for (std::size_t s = 1; s < excel().workbooks[book].sheets.size(); ++s) {
+      EXPECT_TRUE(excel().workbooks[book].sheets[s].cells.empty());
+    }
+  }
+  EXPECT_EQ(excel().LiveObjects(), 1);
+}
+
+TEST_F(ExcelComTest, DestroyingTheBackendMidExportReleasesEverything) {
+  Start(Path::New);
+  {
+    auto app = tessaly::MakeExcelComApplication();
+    app->ConnectApplication();
+    app->AddWorkbook();
+    app->AttachFirstWorksheet();
+    app->PutCell(1, 1, "a", TextEncoding::Gbk);
+    EXPECT_GE(excel().LiveObjects(), 3);  // application, workbook, worksheet
+  }
+  EXPECT_EQ(excel().LiveObjects(), 0);
+  EXPECT_FALSE(excel().quit);
+}
+
+TEST_F(ExcelComTest, DisconnectingLeavesTheOtherComponentsConnected) {
+  Start(Path::New);
+  auto app = tessaly::MakeExcelComApplication();
+  app->ConnectApplication();
+  app->AddWorkbook();
+  app->AttachFirstWorksheet();
+  app->DisconnectWorkbook();
+  // The worksheet component still holds its sheet and writes to it.
+  app->PutCell(2, 3, "x", TextEncoding::Gbk);
+  EXPECT_EQ(Sheet1().at({2, 3}), L"x");
+  app->DisconnectWorksheet();
+  EXPECT_THROW(app->PutCell(1, 1, "y", TextEncoding::Gbk), AutomationError);
+  EXPECT_EQ(excel().live[static_cast<int>(Kind::Application)], 1);
+  app->DisconnectApplication();
+  app->DisconnectApplication();  // holding nothing: nothing
+  EXPECT_EQ(excel().LiveObjects(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,567 @@
+#include "fake_excel.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cwchar>
+#include <stdexcept>
+
+namespace fake_excel {
+
+const CLSID kExcelApplicationClass = {
+    0x00024500, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kApplicationInterface = {
+    0x000208D5, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kWorkbookInterface = {
+    0x000208DA, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kWorksheetInterface = {
+    0x000208D8, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+// Workbooks, Sheets and Range of Excel's type library.
+const IID kWorkbooksInterface = {
+    0x000208DB, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kSheetsInterface = {
+    0x000208D7, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kRangeInterface = {
+    0x00020846, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+namespace {
+
+const char* KindName(Kind kind) {
+  switch (kind) {
+    case Kind::Factory:
+      return "factory";
+    case Kind::Application:
+      return "application";
+    case Kind::Workbooks:
+      return "workbooks";
+    case Kind::Workbook:
+      return "workbook";
+    case Kind::Worksheets:
+      return "worksheets";
+    case Kind::Worksheet:
+      return "worksheet";
+    case Kind::Range:
+      return "range";
+  }
+  return "?";
+}
+
+const IID& KindInterface(Kind kind) {
+  switch (kind) {
+    case Kind::Application:
+      return kApplicationInterface;
+    case Kind::Workbooks:
+      return kWorkbooksInterface;
+    case Kind::Workbook:
+      return kWorkbookInterface;
+    case Kind::Worksheets:
+      return kSheetsInterface;
+    case Kind::Worksheet:
+      return kWorksheetInterface;
+    case Kind::Range:
+      return kRangeInterface;
+    case Kind::Factory:
+      break;
+  }
+  return IID_IClassFactory;
+}
+
+struct Member {
+  const wchar_t* name;
+  DISPID id;
+};
+
+std::vector<Member> Members(Kind kind) {
+  switch (kind) {
+    case Kind::Application:
+      return {{L"Workbooks", kWorkbooks}, {L"Visible", kVisible}, {L"Quit", kQuit}};
+    case Kind::Workbooks:
+      return {{L"Add", kAdd}, {L"Item", kItem}, {L"Count", kCount}};
+    case Kind::Workbook:
+      return {{L"Worksheets", kWorksheets}};
+    case Kind::Worksheets:
+      return {{L"Item", kItem}, {L"Count", kCount}};
+    case Kind::Worksheet:
+      return {{L"Cells", kCells}};
+    case Kind::Range:
+      return {{L"Item", kItem}};
+    case Kind::Factory:
+      break;
+  }
+  return {};
+}
+
+std::wstring MemberName(Kind kind, DISPID id) {
+  if (id == DISPID_VALUE) return L"DISPID_VALUE";
+  for (const Member& m : Members(kind)) {
+    if (m.id == id) return m.name;
+  }
+  return L"#" + std::to_wstring(id);
+}
+
+std::string IidName(const IID& iid) {
+  struct Named {
+    const IID* iid;
+    const char* name;
+  };
+  static const Named kNames[] = {
+      {&IID_NULL, "null"},
+      {&IID_IUnknown, "IUnknown"},
+      {&IID_IDispatch, "IDispatch"},
+      {&kApplicationInterface, "_Application"},
+      {&kWorkbookInterface, "_Workbook"},
+      {&kWorksheetInterface, "_Worksheet"},
+      {&kWorkbooksInterface, "Workbooks"},
+      {&kSheetsInterface, "Sheets"},
+      {&kRangeInterface, "Range"},
+  };
+  for (const Named& n : kNames) {
+    if (IsEqualIID(iid, *n.iid)) return n.name;
+  }
+  wchar_t text[40];
+  StringFromGUID2(iid, text, 40);
+  return Utf8(text);
+}
+
+bool IsExcelInterface(const IID& iid) {
+  for (const IID* known :
+       {&IID_IDispatch, &kApplicationInterface, &kWorkbookInterface, &kWorksheetInterface,
+        &kWorkbooksInterface, &kSheetsInterface, &kRangeInterface}) {
+    if (IsEqualIID(iid, *known)) return true;
+  }
+  return false;
+}
+
+const char* TypeName(VARTYPE vt) {
+  switch (vt) {
+    case VT_EMPTY:
+      return "VT_EMPTY";
+    case VT_NULL:
+      return "VT_NULL";
+    case VT_I2:
+      return "VT_I2";
+    case VT_I4:
+      return "VT_I4";
+    case VT_BSTR:
+      return "VT_BSTR";
+    case VT_BOOL:
+      return "VT_BOOL";
+    case VT_ERROR:
+      return "VT_ERROR";
+    case VT_DISPATCH:
+      return "VT_DISPATCH";
+    case VT_UNKNOWN:
+      return "VT_UNKNOWN";
+  }
+  return "VT_other";
+}
+
+Argument Record(const VARIANT& v) {
+  Argument a;
+  a.vt = v.vt;
+  switch (v.vt) {
+    case VT_BSTR:
+      if (v.bstrVal) a.value.assign(v.bstrVal, SysStringLen(v.bstrVal));
+      break;
+    case VT_I4:
+      a.value = std::to_wstring(v.lVal);
+      break;
+    case VT_I2:
+      a.value = std::to_wstring(v.iVal);
+      break;
+    case VT_BOOL:
+      a.value = std::to_wstring(v.boolVal);
+      break;
+    case VT_ERROR:
+      a.value = std::to_wstring(v.scode);
+      break;
+    default:
+      break;
+  }
+  return a;
+}
+
+std::string FlagsText(WORD flags) {
+  std::string text;
+  auto add = [&](WORD bit, const char* name) {
+    if (!(flags & bit)) return;
+    if (!text.empty()) text += '|';
+    text += name;
+  };
+  add(DISPATCH_METHOD, "method");
+  add(DISPATCH_PROPERTYGET, "get");
+  add(DISPATCH_PROPERTYPUT, "put");
+  add(DISPATCH_PROPERTYPUTREF, "putref");
+  return text;
+}
+
+// The description for the next pfnDeferredFillIn (one call in flight at a time).
+std::wstring g_deferred_description;
+HRESULT g_deferred_code = S_OK;
+
+HRESULT STDMETHODCALLTYPE FillInDeferred(EXCEPINFO* info) {
+  info->bstrSource = SysAllocString(L"Microsoft Excel");
+  info->bstrDescription = SysAllocStringLen(g_deferred_description.data(),
+                                            static_cast<UINT>(g_deferred_description.size()));
+  info->scode = g_deferred_code;
+  return S_OK;
+}
+
+// Records the call and answers whether it is the one to fail; fills the exception information
+// when the failure reports one.
+HRESULT Enter(State& state, Call call, EXCEPINFO* info) {
+  const Failure* f = state.failure ? &*state.failure : nullptr;
+  const bool invoke = call.method == "Invoke";
+  bool fail = false;
+  if (f && f->object == call.object && f->method == call.method) {
+    std::wstring member = call.name;
+    if (invoke) member = MemberName(call.object, call.dispid);
+    if (f->member.empty() || f->member == member) fail = ++state.failure_matches == f->occurrence;
+  }
+  state.calls.push_back(std::move(call));
+  if (!fail) return S_OK;
+  if (f->report == Failure::Report::Code || !invoke) return f->code;
+  if (!info) return f->code;
+  switch (f->report) {
+    case Failure::Report::Description:
+      info->bstrSource = SysAllocString(L"Microsoft Excel");
+      info->bstrDescription =
+          SysAllocStringLen(f->description.data(), static_cast<UINT>(f->description.size()));
+      info->scode = f->code;
+      break;
+    case Failure::Report::Deferred:
+      g_deferred_description = f->description;
+      g_deferred_code = f->code;
+      info->pfnDeferredFillIn = FillInDeferred;
+      break;
+    case Failure::Report::NoDescription:
+      info->scode = f->code;
+      break;
+    case Failure::Report::Code:
+      break;
+  }
+  return DISP_E_EXCEPTION;
+}
+
+// One object of Excel's object model.
+class Object final : public IDispatch {
+ public:
+  Object(std::shared_ptr<State> state, Kind kind, int book = -1, int sheet = -1)
+      : state_(std::move(state)), kind_(kind), book_(book), sheet_(sheet) {
+    ++state_->live[static_cast<int>(kind_)];
+  }
+  ~Object() { --state_->live[static_cast<int>(kind_)]; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    Call call;
+    call.object = kind_;
+    call.method = "QueryInterface";
+    call.iid = iid;
+    if (const HRESULT hr = Enter(*state_, std::move(call), nullptr); FAILED(hr)) return hr;
+    bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
+                 IsEqualIID(iid, KindInterface(kind_));
+    if (kind_ == Kind::Application && IsEqualIID(iid, kApplicationInterface)) {
+      known = state_->application_has_interface;
+    }
+    if (kind_ == Kind::Worksheet && IsEqualIID(iid, kWorksheetInterface)) {
+      known = state_->first_sheet_is_worksheet;
+    }
+    if (!known) return E_NOINTERFACE;
+    AddRef();
+    *out = static_cast<IDispatch*>(this);
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+    if (info) *info = nullptr;
+    return E_NOTIMPL;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
+                                          DISPID* ids) override {
+    if (!names || !ids || count == 0) return E_INVALIDARG;
+    Call call;
+    call.object = kind_;
+    call.method = "GetIDsOfNames";
+    call.name = names[0];
+    call.lcid = lcid;
+    call.iid = iid;
+    if (const HRESULT hr = Enter(*state_, std::move(call), nullptr); FAILED(hr)) return hr;
+    if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+    for (const Member& m : Members(kind_)) {
+      if (_wcsicmp(m.name, names[0]) == 0) {
+        ids[0] = m.id;
+        return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
+      }
+    }
+    return DISP_E_UNKNOWNNAME;
+  }
+
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* info, UINT* bad_argument) override {
+    Call call;
+    call.object = kind_;
+    call.method = "Invoke";
+    call.dispid = id;
+    call.flags = flags;
+    call.lcid = lcid;
+    call.iid = iid;
+    call.result_requested = result != nullptr;
+    call.excepinfo_given = info != nullptr;
+    if (params) {
+      for (UINT i = 0; i < params->cArgs; ++i) call.args.push_back(Record(params->rgvarg[i]));
+      for (UINT i = 0; i < params->cNamedArgs; ++i) {
+        call.named.push_back(params->rgdispidNamedArgs[i]);
+      }
+    }
+    if (const HRESULT hr = Enter(*state_, std::move(call), info); FAILED(hr)) return hr;
+    if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    if (!params) return E_INVALIDARG;
+    if (result) VariantInit(result);
+    return Dispatch(id, flags, *params, result, bad_argument);
+  }
+
+ private:
+  // What Excel does, for the members the export uses; strict about argument shapes so that a
+  // wrong call fails here as it might in Excel.
+  HRESULT Dispatch(DISPID id, WORD flags, const DISPPARAMS& p, VARIANT* result,
+                   UINT* bad_argument) {
+    const bool get = (flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) != 0;
+    const bool put = flags == DISPATCH_PROPERTYPUT;
+    const bool put_shape = put && p.cNamedArgs == 1 && p.rgdispidNamedArgs[0] == DISPID_PROPERTYPUT;
+    State& s = *state_;
+    switch (kind_) {
+      case Kind::Application:
+        if (id == kWorkbooks && get && p.cArgs == 0) return Give(Kind::Workbooks, -1, -1, result);
+        if (id == kVisible && put) {
+          if (!put_shape || p.cArgs != 1) return DISP_E_PARAMNOTOPTIONAL;
+          if (p.rgvarg[0].vt != VT_BOOL) return Mismatch(0, bad_argument);
+          s.visible = p.rgvarg[0].boolVal != VARIANT_FALSE;
+          return S_OK;
+        }
+        if (id == kQuit && (flags & DISPATCH_METHOD)) {
+          s.quit = true;
+          return S_OK;
+        }
+        break;
+      case Kind::Workbooks:
+        if (id == kAdd && (flags & DISPATCH_METHOD)) {
+          if (p.cArgs > 1 || p.cNamedArgs != 0) return DISP_E_BADPARAMCOUNT;
+          if (p.cArgs == 1 && p.rgvarg[0].vt != VT_NULL && p.rgvarg[0].vt != VT_ERROR) {
+            return Mismatch(0, bad_argument);
+          }
+          s.workbooks.push_back(Workbook{std::vector<Sheet>(s.sheets_in_new_workbook)});
+          return Give(Kind::Workbook, static_cast<int>(s.workbooks.size()) - 1, -1, result);
+        }
+        break;
+      case Kind::Workbook:
+        if (id == kWorksheets && get && p.cArgs == 0)
+          return Give(Kind::Worksheets, book_, -1, result);
+        break;
+      case Kind::Worksheets:
+        if ((id == DISPID_VALUE || id == kItem) && get) {
+          if (p.cArgs != 1 || p.cNamedArgs != 0) return DISP_E_BADPARAMCOUNT;
+          if (p.rgvarg[0].vt != VT_I4) return Mismatch(0, bad_argument);
+          const int index = p.rgvarg[0].lVal;
+          const auto& sheets = s.workbooks.at(book_).sheets;
+          if (index < 1 || index > static_cast<int>(sheets.size())) return DISP_E_BADINDEX;
+          return Give(Kind::Worksheet, book_, index - 1, result);
+        }
+        break;
+      case Kind::Worksheet:
+        if (id == kCells && get && p.cArgs == 0) return Give(Kind::Range, book_, sheet_, result);
+        break;
+      case Kind::Range:
+        if (id == kItem && put) {
+          if (!put_shape || p.cArgs != 3) return DISP_E_BADPARAMCOUNT;
+          // rgvarg holds value, column, row: IDispatch passes the last argument first.
+          for (UINT i : {1u, 2u}) {
+            if (p.rgvarg[i].vt != VT_I4) return Mismatch(i, bad_argument);
+          }
+          if (p.rgvarg[0].vt != VT_BSTR) return Mismatch(0, bad_argument);
+          const BSTR text = p.rgvarg[0].bstrVal;
+          s.workbooks.at(book_).sheets.at(sheet_).cells[{p.rgvarg[2].lVal, p.rgvarg[1].lVal}] =
+              text ? std::wstring(text, SysStringLen(text)) : std::wstring();
+          return S_OK;
+        }
+        break;
+      case Kind::Factory:
+        break;
+    }
+    return DISP_E_MEMBERNOTFOUND;
+  }
+
+  HRESULT Give(Kind kind, int book, int sheet, VARIANT* result) {
+    if (!result) return S_OK;
+    result->vt = VT_DISPATCH;
+    result->pdispVal = new Object(state_, kind, book, sheet);
+    return S_OK;
+  }
+  static HRESULT Mismatch(UINT index, UINT* bad_argument) {
+    if (bad_argument) *bad_argument = index;
+    return DISP_E_TYPEMISMATCH;
+  }
+
+  std::shared_ptr<State> state_;
+  Kind kind_;
+  int book_;
+  int sheet_;
+  std::atomic<ULONG> refs_{1};
+};
+
+// Starts "Excel": a new application object for every CreateInstance.
+class Factory final : public IClassFactory {
+ public:
+  explicit Factory(std::shared_ptr<State> state) : state_(std::move(state)) {
+    ++state_->live[static_cast<int>(Kind::Factory)];
+  }
+  ~Factory() { --state_->live[static_cast<int>(Kind::Factory)]; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IClassFactory)) {
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    *out = static_cast<IClassFactory*>(this);
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    Call call;
+    call.object = Kind::Factory;
+    call.method = "CreateInstance";
+    call.iid = iid;
+    if (const HRESULT hr = Enter(*state_, std::move(call), nullptr); FAILED(hr)) return hr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    auto* application = new Object(state_, Kind::Application);
+    const HRESULT hr = application->QueryInterface(iid, out);
+    application->Release();
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+ private:
+  std::shared_ptr<State> state_;
+  std::atomic<ULONG> refs_{1};
+};
+
+void Check(HRESULT hr, const char* what) {
+  if (FAILED(hr)) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%s failed: %.8lx", what, static_cast<unsigned long>(hr));
+    throw std::runtime_error(text);
+  }
+}
+
+}  // namespace
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+std::string Describe(const Call& call) {
+  std::string line = std::string(KindName(call.object)) + "." + call.method;
+  if (call.method == "QueryInterface" || call.method == "CreateInstance") {
+    return line + " " + IidName(call.iid);
+  }
+  if (call.method == "GetIDsOfNames") {
+    return line + " " + Utf8(call.name) + " lcid=" + std::to_string(call.lcid) +
+           " iid=" + IidName(call.iid);
+  }
+  line += " " + Utf8(MemberName(call.object, call.dispid)) + " " + FlagsText(call.flags) +
+          " lcid=" + std::to_string(call.lcid) + " iid=" + IidName(call.iid) + " args=[";
+  for (std::size_t i = 0; i < call.args.size(); ++i) {
+    const Argument& a = call.args[i];
+    line += (i ? ", " : "") + std::string(TypeName(a.vt));
+    if (a.vt == VT_BSTR) line += " \"" + Utf8(a.value) + "\"";
+    if (a.vt == VT_I4 || a.vt == VT_I2 || a.vt == VT_BOOL || a.vt == VT_ERROR) {
+      line += " " + Utf8(a.value);
+    }
+  }
+  line += "]";
+  if (!call.named.empty()) {
+    line += " named=[";
+    for (std::size_t i = 0; i < call.named.size(); ++i) {
+      line +=
+          (i ? ", " : "") + (call.named[i] == DISPID_PROPERTYPUT ? std::string("put")
+                                                                 : std::to_string(call.named[i]));
+    }
+    line += "]";
+  }
+  line += call.result_requested ? " result" : " no-result";
+  if (!call.excepinfo_given) line += " no-excepinfo";
+  return line;
+}
+
+int State::LiveObjects() const {
+  int n = 0;
+  for (int k = 0; k < kKinds; ++k) {
+    if (k != static_cast<int>(Kind::Factory)) n += live[k];
+  }
+  return n;
+}
+
+Server::Server() : state_(std::make_shared<State>()) {}
+
+Server::~Server() { Revoke(); }
+
+void Server::RegisterClass() {
+  auto* factory = new Factory(state_);
+  const HRESULT hr = CoRegisterClassObject(kExcelApplicationClass, factory, CLSCTX_LOCAL_SERVER,
+                                           REGCLS_MULTIPLEUSE, &class_cookie_);
+  factory->Release();
+  Check(hr, "CoRegisterClassObject");
+  class_registered_ = true;
+}
+
+void Server::RunInstance() {
+  auto* application = new Object(state_, Kind::Application);
+  const HRESULT hr = RegisterActiveObject(application, kExcelApplicationClass, ACTIVEOBJECT_STRONG,
+                                          &active_cookie_);
+  application->Release();
+  Check(hr, "RegisterActiveObject");
+  active_registered_ = true;
+}
+
+void Server::Revoke() {
+  if (std::exchange(active_registered_, false)) RevokeActiveObject(active_cookie_, nullptr);
+  if (std::exchange(class_registered_, false)) CoRevokeClassObject(class_cookie_);
+}
+
+std::vector<std::string> Server::Log() const {
+  std::vector<std::string> lines;
+  for (const Call& call : state_->calls) {
+    if (call.method == "QueryInterface" && !IsExcelInterface(call.iid)) continue;
+    lines.push_back(Describe(call));
+  }
+  return lines;
+}
+
+}  // namespace fake_excel

@@ -1,0 +1,128 @@
+// A fake Excel automation server inside the test process: the objects of Excel's object model
+// that the export uses, each an IDispatch, registered for Excel's class as the class object that
+// starts a new instance and, for the running-instance path, as the active object. It records
+// every call, can fail a chosen one, and counts its live objects.
+#pragma once
+
+// clang-format off
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+// clang-format on
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fake_excel {
+
+extern const CLSID kExcelApplicationClass;
+extern const IID kApplicationInterface;
+extern const IID kWorkbookInterface;
+extern const IID kWorksheetInterface;
+
+enum class Kind { Factory, Application, Workbooks, Workbook, Worksheets, Worksheet, Range };
+inline constexpr int kKinds = 7;
+
+// Dispatch ids as in Excel's type library.
+inline constexpr DISPID kWorkbooks = 0x23C, kVisible = 0x22E, kQuit = 0x12E, kAdd = 0xB5,
+                        kWorksheets = 0x1EE, kCells = 0xEE, kItem = 0xAA, kCount = 0x76;
+
+struct Argument {
+  VARTYPE vt = VT_EMPTY;
+  std::wstring value;  // strings as they are, numbers in decimal
+};
+
+struct Call {
+  Kind object = Kind::Application;
+  std::string method;  // CreateInstance, QueryInterface, GetIDsOfNames, Invoke
+  std::wstring name;   // GetIDsOfNames: the name asked for
+  DISPID dispid = DISPID_UNKNOWN;
+  WORD flags = 0;
+  LCID lcid = 0;
+  IID iid = IID_NULL;          // QueryInterface, CreateInstance: asked for; else riid
+  std::vector<Argument> args;  // Invoke: rgvarg as passed, last argument first
+  std::vector<DISPID> named;
+  bool result_requested = false;
+  bool excepinfo_given = false;
+};
+
+// One line per call, e.g.
+//   range.Invoke Item put lcid=0 args=[VT_BSTR "名称", VT_I4 1, VT_I4 1] named=[put] no-result
+std::string Describe(const Call& call);
+
+// The call to fail: the occurrence-th call of that method on that kind of object (for Invoke
+// and GetIDsOfNames, of that member only).
+struct Failure {
+  Kind object = Kind::Application;
+  std::string method = "Invoke";
+  std::wstring member;  // Invoke, GetIDsOfNames: the member's name; empty: any
+  int occurrence = 1;
+  HRESULT code = E_FAIL;
+  enum class Report {
+    Code,           // the call returns the code
+    Description,    // DISP_E_EXCEPTION, EXCEPINFO with scode and description
+    Deferred,       // DISP_E_EXCEPTION, EXCEPINFO filled in by pfnDeferredFillIn
+    NoDescription,  // DISP_E_EXCEPTION, EXCEPINFO with scode only
+  } report = Report::Code;
+  std::wstring description;
+};
+
+using CellMap = std::map<std::pair<int, int>, std::wstring>;
+struct Sheet {
+  CellMap cells;
+};
+struct Workbook {
+  std::vector<Sheet> sheets;
+};
+
+// What the fake Excel knows, shared by all its objects.
+struct State {
+  std::vector<Call> calls;
+  std::vector<Workbook> workbooks;
+  bool visible = false;
+  bool quit = false;
+  std::optional<Failure> failure;
+  int failure_matches = 0;
+  bool application_has_interface = true;  // answers QueryInterface for _Application
+  bool first_sheet_is_worksheet = true;   // answers QueryInterface for _Worksheet
+  int sheets_in_new_workbook = 3;
+  int live[kKinds] = {};
+
+  // Objects of the object model alive now (the class object not counted).
+  int LiveObjects() const;
+};
+
+// The fake Excel of one test. The destructor revokes what is registered.
+class Server {
+ public:
+  Server();
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  State& state() { return *state_; }
+  // Lets CoCreateInstance start "Excel" (CoRegisterClassObject).
+  void RegisterClass();
+  // Makes an application object the running Excel (RegisterActiveObject).
+  void RunInstance();
+  void Revoke();
+
+  // The calls so far, described; QueryInterface calls only for the interfaces of Excel and
+  // IDispatch (the COM runtime asks for others of its own).
+  std::vector<std::string> Log() const;
+
+ private:
+  std::shared_ptr<State> state_;
+  DWORD class_cookie_ = 0;
+  DWORD active_cookie_ = 0;
+  bool class_registered_ = false;
+  bool active_registered_ = false;
+};
+
+std::string Utf8(const std::wstring& text);
+
+}  // namespace fake_excel
