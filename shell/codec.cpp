@@ -10,6 +10,21 @@ namespace {
 // GBK through the platform's converter (ICU on Linux, code page 936 on Windows).
 constexpr const char* kGbkName = "GBK";
 
+// Whether the last byte is a lead byte without its second byte (a cell cut inside a character).
+bool EndsInLeadByte(std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    if (b >= 0x81 && b <= 0xFE) {
+      if (i + 1 == bytes.size()) return true;
+      i += 2;
+    } else {
+      ++i;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 QString DecodeText(std::string_view bytes, marc::TextEncoding encoding) {
@@ -24,7 +39,10 @@ QString DecodeText(std::string_view bytes, marc::TextEncoding encoding) {
   }
   if (ascii) return QString::fromLatin1(view);
   QStringDecoder decoder(kGbkName, QStringDecoder::Flag::Stateless);
-  return decoder.decode(view);
+  QString text = decoder.decode(view);
+  // The stateless converter drops such a byte silently; show it like any other invalid byte.
+  if (EndsInLeadByte(bytes)) text += QChar(QChar::ReplacementCharacter);
+  return text;
 }
 
 std::string EncodeText(const QString& text, marc::TextEncoding encoding) {

@@ -1,0 +1,37 @@
+#include "failure.h"
+
+#include <cstring>
+#include <exception>
+#include <string_view>
+
+#include "codec.h"
+#include "dialogs.h"
+#include "reader.h"
+
+namespace tessaly {
+
+QString DecodeMessage(const char* message) {
+  const std::string_view bytes(message, std::strlen(message));
+  return DecodeText(bytes, marc::DetectEncoding(bytes));
+}
+
+QString FailureDisplayText(const QString& message) {
+  if (!message.isEmpty() && message.back() > QLatin1Char('.')) return message + QLatin1Char('.');
+  return message;
+}
+
+TessalyApplication::TessalyApplication(int& argc, char** argv)
+    : QApplication(argc, argv), dialogs_(&DefaultDialogs()) {}
+
+bool TessalyApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const std::exception& e) {
+    dialogs_->ShowFailure(FailureDisplayText(DecodeMessage(e.what())));
+  } catch (...) {
+    dialogs_->ShowFailure(FailureDisplayText(QStringLiteral("Unknown exception")));
+  }
+  return true;
+}
+
+}  // namespace tessaly

@@ -1,0 +1,224 @@
+#include "marcfn.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QWindow>
+#include <stdexcept>
+
+#include "appearance.h"
+#include "booklistmodel.h"
+#include "codec.h"
+#include "dialogs.h"
+#include "failure.h"
+#include "listview.h"
+#include "longtime.h"
+#include "ui_marcfn.h"
+
+namespace tessaly {
+
+namespace {
+
+// Repaint the progress label at most this often: a repaint per row would cost minutes on a
+// large file, while 16 ms still reads as a running count.
+constexpr qint64 kProgressPaintMs = 16;
+
+// The caption differs from the application title on purpose.
+const QString kCaption = QStringLiteral("禾朔Tessaly  1.0");
+
+}  // namespace
+
+bool TOpenDialog::Execute(QWidget* owner, WindowDialogs& dialogs) {
+  const std::optional<QString> chosen = dialogs.OpenFile(owner, InitialDir, FileName);
+  if (!chosen) return false;
+  FileName = *chosen;
+  return true;
+}
+
+void SetLabelText(QLabel* label, const QString& text) {
+  label->setText(text);
+  label->resize(label->sizeHint().width(), label->height());
+}
+
+TMarcFun::TMarcFun(QWidget* parent)
+    : QWidget(parent),
+      ui_(std::make_unique<Ui::MarcFun>()),
+      reader_(UserLongTimeFormat()),
+      dialogs_(&DefaultDialogs()) {
+  InitResources();
+  ui_->setupUi(this);
+  Memo1 = ui_->Memo1;
+  Panel1 = ui_->Panel1;
+  Button1 = ui_->Button1;
+  Button2 = ui_->Button2;
+  Button4 = ui_->Button4;
+  ListView1 = ui_->ListView1;
+  Label1 = ui_->Label1;
+  Label2 = ui_->Label2;
+  Button3 = ui_->Button3;
+  Button5 = ui_->Button5;
+  Panel2 = ui_->Panel2;
+  Edit1 = ui_->Edit1;
+  listHeight_ = ListView1->height();
+
+  // The layout gives the client size; the restored place is the outer top-left 275, 136.
+  move(QPoint(275, 136) + QPoint(kDesignFrame.left(), kDesignFrame.top()));
+  setWindowTitle(kCaption);
+  setWindowIcon(ApplicationIcon());
+  setFont(WindowFont(kWindowFontPixels));
+  Edit1->setFont(WindowFont(kEditFontPixels));
+  Memo1->hide();
+  Button2->hide();
+  Button2->setEnabled(false);
+  Panel1->setFocusPolicy(Qt::NoFocus);
+  Panel2->setFocusPolicy(Qt::NoFocus);
+
+  model_ = new BookListModel(this);
+  ListView1->setModel(model_);
+
+  connect(Button1, &QPushButton::clicked, this, &TMarcFun::Button1Click);
+  connect(Button2, &QPushButton::clicked, this, &TMarcFun::Button2Click);
+  connect(Button3, &QPushButton::clicked, this, &TMarcFun::Button3Click);
+  connect(Button4, &QPushButton::clicked, this, &TMarcFun::Button4Click);
+  connect(Button5, &QPushButton::clicked, this, &TMarcFun::Button5Click);
+  AlignTop();
+}
+
+TMarcFun::~TMarcFun() = default;
+
+int TMarcFun::OuterHeight() const {
+  QMargins frame = kDesignFrame;
+  if (const QWindow* w = windowHandle(); w && w->isVisible()) frame = w->frameMargins();
+  return height() + frame.top() + frame.bottom();
+}
+
+void TMarcFun::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!event->spontaneous()) FormShow();
+}
+
+void TMarcFun::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  FormResize();
+}
+
+void TMarcFun::closeEvent(QCloseEvent* event) {
+  FormClose();
+  event->accept();  // the main window: closing it ends the program
+}
+
+void TMarcFun::AlignTop() {
+  // Top-aligned controls stack from the top in this order and take the full client width; a
+  // hidden one takes no room. Edit1 is not aligned: it keeps its place over Panel2's band.
+  int y = 0;
+  for (QWidget* w : {static_cast<QWidget*>(Panel1), static_cast<QWidget*>(Panel2),
+                     static_cast<QWidget*>(ListView1), static_cast<QWidget*>(Memo1)}) {
+    if (!w->isVisibleTo(this)) continue;
+    const int h = w == ListView1 ? listHeight_ : w->height();
+    w->setGeometry(0, y, width(), h);
+    y += h;
+  }
+}
+
+void TMarcFun::FormResize() {
+  listHeight_ = OuterHeight() - Panel1->height() - Panel2->height() - 50;
+  // A list of no height is simply not shown.
+  ListView1->setVisible(listHeight_ > 0);
+  AlignTop();
+}
+
+void TMarcFun::FormShow() {
+  setWindowState(windowState() | Qt::WindowMaximized);
+  SetLabelText(Label1, QString());
+  SetLabelText(Label2, QString());
+}
+
+void TMarcFun::Button1Click() {
+  model_->Clear();
+  OpenDialog1.InitialDir = QCoreApplication::applicationFilePath();
+  if (!OpenDialog1.Execute(this, *dialogs_)) return;
+  try {
+    const QByteArray path = QFile::encodeName(OpenDialog1.FileName);
+    MarcFileName.assign(path.constData(), static_cast<std::size_t>(path.size()));
+    Button2->setEnabled(true);
+    Button2Click();
+  } catch (const std::exception& e) {
+    dialogs_->ShowOpenFailed(this, FailureDetails(e.what()));
+  } catch (...) {
+    dialogs_->ShowOpenFailed(this, FailureDetails(""));
+  }
+}
+
+void TMarcFun::Button2Click() {
+  progressRows_ = -1;
+  sincePaint_.start();
+  try {
+    reader_.Read(MarcFileName, *this);
+  } catch (...) {
+    FinishRead();
+    throw;
+  }
+  FinishRead();
+  Button2->setEnabled(false);
+}
+
+void TMarcFun::AppendRow(marc::BookRow&& row) { model_->AppendRow(row); }
+
+void TMarcFun::Progress(std::int64_t rowCount) {
+  progressRows_ = rowCount;
+  if (sincePaint_.hasExpired(kProgressPaintMs)) ShowProgress();
+}
+
+void TMarcFun::Elapsed(const marc::Text& text) {
+  // Written with the user's time settings, so in the locale's 8-bit encoding.
+  SetLabelText(Label2, QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void TMarcFun::ShowProgress() {
+  model_->SetEncoding(reader_.Encoding());
+  model_->Commit();
+  SetLabelText(Label1, DecodeText(marc::ProgressText(progressRows_)));
+  Label1->repaint();
+  sincePaint_.restart();
+}
+
+void TMarcFun::FinishRead() {
+  RecordLength = reader_.RecordLength;
+  BaseAddress = reader_.BaseAddress;
+  model_->SetEncoding(reader_.Encoding());
+  model_->Commit();
+  // The exact count of the rows now listed; a read that listed no row leaves the label alone.
+  if (progressRows_ >= 0) SetLabelText(Label1, DecodeText(marc::ProgressText(progressRows_)));
+}
+
+QString TMarcFun::FailureDetails(const char* message) const {
+  const QString reason = DecodeMessage(message);
+  const marc::ReadPosition& at = reader_.Position();
+  if (at.record <= 0) return reason;
+  return QStringLiteral("第 %1 条记录（第 %2 行）：%3").arg(at.record).arg(at.line).arg(reason);
+}
+
+void TMarcFun::Button3Click() { model_->Clear(); }
+
+void TMarcFun::Button4Click() {
+  // Queued: the loop ends once this handler has returned. The window is not closed, so
+  // FormClose does not run.
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
+
+void TMarcFun::FormClose() { reader_.ReleaseLineList(); }
+
+void TMarcFun::Button5Click() {
+  if (!exportModule_) throw std::logic_error("The export module has not been created");
+  ExportListToExcel(*exportModule_, *model_, *this);
+}
+
+void TMarcFun::ShowNoSpreadsheet() { dialogs_->ShowNoSpreadsheet(this); }
+
+}  // namespace tessaly

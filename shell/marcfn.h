@@ -1,0 +1,127 @@
+// MarcFun, the main window: the list of decoded records, the labels, the buttons for opening,
+// clearing, exporting and leaving, and the read command that fills the list.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QMargins>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "marc2excel.h"
+#include "reader.h"
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+namespace Ui {
+class MarcFun;
+}
+
+namespace tessaly {
+
+class BookListModel;
+class TListView;
+class WindowDialogs;
+
+// The file-open dialog's state between uses; the dialog itself is shown through WindowDialogs.
+class TOpenDialog {
+ public:
+  // Where the dialog starts (a folder, or a file whose folder is meant).
+  QString InitialDir;
+  // The full path confirmed last; offered as the name the next time.
+  QString FileName;
+
+  // Runs the dialog modally; true when the user confirmed a name (then in FileName).
+  bool Execute(QWidget* owner, WindowDialogs& dialogs);
+};
+
+class TMarcFun : public QWidget, private marc::ReadSink, private ExportUi {
+  Q_OBJECT
+
+ public:
+  explicit TMarcFun(QWidget* parent = nullptr);
+  ~TMarcFun() override;
+
+  // Components, owned by the window.
+  QPlainTextEdit* Memo1;
+  QFrame* Panel1;
+  QPushButton* Button1;
+  QPushButton* Button2;
+  QPushButton* Button4;
+  TOpenDialog OpenDialog1;
+  TListView* ListView1;
+  QLabel* Label1;
+  QLabel* Label2;
+  QPushButton* Button3;
+  QPushButton* Button5;
+  QFrame* Panel2;
+  QLineEdit* Edit1;
+
+  // Event handlers.
+  void FormResize();
+  void Button4Click();
+  void FormClose();
+  void Button1Click();
+  void Button2Click();
+  void FormShow();
+  void Button5Click();
+  void Button3Click();
+
+  // Fields. MarcFileName is in the form the file operations take (the platform's 8-bit path).
+  std::string MarcFileName;
+  // The last record's leader numbers, as the read command left them.
+  std::int32_t RecordLength = 0;
+  std::int32_t BaseAddress = 0;
+
+  // Wiring done at start-up (and by tests).
+  void SetDialogs(WindowDialogs& dialogs) { dialogs_ = &dialogs; }
+  void SetExportModule(TMarc2ExcelFm* module) { exportModule_ = module; }
+
+  BookListModel& ListModel() { return *model_; }
+  // The read command's reader; it owns LineList.
+  const marc::RecordReader& Reader() const { return reader_; }
+  // The window's outer height, frame and title bar included.
+  int OuterHeight() const;
+
+  // The frame assumed around the client area until the platform tells the real one: it makes the
+  // restored bounds 275, 136, 735 x 497 for the 719-pixel-wide client area of the layout.
+  static constexpr QMargins kDesignFrame{8, 31, 8, 8};
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  // ReadSink: the read command's rows, progress and elapsed time.
+  void AppendRow(marc::BookRow&& row) override;
+  void Progress(std::int64_t rowCount) override;
+  void Elapsed(const marc::Text& text) override;
+  // ExportUi.
+  void ShowNoSpreadsheet() override;
+
+  void AlignTop();
+  void ShowProgress();
+  void FinishRead();
+  QString FailureDetails(const char* message) const;
+
+  std::unique_ptr<Ui::MarcFun> ui_;
+  BookListModel* model_;
+  marc::RecordReader reader_;
+  WindowDialogs* dialogs_;
+  TMarc2ExcelFm* exportModule_ = nullptr;
+  int listHeight_;
+  // Progress of the running read: rows so far (-1 before the first) and the last repaint.
+  std::int64_t progressRows_ = -1;
+  QElapsedTimer sincePaint_;
+};
+
+// Sets a label's text; the label's width follows the text.
+void SetLabelText(QLabel* label, const QString& text);
+
+}  // namespace tessaly
