@@ -4,4 +4,4 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/setup.sh" packages-build.txt packages-test.txt
 "$root/scripts/build.sh" build
-exec "$root/build/bin/marcrows" "$root/tests/data/realcn_lines.mrc" "$@"
+exec "$root/build/bin/tessaly" "$@"
