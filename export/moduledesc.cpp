@@ -63,7 +63,8 @@ ModuleDescription ParseModuleDescription(std::string_view text) {
         module.name = name;
         seen_module = in_module = true;
       } else {
-        module.components.push_back(ComponentDescription{.name = name});
+        module.components.emplace_back();
+        module.components.back().name = name;
         in_module = false;
       }
       continue;

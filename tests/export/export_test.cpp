@@ -1,0 +1,413 @@
+// The export routine against the recording spreadsheet: which calls, in which order, with
+// which cells, and what each way of failing leaves behind.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "fake_backend.h"
+#include "gbk.h"
+#include "marc2excel.h"
+#include "moduledesc.h"
+#include "vector_source.h"
+#ifdef TESSALY_HAVE_LIBREOFFICE
+#include "calc.h"
+#endif
+
+namespace tessaly {
+namespace {
+
+using testing::ColumnCaptionsUtf8;
+using testing::Gbk;
+using testing::ListItem;
+using testing::VectorSource;
+using Sheet = RecordingSpreadsheet::Sheet;
+
+class CountingUi : public ExportUi {
+ public:
+  void ShowNoSpreadsheet() override { ++shown; }
+  int shown = 0;
+};
+
+struct Rig {
+  Rig() {
+    auto fake = std::make_unique<RecordingSpreadsheet>();
+    app = fake.get();
+    module = std::make_unique<TMarc2ExcelFm>(std::move(fake));
+  }
+  RecordingSpreadsheet* app;
+  std::unique_ptr<TMarc2ExcelFm> module;
+  CountingUi ui;
+};
+
+// Items of the shape the read command makes: a title and twelve sub-items, in GBK.
+VectorSource BookList(int items) {
+  std::vector<std::string> captions;
+  for (const auto& c : ColumnCaptionsUtf8()) captions.push_back(Gbk(c));
+  std::vector<ListItem> rows;
+  for (int i = 0; i < items; ++i) {
+    ListItem item{Gbk("书名" + std::to_string(i)), {}};
+    for (int s = 0; s < 12; ++s) item.sub_items.push_back(Gbk("值" + std::to_string(i * 100 + s)));
+    item.sub_items[1] = "978711122222" + std::to_string(i % 10);  // ISBN stays as it is
+    item.sub_items[3] = "";                                       // an empty cell is written too
+    rows.push_back(std::move(item));
+  }
+  return VectorSource(std::move(captions), std::move(rows));
+}
+
+// What the sheet must hold after exporting list completely.
+Sheet Expected(const VectorSource& list) {
+  Sheet sheet;
+  for (int c = 0; c < list.ColumnCount(); ++c) sheet[{1, c + 1}] = list.ColumnCaption(c);
+  for (std::int64_t i = 0; i < list.ItemCount(); ++i) {
+    const auto row = static_cast<std::int32_t>(i + 2);
+    sheet[{row, 1}] = list.ItemCaption(i);
+    for (int c = 2; c <= list.ColumnCount(); ++c) sheet[{row, c}] = list.SubItem(i, c - 2);
+  }
+  return sheet;
+}
+
+std::vector<std::string> Cells(std::int32_t row, std::int32_t columns) {
+  std::vector<std::string> out;
+  for (std::int32_t c = 1; c <= columns; ++c) {
+    out.push_back("PutCell(" + std::to_string(row) + "," + std::to_string(c) + ")");
+  }
+  return out;
+}
+
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+const std::vector<std::string> kOpening = {"DisconnectApplication", "ConnectApplication",
+                                           "AddWorkbook", "AttachFirstWorksheet", "SetVisible"};
+const std::vector<std::string> kRelease = {"DisconnectWorksheet", "DisconnectWorkbook",
+                                           "DisconnectApplication"};
+
+TEST(ExportListToExcel, EmptyListTouchesNothing) {
+  Rig rig;
+  VectorSource list = BookList(0);
+  ExportListToExcel(*rig.module, list, rig.ui);
+  EXPECT_TRUE(rig.app->Calls().empty());
+  EXPECT_EQ(rig.ui.shown, 0);
+}
+
+TEST(ExportListToExcel, CallsInOrderHeaderThenRowsLeftToRight) {
+  Rig rig;
+  VectorSource list({"a", "b", "c"}, {{"r1", {"x", "y"}}, {"r2", {"", "z"}}});
+  ExportListToExcel(*rig.module, list, rig.ui);
+
+  EXPECT_EQ(
+      rig.app->Briefs(),
+      Join({kOpening, Cells(1, 3), Cells(2, 3), Cells(3, 3), {"Flush", "SetVisible"}, kRelease}));
+  EXPECT_EQ(rig.ui.shown, 0);
+  EXPECT_FALSE(rig.app->HoldsAnything());
+}
+
+TEST(ExportListToExcel, WritesEveryCellOfABookListAsItsText) {
+  Rig rig;
+  VectorSource list = BookList(25);
+  ExportListToExcel(*rig.module, list, rig.ui);
+
+  ASSERT_EQ(rig.app->Workbooks().size(), 1u);
+  const Sheet& sheet = rig.app->Workbooks()[0];
+  EXPECT_EQ(sheet.size(), 26u * 13u);
+  EXPECT_EQ(sheet, Expected(list));
+  EXPECT_EQ(sheet.at({1, 1}), Gbk("名称"));
+  EXPECT_EQ(sheet.at({1, 13}), Gbk("提要"));
+  EXPECT_EQ(sheet.at({2, 5}), "");
+  for (const auto& call : rig.app->Calls()) {
+    if (call.op == "PutCell") {
+      EXPECT_EQ(call.encoding, marc::TextEncoding::Gbk);
+    }
+  }
+}
+
+TEST(ExportListToExcel, PassesTheListsEncodingWithEveryCell) {
+  Rig rig;
+  VectorSource list({"名称", "作者"}, {{"书", {"人"}}}, marc::TextEncoding::Utf8);
+  ExportListToExcel(*rig.module, list, rig.ui);
+  int cells = 0;
+  for (const auto& call : rig.app->Calls()) {
+    if (call.op != "PutCell") continue;
+    ++cells;
+    EXPECT_EQ(call.encoding, marc::TextEncoding::Utf8);
+  }
+  EXPECT_EQ(cells, 4);
+  EXPECT_EQ(rig.app->Workbooks()[0].at({2, 2}), "人");
+}
+
+// A list that changes while it is exported shows that the counts are read as the loops test
+// them rather than once: the item count at every row, the column count at every row.
+class ShrinkingSource : public VectorSource {
+ public:
+  using VectorSource::VectorSource;
+  std::int64_t ItemCount() const override {
+    ++item_count_reads;
+    return item_count_reads > 2 ? 1 : VectorSource::ItemCount();
+  }
+  int ColumnCount() const override {
+    ++column_count_reads;
+    return column_count_reads > 1 ? 2 : VectorSource::ColumnCount();
+  }
+  mutable int item_count_reads = 0;
+  mutable int column_count_reads = 0;
+};
+
+TEST(ExportListToExcel, RereadsCountsAsTheLoopsGo) {
+  Rig rig;
+  ShrinkingSource list({"a", "b", "c"}, {{"r1", {"x", "y"}}, {"r2", {"u", "v"}}, {"r3", {}}});
+  ExportListToExcel(*rig.module, list, rig.ui);
+  // Header of three; row 2 with the column count read again (two); then the item count drops
+  // to one and row 3 never starts.
+  EXPECT_EQ(rig.app->Briefs(),
+            Join({kOpening, Cells(1, 3), Cells(2, 2), {"Flush", "SetVisible"}, kRelease}));
+}
+
+struct ConnectCase {
+  const char* name;
+  std::function<void(RecordingSpreadsheet&)> arm;
+};
+
+class Unreachable : public ::testing::TestWithParam<ConnectCase> {};
+
+TEST_P(Unreachable, ShowsNoSpreadsheetOnceAndHoldsNothingAndTriesAgainNextTime) {
+  Rig rig;
+  GetParam().arm(*rig.app);
+  VectorSource list = BookList(3);
+  ExportListToExcel(*rig.module, list, rig.ui);
+  EXPECT_EQ(rig.ui.shown, 1);
+  EXPECT_EQ(rig.app->Briefs(),
+            (std::vector<std::string>{"DisconnectApplication", "ConnectApplication"}));
+  EXPECT_TRUE(rig.app->Workbooks().empty());
+  EXPECT_FALSE(rig.app->HoldsAnything());
+
+  // The spreadsheet has come up: the next click starts over and succeeds.
+  rig.app->RefuseConnect(false);
+  rig.app->ClearCalls();
+  ExportListToExcel(*rig.module, list, rig.ui);
+  EXPECT_EQ(rig.ui.shown, 1);
+  ASSERT_EQ(rig.app->Workbooks().size(), 1u);
+  EXPECT_EQ(rig.app->Workbooks()[0], Expected(list));
+}
+
+INSTANTIATE_TEST_SUITE_P(Connect, Unreachable,
+                         ::testing::Values(ConnectCase{"Refused",
+                                                       [](RecordingSpreadsheet& a) {
+                                                         a.RefuseConnect(true);
+                                                       }},
+                                           ConnectCase{"FailsOtherwise",
+                                                       [](RecordingSpreadsheet& a) {
+                                                         a.FailCall("ConnectApplication", 1, "x");
+                                                       }}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct FailureCase {
+  const char* name;
+  std::function<void(RecordingSpreadsheet&, VectorSource&)> arm;
+  std::string message;     // what reaches the failure display
+  std::string last_call;   // the call the export ended at, before releasing
+  std::size_t cells_kept;  // cells in the workbook afterwards
+};
+
+class LaterFailure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(LaterFailure, EndsThereReleasesWorksheetWorkbookApplicationAndPassesTheError) {
+  const FailureCase& fc = GetParam();
+  Rig rig;
+  VectorSource list = BookList(4);
+  fc.arm(*rig.app, list);
+
+  try {
+    ExportListToExcel(*rig.module, list, rig.ui);
+    FAIL() << "the export should have failed";
+  } catch (const marc::Exception& e) {
+    EXPECT_EQ(std::string(e.what()), fc.message);
+  }
+  EXPECT_EQ(rig.ui.shown, 0);
+
+  std::vector<std::string> briefs = rig.app->Briefs();
+  ASSERT_GE(briefs.size(), 3u);
+  const std::vector<std::string> tail(briefs.end() - 3, briefs.end());
+  EXPECT_EQ(tail, kRelease);
+  EXPECT_EQ(briefs[briefs.size() - 4], fc.last_call);
+  EXPECT_FALSE(rig.app->HoldsAnything());
+
+  std::size_t kept = 0;
+  for (const auto& wb : rig.app->Workbooks()) kept += wb.size();
+  EXPECT_EQ(kept, fc.cells_kept);
+  // Whatever was written is exactly what a complete export writes there.
+  const Sheet full = Expected(BookList(4));
+  for (const auto& wb : rig.app->Workbooks()) {
+    for (const auto& [at, text] : wb) {
+      if (at == std::pair<std::int32_t, std::int32_t>{3, 1} && fc.name == std::string("EmptyRow"))
+        continue;
+      EXPECT_EQ(text, full.at(at)) << at.first << "," << at.second;
+    }
+  }
+}
+
+auto Call(const char* op, int nth) {
+  return [=](RecordingSpreadsheet& a, VectorSource&) { a.FailCall(op, nth, "Refused by Calc"); };
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Export, LaterFailure,
+    ::testing::Values(
+        FailureCase{"AddWorkbook", Call("AddWorkbook", 1), "Refused by Calc", "AddWorkbook", 0},
+        FailureCase{"FirstWorksheet", Call("AttachFirstWorksheet", 1), "Refused by Calc",
+                    "AttachFirstWorksheet", 0},
+        FailureCase{"Visible", Call("SetVisible", 1), "Refused by Calc", "SetVisible", 0},
+        FailureCase{"HeaderCell",
+                    [](RecordingSpreadsheet& a, VectorSource&) { a.FailCell(1, 7, "Cell 1 7"); },
+                    "Cell 1 7", "PutCell(1,7)", 6},
+        FailureCase{"CellInRow",
+                    [](RecordingSpreadsheet& a, VectorSource&) { a.FailCell(4, 5, "Cell 4 5"); },
+                    "Cell 4 5", "PutCell(4,5)", 13 * 3 + 4},
+        FailureCase{"Flush", Call("Flush", 1), "Refused by Calc", "Flush", 5 * 13},
+        FailureCase{"VisibleAtEnd", Call("SetVisible", 2), "Refused by Calc", "SetVisible", 5 * 13},
+        // The empty row a failed read leaves: its caption is written, then sub-item 0 fails.
+        FailureCase{"EmptyRow",
+                    [](RecordingSpreadsheet&, VectorSource& l) { l.Items()[1] = ListItem{}; },
+                    "List index out of bounds (0)", "PutCell(3,1)", 13 * 2 + 1},
+        FailureCase{
+            "ShortRow",
+            [](RecordingSpreadsheet&, VectorSource& l) { l.Items()[2].sub_items.resize(5); },
+            "List index out of bounds (5)", "PutCell(4,6)", 13 * 3 + 6}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ExportListToExcel, TwoExportsMakeTwoWorkbooks) {
+  Rig rig;
+  VectorSource list = BookList(3);
+  ExportListToExcel(*rig.module, list, rig.ui);
+  const std::size_t first_export = rig.app->Calls().size();
+  ExportListToExcel(*rig.module, list, rig.ui);
+
+  ASSERT_EQ(rig.app->Workbooks().size(), 2u);
+  EXPECT_EQ(rig.app->Workbooks()[0], Expected(list));
+  EXPECT_EQ(rig.app->Workbooks()[1], Expected(list));
+  const auto briefs = rig.app->Briefs();
+  EXPECT_EQ(briefs.size(), 2 * first_export);
+  EXPECT_EQ(std::vector<std::string>(briefs.begin() + first_export, briefs.end()),
+            std::vector<std::string>(briefs.begin(), briefs.begin() + first_export));
+}
+
+TEST(ExportListToExcel, AfterAFailureTheNextExportStartsFromNothing) {
+  Rig rig;
+  VectorSource list = BookList(2);
+  rig.app->FailCell(2, 2, "gone");
+  EXPECT_THROW(ExportListToExcel(*rig.module, list, rig.ui), AutomationError);
+  rig.app->FailCell(0, 0, "");
+  rig.app->ClearCalls();
+  ExportListToExcel(*rig.module, list, rig.ui);
+  const auto briefs = rig.app->Briefs();
+  EXPECT_EQ(std::vector<std::string>(briefs.begin(), briefs.begin() + 5), kOpening);
+  ASSERT_EQ(rig.app->Workbooks().size(), 2u);
+  EXPECT_EQ(rig.app->Workbooks()[1], Expected(list));
+}
+
+// --- The module's description ------------------------------------------------------------
+
+TEST(ModuleDescription, BuiltInDescriptionNamesTheComponentsAndTheirSettings) {
+  Rig rig;
+  const ModuleDescription& d = rig.module->Description();
+  EXPECT_EQ(d.name, "Marc2ExcelFm");
+  EXPECT_EQ(d.class_name, "TMarc2ExcelFm");
+  ASSERT_EQ(d.components.size(), 3u);
+  const char* names[] = {"ExcelApplication1", "ExcelWorkbook1", "ExcelWorksheet1"};
+  const char* classes[] = {"TExcelApplication", "TExcelWorkbook", "TExcelWorksheet"};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(d.components[i].name, names[i]);
+    EXPECT_EQ(d.components[i].class_name, classes[i]);
+    EXPECT_FALSE(d.components[i].auto_connect);
+    EXPECT_FALSE(d.components[i].auto_quit);
+    EXPECT_EQ(d.components[i].connect_kind, ConnectKind::RunningOrNew);
+  }
+}
+
+TEST(ModuleDescription, ReadsSettingsWithBlanksAndComments) {
+  const ModuleDescription d = ParseModuleDescription(
+      "# comment\n[M]\r\nClass=TM\n\n; other comment\n[ A ]\n  Class = TA  \nAutoConnect=True\n"
+      "ConnectKind = ckRunning\nAutoQuit = True\n[B]\n");
+  EXPECT_EQ(d.name, "M");
+  EXPECT_EQ(d.class_name, "TM");
+  ASSERT_EQ(d.components.size(), 2u);
+  EXPECT_EQ(d.Component("A").class_name, "TA");
+  EXPECT_TRUE(d.Component("A").auto_connect);
+  EXPECT_TRUE(d.Component("A").auto_quit);
+  EXPECT_EQ(d.Component("A").connect_kind, ConnectKind::Running);
+  EXPECT_EQ(d.Component("B").connect_kind, ConnectKind::RunningOrNew);
+  EXPECT_THROW(d.Component("C"), std::invalid_argument);
+}
+
+struct BadDescription {
+  const char* name;
+  std::string text;
+  std::string says;  // part of the error message
+};
+
+class RefusedDescription : public ::testing::TestWithParam<BadDescription> {};
+
+TEST_P(RefusedDescription, IsRefusedWithTheReason) {
+  std::string text(EmbeddedModuleDescription());
+  const auto& p = GetParam();
+  try {
+    LoadModuleDescription(p.text.empty() ? text : p.text);
+    FAIL() << "accepted";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_NE(std::string(e.what()).find(p.says), std::string::npos) << e.what();
+  }
+}
+
+std::string Edited(std::string from, const std::string& what, const std::string& with) {
+  std::string text(EmbeddedModuleDescription());
+  const auto at = text.find(what, text.find(from));
+  return text.replace(at, what.size(), with);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Load, RefusedDescription,
+    ::testing::Values(
+        BadDescription{"Empty", "# nothing\n", "empty"},
+        BadDescription{"UnknownKey", "[M]\nClass=TMarc2ExcelFm\n[A]\nColour=red\n", "line 4"},
+        BadDescription{"OutsideSection", "Class=TMarc2ExcelFm\n", "line 1"},
+        BadDescription{"NoEquals", "[M]\nClass\n", "line 2"},
+        BadDescription{"BadBool", "[M]\nClass=TMarc2ExcelFm\n[A]\nAutoQuit=No\n", "True or False"},
+        BadDescription{"BadKind", "[M]\nClass=TMarc2ExcelFm\n[A]\nConnectKind=ckNewInstance\n",
+                       "ConnectKind"},
+        BadDescription{"TwiceSection", "[M]\nClass=TMarc2ExcelFm\n[A]\n[A]\n", "twice"},
+        BadDescription{"AutoQuit",
+                       Edited("[ExcelApplication1]", "AutoQuit = False", "AutoQuit = True"),
+                       "AutoQuit"},
+        BadDescription{"AutoConnect",
+                       Edited("[ExcelWorkbook1]", "AutoConnect = False", "AutoConnect = True"),
+                       "AutoConnect"},
+        BadDescription{"MissingWorksheet",
+                       Edited("[ExcelWorksheet1]", "ExcelWorksheet1", "ExcelSheet1"),
+                       "ExcelWorksheet1"},
+        BadDescription{"WrongClass",
+                       Edited("[ExcelWorkbook1]", "TExcelWorkbook", "TExcelWorksheet"),
+                       "must be a TExcelWorkbook"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+#ifdef TESSALY_HAVE_LIBREOFFICE
+// Without the Calc module (LibreOffice not installed, or the module not beside the program)
+// the export says there is no spreadsheet, every time it is asked.
+TEST(CalcModule, MissingModuleMeansNoSpreadsheet) {
+  TMarc2ExcelFm module(MakeLibreOfficeCalc({}, "/nonexistent/libtessaly_calc.so"));
+  CountingUi ui;
+  VectorSource list = BookList(1);
+  ExportListToExcel(module, list, ui);
+  ExportListToExcel(module, list, ui);
+  EXPECT_EQ(ui.shown, 2);
+}
+#endif
+
+}  // namespace
+}  // namespace tessaly
