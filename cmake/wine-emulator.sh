@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs one Windows executable under wine for CTest: wine-emulator.sh PROGRAM.exe [ARGS...]
-# Uses a private prefix (WINEPREFIX, default: wine/ beside the build's CTestTestfile, i.e. the
-# current directory's build folder), created once under a lock. COM calls hang in a prefix whose
-# first boot is still running, so the boot is waited for before anything else runs.
+# Uses a private prefix (WINEPREFIX, default: wine/ in the build folder that holds the program),
+# created once under a lock. COM calls hang in a prefix whose first boot is still running, so
+# the boot is waited for before anything else runs.
 # Environment: TESSALY_WINE_TIMEOUT (seconds per run, default 120).
 # `wine-emulator.sh --init` only prepares the prefix; `wine-emulator.sh --stop` ends its
 # wineserver.
@@ -11,12 +11,22 @@ unset DISPLAY WAYLAND_DISPLAY
 export WINEDEBUG=-all
 # No Mono or Gecko download prompts: nothing here needs .NET or HTML.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# The build folder holding the program (or the current directory), found by its CMakeCache.txt.
+build_folder() {
+  local dir
+  for dir in "$@"; do
+    dir=$(cd "$dir" 2>/dev/null && pwd) || continue
+    while [[ "$dir" != / ]]; do
+      [[ -f "$dir/CMakeCache.txt" ]] && { echo "$dir"; return; }
+      dir=$(dirname "$dir")
+    done
+  done
+  echo "${TMPDIR:-/tmp}/tessaly-wine-$(id -u)"
+}
 if [[ -z "${WINEPREFIX:-}" ]]; then
-  # CTest runs tests in their build subfolder; the prefix sits at the top of the build folder.
-  dir=$PWD
-  while [[ "$dir" != / && ! -f "$dir/CMakeCache.txt" ]]; do dir=$(dirname "$dir"); done
-  [[ "$dir" == / ]] && dir=$PWD
-  export WINEPREFIX="$dir/wine"
+  program_dir=.
+  [[ "${1:-}" != --* && -n "${1:-}" ]] && program_dir=$(dirname "$1")
+  export WINEPREFIX="$(build_folder "$program_dir" "$PWD")/wine"
 fi
 limit=${TESSALY_WINE_TIMEOUT:-120}
 

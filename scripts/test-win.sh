@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The Windows build under wine: cross-compiles the decoding core with its tests and the Excel
+# backend with its fake-Excel tests (mingw-w64, static), then runs them with CTest, wine being
+# the emulator. test-win.sh [BUILD_DIR], default build-win. Leaves no wineserver running.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+dir="$root/${1:-build-win}"
+# One private prefix for the whole run, stopped however the run ends.
+export WINEPREFIX="$dir/wine"
+trap '"$root/cmake/wine-emulator.sh" --stop' EXIT
+if [[ ! -f "$dir/build.ninja" ]]; then
+  cmake -S "$root" -B "$dir" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DTESSALY_CORE_ONLY=ON \
+    -DTESSALY_GTEST_SOURCE=/usr/src/googletest >/dev/null
+fi
+cmake --build "$dir"
+# The first boot of a prefix takes 15 s or so; done once here rather than inside a test's time.
+"$root/cmake/wine-emulator.sh" --init
+ctest --test-dir "$dir" --output-on-failure -j2
