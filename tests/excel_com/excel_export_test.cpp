@@ -1,0 +1,184 @@
+// The whole export as the Windows program runs it: the module with its built-in description,
+// the platform's backend (Excel over COM) and the export routine, against the fake Excel.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fake_excel.h"
+#include "marc2excel.h"
+#include "vector_source.h"
+
+namespace {
+
+using fake_excel::Kind;
+using tessaly::testing::ListItem;
+using tessaly::testing::VectorSource;
+
+// The list's column captions in GBK: 名称 作者 isbn 价格 出版地 出版社 出版时间 页数 尺寸 附件
+// 分类号 分类名 提要.
+const std::vector<std::string> kCaptions = {"\xC3\xFB\xB3\xC6",
+                                            "\xD7\xF7\xD5\xDF",
+                                            "isbn",
+                                            "\xBC\xDB\xB8\xF1",
+                                            "\xB3\xF6\xB0\xE6\xB5\xD8",
+                                            "\xB3\xF6\xB0\xE6\xC9\xE7",
+                                            "\xB3\xF6\xB0\xE6\xCA\xB1\xBC\xE4",
+                                            "\xD2\xB3\xCA\xFD",
+                                            "\xB3\xDF\xB4\xE7",
+                                            "\xB8\xBD\xBC\xFE",
+                                            "\xB7\xD6\xC0\xE0\xBA\xC5",
+                                            "\xB7\xD6\xC0\xE0\xC3\xFB",
+                                            "\xCC\xE1\xD2\xAA"};
+const std::vector<std::wstring> kCaptionsWide = {
+    L"名称", L"作者", L"isbn", L"价格",   L"出版地", L"出版社", L"出版时间",
+    L"页数", L"尺寸", L"附件", L"分类号", L"分类名", L"提要"};
+
+class ShownMessages : public tessaly::ExportUi {
+ public:
+  void ShowNoSpreadsheet() override { ++no_spreadsheet; }
+  int no_spreadsheet = 0;
+};
+
+class ExcelExportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    // GBK texts are read through the thread's code page, as on a Chinese Windows.
+    saved_locale_ = GetThreadLocale();
+    SetThreadLocale(0x0804);
+    server_.emplace();
+  }
+  void TearDown() override {
+    server_.reset();
+    SetThreadLocale(saved_locale_);
+    CoUninitialize();
+  }
+
+  fake_excel::Server& server() { return *server_; }
+  fake_excel::State& excel() { return server_->state(); }
+  const fake_excel::CellMap& Sheet1(std::size_t book = 0) {
+    return excel().workbooks.at(book).sheets.at(0).cells;
+  }
+  std::size_t Count(const std::string& call_prefix) {
+    const auto log = server().Log();
+    return static_cast<std::size_t>(std::count_if(
+        log.begin(), log.end(), [&](const auto& line) { return line.rfind(call_prefix, 0) == 0; }));
+  }
+
+  tessaly::TMarc2ExcelFm module_;  // the platform's backend, as the program makes it
+  ShownMessages ui_;
+
+ private:
+  LCID saved_locale_ = 0;
+  std::optional<fake_excel::Server> server_;
+};
+
+ListItem Row(const std::string& title) {
+  ListItem item{title, {}};
+  for (int c = 2; c <= 13; ++c) item.sub_items.push_back(title + "/" + std::to_string(c));
+  return item;
+}
+
+TEST_F(ExcelExportTest, WritesTheHeaderAndEveryRowIntoANewWorkbookOfTheRunningExcel) {
+  server().RunInstance();
+  server().RegisterClass();
+  ListItem chinese = Row("\xD6\xEC\xE9\x46\xBB\xF9");  // 朱镕基
+  chinese.sub_items[0] = "";                           // an empty author is still written
+  chinese.sub_items[11] = std::string(4000, 'x');      // a long summary arrives whole
+  const VectorSource list(kCaptions, {Row("a"), chinese});
+
+  tessaly::ExportListToExcel(module_, list, ui_);
+
+  EXPECT_EQ(ui_.no_spreadsheet, 0);
+  fake_excel::CellMap expected;
+  for (int c = 1; c <= 13; ++c) {
+    expected[{1, c}] = kCaptionsWide[c - 1];
+    expected[{2, c}] = c == 1 ? L"a" : L"a/" + std::to_wstring(c);
+    expected[{3, c}] = c == 1 ? L"朱镕基" : L"朱镕基/" + std::to_wstring(c);
+  }
+  expected[{3, 2}] = L"";
+  expected[{3, 13}] = std::wstring(4000, L'x');
+  ASSERT_EQ(excel().workbooks.size(), 1u);
+  EXPECT_EQ(Sheet1(), expected);
+  // The running Excel, not a new one; a fresh Cells range for each of the 3 x 13 cells.
+  EXPECT_EQ(Count("factory.CreateInstance"), 0u);
+  EXPECT_EQ(Count("worksheet.Invoke Cells get"), 39u);
+  EXPECT_EQ(Count("range.Invoke Item put"), 39u);
+  EXPECT_EQ(Count("application.Invoke Visible put"), 2u);
+  EXPECT_TRUE(excel().visible);
+  EXPECT_FALSE(excel().quit);
+  EXPECT_EQ(excel().LiveObjects(), 1);  // only the running Excel, held by its registration
+}
+
+TEST_F(ExcelExportTest, StartsExcelWhenNoneRunsAndTwoExportsMakeTwoWorkbooks) {
+  server().RegisterClass();
+  const VectorSource list(kCaptions, {Row("a")});
+  tessaly::ExportListToExcel(module_, list, ui_);
+  tessaly::ExportListToExcel(module_, list, ui_);
+
+  EXPECT_EQ(Count("factory.CreateInstance IUnknown"), 2u);
+  ASSERT_EQ(excel().workbooks.size(), 2u);
+  EXPECT_EQ(Sheet1(0), Sheet1(1));
+  EXPECT_EQ(Sheet1(1).size(), 26u);
+  EXPECT_EQ(excel().LiveObjects(), 0);
+}
+
+TEST_F(ExcelExportTest, AnEmptyListCallsNothing) {
+  server().RunInstance();
+  server().RegisterClass();
+  tessaly::ExportListToExcel(module_, VectorSource(kCaptions, {}), ui_);
+  EXPECT_EQ(server().Log(), std::vector<std::string>{});
+  EXPECT_EQ(ui_.no_spreadsheet, 0);
+}
+
+TEST_F(ExcelExportTest, WithoutExcelSaysSoAndTheNextClickTriesAgain) {
+  const VectorSource list(kCaptions, {Row("a")});
+  tessaly::ExportListToExcel(module_, list, ui_);
+  EXPECT_EQ(ui_.no_spreadsheet, 1);
+
+  server().RegisterClass();
+  tessaly::ExportListToExcel(module_, list, ui_);
+  EXPECT_EQ(ui_.no_spreadsheet, 1);
+  EXPECT_EQ(Sheet1().size(), 26u);
+}
+
+TEST_F(ExcelExportTest, TheEmptyRowOfAFailedReadStopsAtItsFirstMissingCell) {
+  server().RunInstance();
+  const VectorSource list(kCaptions, {Row("a"), ListItem{"", {}}, Row("never")});
+  try {
+    tessaly::ExportListToExcel(module_, list, ui_);
+    ADD_FAILURE() << "no error";
+  } catch (const marc::EStringListError& e) {
+    EXPECT_STREQ(e.what(), "List index out of bounds (0)");
+  }
+  EXPECT_EQ(Sheet1().size(), 27u);  // header, the first row, and column A of the empty row
+  EXPECT_EQ(Sheet1().at({3, 1}), L"");
+  EXPECT_EQ(excel().LiveObjects(), 1);
+  EXPECT_FALSE(excel().quit);
+}
+
+TEST_F(ExcelExportTest, ExcelRefusingACellEndsTheExportWithItsTextAndKeepsTheCellsBefore) {
+  server().RunInstance();
+  excel().failure = fake_excel::Failure{Kind::Range,
+                                        "Invoke",
+                                        L"Item",
+                                        20,
+                                        static_cast<HRESULT>(0x800A03EC),
+                                        fake_excel::Failure::Report::Description,
+                                        L"不能更改合并单元格的某一部分。"};
+  const VectorSource list(kCaptions, {Row("a"), Row("b")});
+  try {
+    tessaly::ExportListToExcel(module_, list, ui_);
+    ADD_FAILURE() << "no error";
+  } catch (const tessaly::AutomationError& e) {
+    EXPECT_STREQ(e.what(), "不能更改合并单元格的某一部分");
+  }
+  EXPECT_EQ(Sheet1().size(), 19u);
+  EXPECT_EQ(server().Log().back().rfind("range.Invoke Item", 0), 0u);
+  EXPECT_EQ(excel().LiveObjects(), 1);
+}
+
+}  // namespace
