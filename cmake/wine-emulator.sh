@@ -9,8 +9,9 @@
 set -euo pipefail
 unset DISPLAY WAYLAND_DISPLAY
 export WINEDEBUG=-all
-# No Mono or Gecko download prompts: nothing here needs .NET or HTML.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko download prompts (nothing here needs .NET or HTML), and no menu entries
+# written into the user's home.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # The build folder holding the program (or the current directory), found by its CMakeCache.txt.
 build_folder() {
   local dir

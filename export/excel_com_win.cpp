@@ -9,6 +9,7 @@
 // clang-format on
 
 #include <climits>
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <utility>

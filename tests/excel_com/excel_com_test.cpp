@@ -88,6 +88,10 @@ std::string UndescribedFailureText(HRESULT code) {
 
 enum class Path { Running, New, RunningAndRegistered };
 
+void PrintTo(Path path, std::ostream* os) {
+  *os << (path == Path::Running ? "running Excel" : path == Path::New ? "new Excel" : "both");
+}
+
 class ExcelComTest : public ::testing::Test {
  protected:
   void SetUp() override {
