@@ -20,16 +20,26 @@ QString FailureDisplayText(const QString& message) {
   return message;
 }
 
+void ShowCurrentFailure() {
+  auto* app = qobject_cast<TessalyApplication*>(QCoreApplication::instance());
+  WindowDialogs& dialogs = app ? app->Dialogs() : DefaultDialogs();
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    dialogs.ShowFailure(FailureDisplayText(DecodeMessage(e.what())));
+  } catch (...) {
+    dialogs.ShowFailure(FailureDisplayText(QStringLiteral("Unknown exception")));
+  }
+}
+
 TessalyApplication::TessalyApplication(int& argc, char** argv)
     : QApplication(argc, argv), dialogs_(&DefaultDialogs()) {}
 
 bool TessalyApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
-  } catch (const std::exception& e) {
-    dialogs_->ShowFailure(FailureDisplayText(DecodeMessage(e.what())));
   } catch (...) {
-    dialogs_->ShowFailure(FailureDisplayText(QStringLiteral("Unknown exception")));
+    ShowCurrentFailure();
   }
   return true;
 }

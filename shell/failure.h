@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QString>
+#include <utility>
 
 namespace tessaly {
 
@@ -16,6 +17,23 @@ QString DecodeMessage(const char* message);
 // character sorts after ".".
 QString FailureDisplayText(const QString& message);
 
+// Shows the failure being handled in the top-level failure display. Call it inside a catch block.
+void ShowCurrentFailure();
+
+// A handler that shows its failures in the top-level display instead of throwing them. Command
+// handlers are connected through it, so that no exception unwinds through Qt's own frames (which
+// are built without exception support and would leak the event they were delivering).
+template <class Handler>
+auto Guarded(Handler handler) {
+  return [handler = std::move(handler)]() {
+    try {
+      handler();
+    } catch (...) {
+      ShowCurrentFailure();
+    }
+  };
+}
+
 // The application object. No exception may cross Qt's event loop: every event is dispatched
 // inside a guard that shows the top-level failure display and lets the loop go on.
 class TessalyApplication : public QApplication {
@@ -25,6 +43,7 @@ class TessalyApplication : public QApplication {
   TessalyApplication(int& argc, char** argv);
   bool notify(QObject* receiver, QEvent* event) override;
   void SetDialogs(WindowDialogs& dialogs) { dialogs_ = &dialogs; }
+  WindowDialogs& Dialogs() const { return *dialogs_; }
 
  private:
   WindowDialogs* dialogs_;

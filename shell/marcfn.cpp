@@ -81,11 +81,11 @@ TMarcFun::TMarcFun(QWidget* parent)
   model_ = new BookListModel(this);
   ListView1->setModel(model_);
 
-  connect(Button1, &QPushButton::clicked, this, &TMarcFun::Button1Click);
-  connect(Button2, &QPushButton::clicked, this, &TMarcFun::Button2Click);
-  connect(Button3, &QPushButton::clicked, this, &TMarcFun::Button3Click);
-  connect(Button4, &QPushButton::clicked, this, &TMarcFun::Button4Click);
-  connect(Button5, &QPushButton::clicked, this, &TMarcFun::Button5Click);
+  connect(Button1, &QPushButton::clicked, this, Guarded([this] { Button1Click(); }));
+  connect(Button2, &QPushButton::clicked, this, Guarded([this] { Button2Click(); }));
+  connect(Button3, &QPushButton::clicked, this, Guarded([this] { Button3Click(); }));
+  connect(Button4, &QPushButton::clicked, this, Guarded([this] { Button4Click(); }));
+  connect(Button5, &QPushButton::clicked, this, Guarded([this] { Button5Click(); }));
   AlignTop();
 }
 

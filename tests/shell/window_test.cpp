@@ -442,14 +442,19 @@ class WindowTest : public QObject {
 
     // A button whose handler throws still works the next time.
     int clicks = 0;
-    connect(w->Button3, &QPushButton::clicked, w.get(), [&] {
-      if (++clicks == 1) throw marc::EConvertError("first click fails");
-    });
+    connect(w->Button3, &QPushButton::clicked, w.get(), Guarded([&] {
+              if (++clicks == 1) throw marc::EConvertError("first click fails");
+            }));
     QTest::mouseClick(w->Button3, Qt::LeftButton);
     QTest::mouseClick(w->Button3, Qt::LeftButton);
     QCOMPARE(clicks, 2);
     QCOMPARE(dialogs.failures.size(), 3);
     QCOMPARE(dialogs.failures.last(), QStringLiteral("first click fails."));
+
+    // The window's own commands are wired the same way.
+    QTest::mouseClick(w->Button5, Qt::LeftButton);  // no export module was given
+    QCOMPARE(dialogs.failures.size(), 4);
+    QCOMPARE(dialogs.failures.last(), QStringLiteral("The export module has not been created."));
     app->SetDialogs(DefaultDialogs());
   }
 
