@@ -59,11 +59,15 @@ std::string Utf8(const OUString& s) {
   return std::string(bytes.getStr(), static_cast<std::size_t>(bytes.getLength()));
 }
 
-// UNO messages may carry a source location ("... at /build/.../bridge.cxx:123") that means
-// nothing to a cataloguer; the location and trailing blanks and full stops are dropped.
+// UNO messages may carry a source location ("... at ./sc/source/ui/unoobj/cellsuno.cxx:4661",
+// "/build/.../bridge.cxx:123: ...") that means nothing to a cataloguer; the location and trailing
+// blanks and full stops are dropped.
 std::string Plain(const OUString& message) {
   std::string s = Utf8(message);
-  if (const auto at = s.find(" at /"); at != std::string::npos) s.erase(at);
+  for (const char* marker : {"at ./", "at /"}) {
+    const auto at = s.find(marker);
+    if (at != std::string::npos && (at == 0 || s[at - 1] == ' ')) s.erase(at);
+  }
   if (!s.empty() && s.front() == '/') {
     const auto colon = s.find(": ");
     s = colon == std::string::npos ? std::string() : s.substr(colon + 2);
@@ -292,10 +296,11 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
     }
   }
 
+  // A closed document's model refuses its controller; its sheets may still answer.
   bool DocumentOpen() const {
     try {
-      doc_->getSheets();
-      return true;
+      const Reference<css::frame::XModel> model(doc_, UNO_QUERY);
+      return model.is() && model->getCurrentController().is();
     } catch (...) {
       return false;
     }

@@ -1,0 +1,399 @@
+// The export into a real LibreOffice Calc, started headless by the test run itself, with every
+// cell read back through UNO. Slow (an office start) and not for sanitizer builds: the office's
+// libraries are loaded into the test process.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <com/sun/star/bridge/UnoUrlResolver.hpp>
+#include <com/sun/star/bridge/XUnoUrlResolver.hpp>
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/frame/XDesktop2.hpp>
+#include <com/sun/star/sheet/XCellRangeAddressable.hpp>
+#include <com/sun/star/sheet/XCellRangeData.hpp>
+#include <com/sun/star/sheet/XSheetCellCursor.hpp>
+#include <com/sun/star/sheet/XSpreadsheet.hpp>
+#include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/sheet/XUsedAreaCursor.hpp>
+#include <com/sun/star/table/CellContentType.hpp>
+#include <com/sun/star/table/XCell.hpp>
+#include <com/sun/star/uno/XComponentContext.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+#include <cppuhelper/bootstrap.hxx>
+#include <fstream>
+#include <memory>
+#include <rtl/bootstrap.hxx>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "calc.h"
+#include "gbk.h"
+#include "marc2excel.h"
+#include "test_office.h"
+#include "vector_source.h"
+
+namespace css = com::sun::star;
+using css::uno::Any;
+using css::uno::Reference;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+using rtl::OUString;
+
+namespace tessaly {
+namespace {
+
+using testing::ColumnCaptionsUtf8;
+using testing::Gbk;
+using testing::ListItem;
+using testing::TestOffice;
+using testing::UniquePipeName;
+using testing::VectorSource;
+
+using Doc = Reference<css::sheet::XSpreadsheetDocument>;
+
+// ---- Reading the office back, over a UNO connection of the test's own ---------------------
+
+OUString U(const std::string& utf8) {
+  return rtl::OStringToOUString(rtl::OString(utf8.c_str()), RTL_TEXTENCODING_UTF8);
+}
+std::string Utf8(const OUString& s) {
+  const rtl::OString b = rtl::OUStringToOString(s, RTL_TEXTENCODING_UTF8);
+  return std::string(b.getStr(), static_cast<std::size_t>(b.getLength()));
+}
+
+// The office's desktop, once it answers on the pipe.
+Reference<css::frame::XDesktop2> Connect(const std::string& pipe) {
+  static Reference<css::uno::XComponentContext> local = [] {
+    rtl::Bootstrap::set("URE_BOOTSTRAP",
+                        "vnd.sun.star.pathname:" TESSALY_LO_PROGRAM_DIR "/fundamentalrc");
+    return cppu::defaultBootstrap_InitialComponentContext();
+  }();
+  const auto resolver = css::bridge::UnoUrlResolver::create(local);
+  const OUString url = U("uno:pipe,name=" + pipe + ";urp;StarOffice.ComponentContext");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  for (;;) {
+    try {
+      Reference<css::uno::XComponentContext> remote(resolver->resolve(url), UNO_QUERY_THROW);
+      return css::frame::Desktop::create(remote);
+    } catch (const css::uno::Exception&) {
+      if (std::chrono::steady_clock::now() > deadline) throw;
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+  }
+}
+
+std::vector<Doc> CalcDocuments(const Reference<css::frame::XDesktop2>& desktop) {
+  std::vector<Doc> docs;
+  const auto e = desktop->getComponents()->createEnumeration();
+  while (e->hasMoreElements()) {
+    Doc doc(e->nextElement(), UNO_QUERY);
+    if (doc.is()) docs.push_back(doc);
+  }
+  return docs;
+}
+
+std::vector<Doc> Added(const std::vector<Doc>& before, const std::vector<Doc>& after) {
+  std::vector<Doc> added;
+  for (const auto& d : after) {
+    bool old = false;
+    for (const auto& b : before) old = old || b == d;
+    if (!old) added.push_back(d);
+  }
+  return added;
+}
+
+struct Cell {
+  std::string text;
+  bool is_text = false;  // a string in the sheet, not a number
+};
+using Grid = std::vector<std::vector<Cell>>;
+
+Reference<css::sheet::XSpreadsheet> FirstSheet(const Doc& doc) {
+  const Reference<css::container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
+  return Reference<css::sheet::XSpreadsheet>(sheets->getByIndex(0), UNO_QUERY_THROW);
+}
+
+// Every cell from A1 to the end of the used area.
+Grid ReadFirstSheet(const Doc& doc) {
+  const auto sheet = FirstSheet(doc);
+  const Reference<css::sheet::XSheetCellCursor> cursor = sheet->createCursor();
+  const Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
+  used->gotoEndOfUsedArea(false);
+  const auto end =
+      Reference<css::sheet::XCellRangeAddressable>(cursor, UNO_QUERY_THROW)->getRangeAddress();
+  const Reference<css::sheet::XCellRangeData> range(
+      sheet->getCellRangeByPosition(0, 0, end.EndColumn, end.EndRow), UNO_QUERY_THROW);
+  Grid grid;
+  for (const auto& row : range->getDataArray()) {
+    auto& out = grid.emplace_back();
+    for (const Any& value : row) {
+      Cell cell;
+      OUString s;
+      if (value >>= s) {
+        cell.text = Utf8(s);
+        cell.is_text = true;
+      }
+      out.push_back(cell);
+    }
+  }
+  return grid;
+}
+
+css::table::CellContentType TypeOf(const Doc& doc, int column, int row) {
+  return FirstSheet(doc)->getCellByPosition(column, row)->getType();
+}
+
+// ---- The lists exported ---------------------------------------------------------------------
+
+// The rows in UTF-8, as they must arrive; the list hands them over in GBK.
+using Rows = std::vector<std::vector<std::string>>;
+
+std::string Summary5000() {
+  std::string s;
+  const std::string piece = "本书系统介绍计算机网络的原理与应用";  // 17 characters
+  while (s.size() < 7500 - piece.size()) s += piece;               // 3 UTF-8 bytes each
+  while (s.size() < 7500) s += "述";
+  return s;  // 2,500 characters: 5,000 bytes in GBK
+}
+
+Rows BookRows(int count) {
+  Rows rows;
+  rows.push_back({"计算机网络", "谢希仁编著", "9787111222223", "2001.10", "北京", "机械工业出版社",
+                  "2001.10", "0012", "26cm", "", "TP393", "计算机网络-高等学校-教材",
+                  Summary5000()});
+  rows.push_back({"", "", "", "", "", "", "", "", "", "", "", "", ""});
+  rows.push_back({"=1+1", "TRUE", "1e5", "  12  ", "-0", "1/2", "12:30", "3%", "$5", "0x1F",
+                  "'quoted", "1,234", "00012"});
+  for (int i = static_cast<int>(rows.size()); i < count; ++i) {
+    std::vector<std::string> row;
+    row.push_back("图书第" + std::to_string(i) + "种");
+    for (int c = 1; c < 13; ++c) {
+      row.push_back(c % 5 == 0 ? std::string()
+                               : "字段" + std::to_string(c) + "·" + std::to_string(i));
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+VectorSource GbkList(const Rows& rows) {
+  std::vector<std::string> captions;
+  for (const auto& c : ColumnCaptionsUtf8()) captions.push_back(Gbk(c));
+  std::vector<ListItem> items;
+  for (const auto& r : rows) {
+    ListItem item{Gbk(r[0]), {}};
+    for (std::size_t c = 1; c < r.size(); ++c) item.sub_items.push_back(Gbk(r[c]));
+    items.push_back(std::move(item));
+  }
+  return VectorSource(std::move(captions), std::move(items));
+}
+
+// The sheet holds the captions and exactly these rows, every non-empty value as text.
+void ExpectSheet(const Doc& doc, const Rows& rows) {
+  const Grid grid = ReadFirstSheet(doc);
+  ASSERT_EQ(grid.size(), rows.size() + 1);
+  const auto captions = ColumnCaptionsUtf8();
+  for (std::size_t c = 0; c < 13; ++c) {
+    ASSERT_EQ(grid[0].size(), 13u);
+    EXPECT_EQ(grid[0][c].text, captions[c]);
+  }
+  int mismatches = 0;
+  for (std::size_t r = 0; r < rows.size() && mismatches < 10; ++r) {
+    ASSERT_EQ(grid[r + 1].size(), 13u);
+    for (std::size_t c = 0; c < 13; ++c) {
+      const Cell& got = grid[r + 1][c];
+      if (got.text != rows[r][c] || !got.is_text) {
+        ++mismatches;
+        ADD_FAILURE() << "row " << r + 2 << " column " << c + 1 << ": '" << got.text
+                      << "' (text: " << got.is_text << "), expected '" << rows[r][c] << "'";
+      }
+    }
+  }
+}
+
+class CountingUi : public ExportUi {
+ public:
+  void ShowNoSpreadsheet() override { ++shown; }
+  int shown = 0;
+};
+
+std::unique_ptr<TMarc2ExcelFm> ModuleOn(const std::string& pipe) {
+  CalcOptions options;
+  options.pipe_name = pipe;
+  options.start_office = false;
+  return std::make_unique<TMarc2ExcelFm>(MakeLibreOfficeCalc(options));
+}
+
+// One office for the suite; tests that kill or restart one bring their own.
+class CalcExport : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    office_ = new TestOffice(UniquePipeName("e2e"));
+    desktop_ = new Reference<css::frame::XDesktop2>(Connect(office_->Pipe()));
+  }
+  static void TearDownTestSuite() {
+    delete desktop_;
+    delete office_;
+  }
+  static const Reference<css::frame::XDesktop2>& Desktop() { return *desktop_; }
+  static const std::string& Pipe() { return office_->Pipe(); }
+
+  static TestOffice* office_;
+  static Reference<css::frame::XDesktop2>* desktop_;
+};
+TestOffice* CalcExport::office_ = nullptr;
+Reference<css::frame::XDesktop2>* CalcExport::desktop_ = nullptr;
+
+TEST_F(CalcExport, EveryCellArrivesAsTheSameText) {
+  // Past the first block of 1,000 rows, so that blocks meet in the middle.
+  const Rows rows = BookRows(1234);
+  VectorSource list = GbkList(rows);
+  ASSERT_EQ(list.SubItem(0, 11).size(), 5000u);
+  auto module = ModuleOn(Pipe());
+  CountingUi ui;
+
+  const auto before = CalcDocuments(Desktop());
+  ExportListToExcel(*module, list, ui);
+  EXPECT_EQ(ui.shown, 0);
+  const auto added = Added(before, CalcDocuments(Desktop()));
+  ASSERT_EQ(added.size(), 1u);
+  ExpectSheet(added[0], rows);
+
+  // Number-like texts are text cells; nothing written stays empty.
+  EXPECT_EQ(TypeOf(added[0], 2, 1), css::table::CellContentType_TEXT);   // 9787111222223
+  EXPECT_EQ(TypeOf(added[0], 6, 1), css::table::CellContentType_TEXT);   // 2001.10
+  EXPECT_EQ(TypeOf(added[0], 0, 3), css::table::CellContentType_TEXT);   // =1+1
+  EXPECT_EQ(TypeOf(added[0], 9, 1), css::table::CellContentType_EMPTY);  // ""
+  EXPECT_EQ(TypeOf(added[0], 0, 2), css::table::CellContentType_EMPTY);
+}
+
+TEST_F(CalcExport, TwoExportsMakeTwoDocuments) {
+  const Rows rows = BookRows(30);
+  VectorSource list = GbkList(rows);
+  auto module = ModuleOn(Pipe());
+  CountingUi ui;
+
+  const auto before = CalcDocuments(Desktop());
+  ExportListToExcel(*module, list, ui);
+  ExportListToExcel(*module, list, ui);
+  const auto added = Added(before, CalcDocuments(Desktop()));
+  ASSERT_EQ(added.size(), 2u);
+  ExpectSheet(added[0], rows);
+  ExpectSheet(added[1], rows);
+}
+
+TEST_F(CalcExport, ARowWithoutSubItemsStopsTheExportButKeepsWhatWasWritten) {
+  Rows rows = BookRows(1500);
+  VectorSource list = GbkList(rows);
+  list.Items()[1200] = ListItem{Gbk("残行"), {}};
+  auto module = ModuleOn(Pipe());
+  CountingUi ui;
+
+  const auto before = CalcDocuments(Desktop());
+  try {
+    ExportListToExcel(*module, list, ui);
+    FAIL() << "the export should have failed";
+  } catch (const marc::EStringListError& e) {
+    EXPECT_STREQ(e.what(), "List index out of bounds (0)");
+  }
+  const auto added = Added(before, CalcDocuments(Desktop()));
+  ASSERT_EQ(added.size(), 1u);
+  rows.resize(1201);
+  rows[1200] = {"残行", "", "", "", "", "", "", "", "", "", "", "", ""};
+  ExpectSheet(added[0], rows);
+}
+
+TEST_F(CalcExport, ADocumentClosedDuringTheExportIsSaidPlainly) {
+  VectorSource list = GbkList(BookRows(3000));
+  auto module = ModuleOn(Pipe());
+  CountingUi ui;
+  const auto before = CalcDocuments(Desktop());
+  list.on_item_caption = [&](std::int64_t item) {
+    if (item != 1500) return;
+    for (const auto& doc : Added(before, CalcDocuments(Desktop()))) {
+      Reference<css::util::XCloseable>(doc, UNO_QUERY_THROW)->close(true);
+    }
+  };
+  try {
+    ExportListToExcel(*module, list, ui);
+    FAIL() << "the export should have failed";
+  } catch (const AutomationError& e) {
+    EXPECT_STREQ(e.what(), "The Calc document was closed before the export finished");
+  }
+  // The module is not stuck on the closed document.
+  list.on_item_caption = nullptr;
+  ExportListToExcel(*module, list, ui);
+  EXPECT_EQ(Added(before, CalcDocuments(Desktop())).size(), 1u);
+}
+
+TEST(CalcExportOfficeGone, AnOfficeKilledMidwayFailsPlainlyAndTheNextExportWorks) {
+  const std::string pipe = UniquePipeName("kill");
+  auto module = ModuleOn(pipe);
+  CountingUi ui;
+  {
+    TestOffice office(pipe);
+    Connect(pipe);
+    VectorSource list = GbkList(BookRows(5000));
+    list.on_item_caption = [&](std::int64_t item) {
+      if (item == 2500) office.Kill();
+    };
+    try {
+      ExportListToExcel(*module, list, ui);
+      FAIL() << "the export should have failed";
+    } catch (const AutomationError& e) {
+      EXPECT_STREQ(e.what(), "LibreOffice Calc stopped before the export finished");
+    }
+    EXPECT_EQ(ui.shown, 0);
+  }
+  // No office now: the same module reports it like any unreachable spreadsheet...
+  const Rows rows = BookRows(20);
+  VectorSource list = GbkList(rows);
+  ExportListToExcel(*module, list, ui);
+  EXPECT_EQ(ui.shown, 1);
+
+  // ...and exports again as soon as one answers.
+  TestOffice office(pipe);
+  const auto desktop = Connect(pipe);
+  ExportListToExcel(*module, list, ui);
+  EXPECT_EQ(ui.shown, 1);
+  const auto docs = CalcDocuments(desktop);
+  ASSERT_EQ(docs.size(), 1u);
+  ExpectSheet(docs[0], rows);
+}
+
+TEST(CalcExportUnreachable, NoOfficeOnThePipeMeansNoSpreadsheet) {
+  auto module = ModuleOn(UniquePipeName("nobody"));
+  CountingUi ui;
+  VectorSource list = GbkList(BookRows(3));
+  ExportListToExcel(*module, list, ui);
+  EXPECT_EQ(ui.shown, 1);
+}
+
+TEST(CalcExportUnreachable, AnOfficeThatNeverAnswersTimesOutAsNoSpreadsheet) {
+  // A stand-in soffice that starts and ends without opening the pipe.
+  const std::string fake = "/tmp/tessaly-fake-soffice-" + std::to_string(getpid());
+  std::ofstream(fake) << "#!/bin/sh\nexit 0\n";
+  chmod(fake.c_str(), 0700);
+  CalcOptions options;
+  options.pipe_name = UniquePipeName("never");
+  options.soffice = fake;
+  options.start_timeout = std::chrono::milliseconds(1500);
+  TMarc2ExcelFm module(MakeLibreOfficeCalc(options));
+  CountingUi ui;
+  VectorSource list = GbkList(BookRows(3));
+  const auto start = std::chrono::steady_clock::now();
+  ExportListToExcel(module, list, ui);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  unlink(fake.c_str());
+  EXPECT_EQ(ui.shown, 1);
+  // It did wait for the started office rather than giving up at once.
+  EXPECT_GE(waited, std::chrono::milliseconds(1500));
+}
+
+}  // namespace
+}  // namespace tessaly
