@@ -520,6 +520,22 @@ std::string Describe(const Call& call) {
   return line;
 }
 
+bool RealExcelRunning() {
+  IUnknown* running = nullptr;
+  if (FAILED(GetActiveObject(kExcelApplicationClass, nullptr, &running))) return false;
+  running->Release();
+  return true;
+}
+
+bool RealExcelInstalled() {
+  HKEY key = nullptr;
+  const LSTATUS status = RegOpenKeyExW(
+      HKEY_CLASSES_ROOT, L"CLSID\\{00024500-0000-0000-C000-000000000046}", 0, KEY_READ, &key);
+  if (status != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
 int State::LiveObjects() const {
   int n = 0;
   for (int k = 0; k < kKinds; ++k) {

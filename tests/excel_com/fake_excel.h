@@ -125,4 +125,10 @@ class Server {
 
 std::string Utf8(const std::wstring& text);
 
+// On a Windows machine with Excel, the real one could answer in place of the fake: a running
+// Excel is found before the fake's running instance, and an installed one starts where no fake
+// is registered. Tests that would reach it skip themselves.
+bool RealExcelRunning();
+bool RealExcelInstalled();
+
 }  // namespace fake_excel
