@@ -287,6 +287,10 @@ void LoadTextLines(TStringList& list, const std::string& path) {
     throw EFOpenError("Cannot open file \"" + (ec ? path : absolute.string()) + "\". " +
                       std::strerror(err));
   };
+  // A device is no record file, and some never end (/dev/zero): refused before it is opened.
+  std::error_code typeEc;
+  const fs::file_type type = fs::status(fs::path(path), typeEc).type();
+  if (type == fs::file_type::character || type == fs::file_type::block) fail(ENODEV);
   // Read-only: POSIX has no deny-write share mode; the whole file is read at once anyway.
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) fail(errno);
