@@ -638,6 +638,21 @@ TEST(Unreadable, DirectoryInPlaceOfAFile) {
   ExpectStillReads(reader, dir);
 }
 
+// A device chosen in place of a file is refused before it is read: /dev/zero and /dev/urandom
+// never end, and reading on would take all memory.
+TEST(Unreadable, DeviceInPlaceOfAFile) {
+  TempDir dir;
+  RecordReader reader;
+  for (const std::string device : {"/dev/zero", "/dev/urandom"}) {
+    if (!fs::exists(device)) continue;
+    const Outcome out = ReadWith(reader, device);
+    EXPECT_EQ(out.kind, "EFOpenError") << device;
+    EXPECT_EQ(out.message, OpenMessage(device, ENODEV));
+    EXPECT_TRUE(out.rows.empty());
+  }
+  ExpectStillReads(reader, dir);
+}
+
 // The file was there when it was chosen and is not readable by the time the read opens it.
 enum class Change { Removed, ReplacedByFolder, MadeUnreadable };
 struct ChangeCase {
