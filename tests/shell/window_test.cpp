@@ -49,6 +49,17 @@ class Thrower : public QObject {
   }
 };
 
+// The texts a label had each time it was painted.
+class PaintRecorder : public QObject {
+ public:
+  explicit PaintRecorder(QLabel* label) { label->installEventFilter(this); }
+  QStringList texts;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) texts << static_cast<QLabel*>(watched)->text();
+    return false;
+  }
+};
+
 // marcrows' escaping undone.
 QString Unescape(const QString& s) {
   QString out;
@@ -277,6 +288,36 @@ class WindowTest : public QObject {
     QCOMPARE(Rows(), 2);
     QCOMPARE(Cell(1, 12), QStringLiteral("末尾"));
     QCOMPARE(w->Label1->text(), QStringLiteral("读入:2 条"));
+  }
+
+  // While a long read runs, Label1 is painted with running counts (not after every row, and not
+  // only at the end); when it ends the label holds the exact count.
+  void progress_paintsRunningCount() {
+    QFile source(Data("realcn_lines.mrc"));
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QByteArray records = source.readAll();
+    QTemporaryDir dir;
+    QFile big(dir.filePath("big.mrc"));
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    constexpr int kCopies = 600;
+    for (int i = 0; i < kCopies; ++i) big.write(records);
+    big.close();
+    const int total = kCopies * 27;
+
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    PaintRecorder painted(w->Label1);
+    Open(big.fileName());
+    QCOMPARE(Rows(), total);
+    QCOMPARE(w->Label1->text(), QStringLiteral("读入:%1 条").arg(total));
+    QVERIFY2(painted.texts.size() >= 2, qPrintable(painted.texts.join(' ')));
+    QVERIFY2(painted.texts.size() < total / 10, qPrintable(QString::number(painted.texts.size())));
+    int previous = 0;
+    for (const QString& text : painted.texts) {
+      const int n = QStringView(text).mid(3, text.size() - 5).toInt();
+      QVERIFY2(n > previous && n <= total, qPrintable(text));
+      previous = n;
+    }
   }
 
   // Cancelling empties the list (that happens before the dialog) and changes nothing else.
