@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws the application icon (an open book on a blue tile) into tessaly.png.
+"""Draws the application icon (an open book on a blue tile) into tessaly.png and tessaly.ico.
 
 Plain Python, no imaging library: the picture is a few shapes evaluated per pixel and written
 as an RGBA PNG. Run it again only when the picture changes; the PNG is kept in the repository.
@@ -50,5 +50,15 @@ def png(width, height, rows):
             + chunk(b"IEND", b""))
 
 
+def ico(png_bytes, size):
+    """One PNG image in an icon file (how Windows stores large icons)."""
+    header = struct.pack("<HHH", 0, 1, 1)
+    entry = struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(png_bytes), 6 + 16)
+    return header + entry + png_bytes
+
+
 rows = [[pixel(x, y) for x in range(SIZE)] for y in range(SIZE)]
-Path(__file__).with_name("tessaly.png").write_bytes(png(SIZE, SIZE, rows))
+image = png(SIZE, SIZE, rows)
+Path(__file__).with_name("tessaly.png").write_bytes(image)
+# The file icon Explorer shows for tessaly.exe; the window and taskbar take the PNG at run time.
+Path(__file__).with_name("tessaly.ico").write_bytes(ico(image, SIZE))
