@@ -505,6 +505,38 @@ TEST(HugeLine, NoRecordOf100MBWithoutLineEnd) {
   ExpectStillReads(reader, dir);
 }
 
+// The same through the whole read: a file of one line of 2 GB and a little more. Disabled, as it
+// writes 2 GB to disk and holds them in memory; run it with
+//   hostile_test --gtest_also_run_disabled_tests --gtest_filter='*LineOver2GB*'
+TEST(HugeLine, DISABLED_LineOver2GBFailsTheRead) {
+  TempDir dir;
+  const std::string head = MakeRecord({kBook[0],
+                                       {"330",
+                                        "  \x1F"
+                                        "a"}},
+                                      false);
+  const std::uint64_t size = (1ull << 31) + 64;
+  {
+    std::ofstream out(dir.Path("huge.mrc"), std::ios::binary);
+    out.write(head.data(), std::ssize(head));
+    const std::string chunk(1 << 20, 'S');
+    for (std::uint64_t left = size - head.size(); left > 0;) {
+      const std::uint64_t n = std::min<std::uint64_t>(left, chunk.size());
+      out.write(chunk.data(), static_cast<std::streamsize>(n));
+      left -= n;
+    }
+    ASSERT_TRUE(out.good());
+  }
+  RecordReader reader;
+  const Outcome out = ReadWith(reader, dir.Path("huge.mrc"));
+  EXPECT_EQ(out.kind, "ERecordError");
+  EXPECT_EQ(out.message, "Record of " + std::to_string(size) +
+                             " bytes is longer than the 2147483647 bytes a record may have");
+  EXPECT_TRUE(out.rows.empty());
+  EXPECT_EQ(out.position.line, 1);
+  EXPECT_EQ(out.position.record, 1);
+}
+
 // A record longer than 2,147,483,647 bytes is refused before any of it is read, by its length
 // as a 64-bit size: cut to 32 bits, 2^32 + 40 would pass as 40. The bytes are a read-only
 // mapping that is never touched, so no memory is spent; reading it would take seconds and
