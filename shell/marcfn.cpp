@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QWindow>
+#include <algorithm>
 #include <stdexcept>
 
 #include "appearance.h"
@@ -175,8 +176,12 @@ void TMarcFun::Progress(std::int64_t rowCount) {
 }
 
 void TMarcFun::Elapsed(const marc::Text& text) {
-  // Written with the user's time settings, so in the locale's 8-bit encoding.
-  SetLabelText(Label2, QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
+  // Written with the user's time settings, so in the locale's 8-bit encoding; the file's
+  // encoding follows, so a cataloguer can tell how its bytes were read.
+  const QString encoding = reader_.Encoding() == marc::TextEncoding::Utf8 ? QStringLiteral("UTF-8")
+                                                                          : QStringLiteral("GBK");
+  SetLabelText(Label2, QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())) +
+                           QStringLiteral("  ") + encoding);
 }
 
 void TMarcFun::ShowProgress() {
@@ -192,8 +197,9 @@ void TMarcFun::FinishRead() {
   BaseAddress = reader_.BaseAddress;
   model_->SetEncoding(reader_.Encoding());
   model_->Commit();
-  // The exact count of the rows now listed; a read that listed no row leaves the label alone.
-  if (progressRows_ >= 0) SetLabelText(Label1, DecodeText(marc::ProgressText(progressRows_)));
+  // The exact count of the rows now listed, none included: an earlier read's count above an
+  // empty list would tell of rows that are not there.
+  SetLabelText(Label1, DecodeText(marc::ProgressText(std::max<std::int64_t>(progressRows_, 0))));
 }
 
 QString TMarcFun::FailureDetails(const char* message) const {
