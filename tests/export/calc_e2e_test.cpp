@@ -2,6 +2,7 @@
 // cell read back through UNO. Slow (an office start) and not for sanitizer builds: the office's
 // libraries are loaded into the test process.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,9 +25,12 @@
 #include <com/sun/star/uno/XComponentContext.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <cppuhelper/bootstrap.hxx>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <rtl/bootstrap.hxx>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -393,6 +397,83 @@ TEST(CalcExportUnreachable, AnOfficeThatNeverAnswersTimesOutAsNoSpreadsheet) {
   EXPECT_EQ(ui.shown, 1);
   // It did wait for the started office rather than giving up at once.
   EXPECT_GE(waited, std::chrono::milliseconds(1500));
+}
+
+// Slurps a small file; empty when there is none.
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Field k (1-based, after the command) of /proc/PID/stat, as a number; -1 when unreadable.
+long StatField(pid_t pid, int k) {
+  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const auto close = stat.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream rest(stat.substr(close + 2));
+  std::string field;
+  for (int i = 3; i <= k; ++i) rest >> field;
+  return field.empty() ? -1 : std::stol(field);
+}
+
+// With nothing on the pipe the export starts soffice itself and waits for it. The test's
+// soffice is a script that notes how it was called and hands over to the office guard, which
+// runs a headless office with a private profile on that pipe until the test ends it.
+TEST(CalcExportStart, StartsADetachedOfficeWhenNoneAnswersThenAttachesToIt) {
+  const std::string pipe = UniquePipeName("start");
+  const std::string dir = "/tmp/tessaly-start-" + std::to_string(getpid());
+  std::filesystem::create_directories(dir);
+  const std::string script = dir + "/soffice";
+  std::ofstream(script) << "#!/bin/sh\n"
+                        << "echo \"$@\" >> " << dir << "/args\n"
+                        << "echo $$ > " << dir << "/pid\n"
+                        << "exec " << TESSALY_OFFICE_GUARD << " --while-alive " << getpid() << " "
+                        << TESSALY_LO_PROGRAM_DIR << "/soffice " << pipe << "\n";
+  chmod(script.c_str(), 0700);
+
+  // Ends the started office however the test ends (and the guard ends it if the test dies).
+  struct Cleanup {
+    std::string dir;
+    ~Cleanup() {
+      const std::string pid = ReadFile(dir + "/pid");
+      if (!pid.empty()) {
+        const pid_t guard = static_cast<pid_t>(std::stol(pid));
+        kill(guard, SIGTERM);
+        for (int i = 0; i < 300 && kill(guard, 0) == 0; ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+      }
+      std::error_code ec;
+      std::filesystem::remove_all(dir, ec);
+    }
+  } cleanup{dir};
+
+  CalcOptions options;
+  options.pipe_name = pipe;
+  options.soffice = script;
+  options.start_timeout = std::chrono::seconds(120);
+  TMarc2ExcelFm module(MakeLibreOfficeCalc(options));
+  CountingUi ui;
+  const Rows rows = BookRows(40);
+  VectorSource list = GbkList(rows);
+  ExportListToExcel(module, list, ui);
+  ASSERT_EQ(ui.shown, 0);
+
+  EXPECT_EQ(ReadFile(dir + "/args"), "--accept=pipe,name=" + pipe + ";urp --nologo\n");
+  const pid_t started = static_cast<pid_t>(std::stol(ReadFile(dir + "/pid")));
+  EXPECT_NE(StatField(started, 4), static_cast<long>(getpid()));   // not our child
+  EXPECT_NE(StatField(started, 6), static_cast<long>(getsid(0)));  // a session of its own
+  EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(started) + "/fd/1"),
+            "/dev/null");
+
+  // A second export attaches to the office now running instead of starting another.
+  ExportListToExcel(module, list, ui);
+  EXPECT_EQ(ui.shown, 0);
+  const auto docs = CalcDocuments(Connect(pipe));
+  ASSERT_EQ(docs.size(), 2u);
+  ExpectSheet(docs[0], rows);
+  ExpectSheet(docs[1], rows);
+  EXPECT_EQ(ReadFile(dir + "/args"), "--accept=pipe,name=" + pipe + ";urp --nologo\n");
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
-// tessaly_office_guard SOFFICE PIPE
+// tessaly_office_guard [--while-alive PID] SOFFICE PIPE [ignored...]
 //
 // Runs a headless LibreOffice for the tests and benchmarks, with a private profile, listening
 // on PIPE, and removes it again whatever happens to whoever started it: it prints the office's
 // process id (which is also its process group) on stdout, then waits for its stdin to close
 // (the starter stopped, or died) and kills the office's process group, its UNO pipes and its
-// profile. The office's pipe sockets are noted while it runs, because an office killed by a
-// test cannot be asked for them afterwards.
+// profile. With --while-alive it waits instead for process PID to end or for SIGTERM: that is
+// how a test stands it in for the soffice the export starts itself. The office's pipe sockets are
+// noted while it runs, because an office killed by a test cannot be asked for them afterwards.
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -70,14 +71,26 @@ void NoteSockets(pid_t group, std::set<std::string>& paths) {
 
 bool GroupAlive(pid_t group) { return kill(-group, 0) == 0 || errno == EPERM; }
 
+volatile sig_atomic_t terminated = 0;
+void OnTerm(int) { terminated = 1; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s SOFFICE PIPE\n", argv[0]);
+  pid_t watched = -1;
+  if (argc >= 3 && std::string(argv[1]) == "--while-alive") {
+    watched = static_cast<pid_t>(std::stol(argv[2]));
+    argv += 2;
+    argc -= 2;
+  }
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: tessaly_office_guard [--while-alive PID] SOFFICE PIPE\n");
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
+  struct sigaction term = {};
+  term.sa_handler = OnTerm;
+  sigaction(SIGTERM, &term, nullptr);
   const std::string soffice = argv[1];
   const std::string pipe = argv[2];
   char profile[] = "/tmp/tessaly-office-XXXXXX";
@@ -114,14 +127,19 @@ int main(int argc, char** argv) {
 
   std::set<std::string> sockets = {"/tmp/OSL_PIPE_" + std::to_string(getuid()) + "_" + pipe};
   bool reaped = false;
-  for (;;) {
-    pollfd control{0, POLLIN, 0};
-    const int ready = poll(&control, 1, 200);
-    if (ready > 0) {
-      char buffer[64];
-      if (read(0, buffer, sizeof buffer) <= 0) break;
-    } else if (ready < 0 && errno != EINTR) {
-      break;
+  while (!terminated) {
+    if (watched > 0) {
+      if (kill(watched, 0) != 0 && errno == ESRCH) break;
+      poll(nullptr, 0, 200);
+    } else {
+      pollfd control{0, POLLIN, 0};
+      const int ready = poll(&control, 1, 200);
+      if (ready > 0) {
+        char buffer[64];
+        if (read(0, buffer, sizeof buffer) <= 0) break;
+      } else if (ready < 0 && errno != EINTR) {
+        break;
+      }
     }
     if (!reaped && waitpid(office, nullptr, WNOHANG) == office) reaped = true;
     NoteSockets(office, sockets);
