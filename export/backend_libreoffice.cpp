@@ -118,7 +118,12 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
           std::this_thread::sleep_for(std::chrono::milliseconds(200));
           remote = Resolve(resolver);
         }
-        if (!remote.is()) throw ConnectError("LibreOffice did not start in time");
+        if (!remote.is()) {
+          const auto seconds =
+              std::chrono::duration_cast<std::chrono::seconds>(options_.start_timeout).count();
+          throw ConnectError("LibreOffice did not start within " + std::to_string(seconds) +
+                             " seconds");
+        }
       }
       desktop_ = css::frame::Desktop::create(remote);
     } catch (const css::uno::Exception& e) {
