@@ -33,6 +33,11 @@ class RecordingSpreadsheet final : public SpreadsheetApplication {
   void FailCall(std::string op, int nth, std::string message);
   // Writing that cell throws AutomationError(message).
   void FailCell(std::int32_t row, std::int32_t column, std::string message);
+  // Every call succeeds again (a refused connect stays refused).
+  void ClearFailures() {
+    failing_call_.reset();
+    failing_cell_.reset();
+  }
 
   const std::vector<Call>& Calls() const { return calls_; }
   std::vector<std::string> Briefs() const;

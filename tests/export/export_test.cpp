@@ -129,20 +129,6 @@ TEST(ExportListToExcel, WritesEveryCellOfABookListAsItsText) {
   }
 }
 
-TEST(ExportListToExcel, PassesTheListsEncodingWithEveryCell) {
-  Rig rig;
-  VectorSource list({"名称", "作者"}, {{"书", {"人"}}}, marc::TextEncoding::Utf8);
-  ExportListToExcel(*rig.module, list, rig.ui);
-  int cells = 0;
-  for (const auto& call : rig.app->Calls()) {
-    if (call.op != "PutCell") continue;
-    ++cells;
-    EXPECT_EQ(call.encoding, marc::TextEncoding::Utf8);
-  }
-  EXPECT_EQ(cells, 4);
-  EXPECT_EQ(rig.app->Workbooks()[0].at({2, 2}), "人");
-}
-
 // A list that changes while it is exported shows that the counts are read as the loops test
 // them rather than once: the item count at every row, the column count at every row.
 class ShrinkingSource : public VectorSource {
@@ -303,7 +289,7 @@ TEST(ExportListToExcel, AfterAFailureTheNextExportStartsFromNothing) {
   VectorSource list = BookList(2);
   rig.app->FailCell(2, 2, "gone");
   EXPECT_THROW(ExportListToExcel(*rig.module, list, rig.ui), AutomationError);
-  rig.app->FailCell(0, 0, "");
+  rig.app->ClearFailures();
   rig.app->ClearCalls();
   ExportListToExcel(*rig.module, list, rig.ui);
   const auto briefs = rig.app->Briefs();
@@ -376,12 +362,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadDescription{"Empty", "# nothing\n", "empty"},
         BadDescription{"UnknownKey", "[M]\nClass=TMarc2ExcelFm\n[A]\nColour=red\n", "line 4"},
-        BadDescription{"OutsideSection", "Class=TMarc2ExcelFm\n", "line 1"},
-        BadDescription{"NoEquals", "[M]\nClass\n", "line 2"},
         BadDescription{"BadBool", "[M]\nClass=TMarc2ExcelFm\n[A]\nAutoQuit=No\n", "True or False"},
-        BadDescription{"BadKind", "[M]\nClass=TMarc2ExcelFm\n[A]\nConnectKind=ckNewInstance\n",
-                       "ConnectKind"},
-        BadDescription{"TwiceSection", "[M]\nClass=TMarc2ExcelFm\n[A]\n[A]\n", "twice"},
         BadDescription{"AutoQuit",
                        Edited("[ExcelApplication1]", "AutoQuit = False", "AutoQuit = True"),
                        "AutoQuit"},
