@@ -4,7 +4,7 @@
 # read path's peak memory on the 100k files.
 #   bench/run.sh [Google Benchmark options...]   (default: --benchmark_repetitions=3)
 # BENCH_BUILD_DIR names the build folder (default build-bench); the generated files go to
-# $TESSALY_BENCH_DATA, else BENCH_BUILD_DIR/bench-data, and are made on the first run (~430 MB).
+# $TESSALY_BENCH_DATA, else BENCH_BUILD_DIR/bench-data, and are made on the first run (~235 MB).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 dir="$root/${BENCH_BUILD_DIR:-build-bench}"
