@@ -187,42 +187,58 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
     }
     const auto r = static_cast<std::size_t>(row - first_row_);
     if (r >= rows_.size()) rows_.resize(r + 1);
-    auto& cells = rows_[r];
+    GatheredRow& cells = rows_[r];
     const auto c = static_cast<std::size_t>(column - first_column_);
-    if (c >= cells.size()) cells.resize(c + 1);
-    cells[c] = rtl::OStringToOUString(
+    if (c >= cells.text.size()) {
+      cells.text.resize(c + 1);
+      cells.put.resize(c + 1, false);
+    }
+    cells.text[c] = rtl::OStringToOUString(
         rtl::OString(text.data(), static_cast<sal_Int32>(text.size())),
         encoding == marc::TextEncoding::Utf8 ? RTL_TEXTENCODING_UTF8 : RTL_TEXTENCODING_GBK);
+    cells.put[c] = true;
     width_ = std::max(width_, c + 1);
   }
 
-  // Writes the gathered block as one rectangle of strings, which Calc stores as text cells
-  // whatever they look like ("0012", "2001.10"). Cells of the rectangle that were not put
-  // are empty strings, and Calc leaves those cells empty; the sheet is new, so nothing is lost.
+  // Writes the gathered cells as strings, which Calc stores as text cells whatever they look
+  // like ("0012", "2001.10"). Rows whose every cell of the block's width was put go in one
+  // rectangle per run of such rows (in an export, all but perhaps the last); any other row only
+  // by its runs of put cells, because an array write also empties the cells it was not given.
   void Flush() override {
     if (rows_.empty()) return;
     // Taken out first: a block that failed is not written again by a later flush.
-    std::vector<std::vector<OUString>> rows;
+    std::vector<GatheredRow> rows;
     rows.swap(rows_);
     const std::size_t width = std::exchange(width_, 0);
+    const auto full = [&](const GatheredRow& row) {
+      return row.put.size() == width &&
+             std::all_of(row.put.begin(), row.put.end(), [](bool p) { return p; });
+    };
     Guard([&] {
       if (!sheet_.is()) throw AutomationError("No Calc sheet is open for the export");
-      Sequence<Sequence<Any>> data(static_cast<sal_Int32>(rows.size()));
-      auto* out = data.getArray();
-      for (std::size_t r = 0; r < rows.size(); ++r) {
-        Sequence<Any> line(static_cast<sal_Int32>(width));
-        auto* cell = line.getArray();
-        for (std::size_t c = 0; c < width; ++c) {
-          cell[c] <<= c < rows[r].size() ? rows[r][c] : OUString();
+      for (std::size_t r = 0; r < rows.size();) {
+        const std::int32_t top = first_row_ + static_cast<std::int32_t>(r);
+        if (full(rows[r])) {
+          std::size_t end = r;
+          while (end < rows.size() && full(rows[end])) ++end;
+          WriteRange(top, first_column_, rows.begin() + r, rows.begin() + end, 0, width);
+          r = end;
+          continue;
         }
-        out[r] = std::move(line);
+        const auto& put = rows[r].put;
+        for (std::size_t c = 0; c < put.size();) {
+          if (!put[c]) {
+            ++c;
+            continue;
+          }
+          std::size_t end = c;
+          while (end < put.size() && put[end]) ++end;
+          WriteRange(top, first_column_ + static_cast<std::int32_t>(c), rows.begin() + r,
+                     rows.begin() + r + 1, c, end);
+          c = end;
+        }
+        ++r;
       }
-      const Reference<css::sheet::XCellRangeData> range(
-          sheet_->getCellRangeByPosition(first_column_ - 1, first_row_ - 1,
-                                         first_column_ - 1 + static_cast<sal_Int32>(width) - 1,
-                                         first_row_ - 1 + static_cast<sal_Int32>(rows.size()) - 1),
-          UNO_QUERY_THROW);
-      range->setDataArray(data);
     });
   }
 
@@ -244,6 +260,33 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
   void DisconnectApplication() noexcept override { desktop_.clear(); }
 
  private:
+  struct GatheredRow {
+    std::vector<OUString> text;
+    std::vector<bool> put;  // whether text[i] was put, rather than only lying left of one
+  };
+
+  // One setDataArray: columns [from, to) of the rows [begin, end), placed with its top left
+  // corner at (row, column), both 1-based.
+  void WriteRange(std::int32_t row, std::int32_t column,
+                  std::vector<GatheredRow>::const_iterator begin,
+                  std::vector<GatheredRow>::const_iterator end, std::size_t from, std::size_t to) {
+    const auto height = static_cast<sal_Int32>(end - begin);
+    const auto width = static_cast<sal_Int32>(to - from);
+    Sequence<Sequence<Any>> data(height);
+    auto* out = data.getArray();
+    for (auto it = begin; it != end; ++it, ++out) {
+      Sequence<Any> line(width);
+      auto* cell = line.getArray();
+      for (std::size_t c = from; c < to; ++c) *cell++ <<= it->text[c];
+      *out = std::move(line);
+    }
+    const Reference<css::sheet::XCellRangeData> range(
+        sheet_->getCellRangeByPosition(column - 1, row - 1, column - 1 + width - 1,
+                                       row - 1 + height - 1),
+        UNO_QUERY_THROW);
+    range->setDataArray(data);
+  }
+
   OUString AcceptUrl() const {
     return "uno:" + rtl::OStringToOUString(AcceptString().c_str(), RTL_TEXTENCODING_UTF8) +
            ";StarOffice.ComponentContext";
@@ -318,7 +361,7 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
 
   // Cells gathered since the last block was written: rows from first_row_, columns from
   // first_column_ (both 1-based), width_ the widest row.
-  std::vector<std::vector<OUString>> rows_;
+  std::vector<GatheredRow> rows_;
   std::int32_t first_row_ = 1;
   std::int32_t first_column_ = 1;
   std::size_t width_ = 0;

@@ -335,6 +335,50 @@ TEST_F(CalcExport, ADocumentClosedDuringTheExportIsSaidPlainly) {
   EXPECT_EQ(Added(before, CalcDocuments(Desktop())).size(), 1u);
 }
 
+// The export puts cells in order, but the interface does not promise it: cells put in any
+// order, across flushes and block boundaries, land where they were sent and clear nothing.
+TEST_F(CalcExport, CellsPutInAnyOrderLandWhereTheyWereSent) {
+  CalcOptions options;
+  options.pipe_name = Pipe();
+  options.start_office = false;
+  options.block_rows = 2;
+  const auto calc = MakeLibreOfficeCalc(options);
+  const auto before = CalcDocuments(Desktop());
+  calc->ConnectApplication();
+  calc->AddWorkbook();
+  calc->AttachFirstWorksheet();
+  const auto put = [&](std::int32_t row, std::int32_t column, const char* text) {
+    calc->PutCell(row, column, Gbk(text), marc::TextEncoding::Gbk);
+  };
+  put(1, 1, "甲");
+  calc->Flush();
+  put(1, 2, "乙");  // the row goes on after a flush
+  put(2, 2, "丙");
+  calc->Flush();
+  put(2, 1, "丁");  // left of a written cell, in a block that then widens
+  put(3, 3, "戊");
+  put(6, 2, "己");  // past a gap
+  put(4, 4, "庚");  // back up
+  put(6, 1, "辛");
+  put(1, 1, "壬");  // written again: the later text stays
+  calc->DisconnectWorksheet();
+  calc->DisconnectWorkbook();
+  calc->DisconnectApplication();
+
+  const auto added = Added(before, CalcDocuments(Desktop()));
+  ASSERT_EQ(added.size(), 1u);
+  const Grid grid = ReadFirstSheet(added[0]);
+  const Rows expected = {{"壬", "乙", "", ""}, {"丁", "丙", "", ""}, {"", "", "戊", ""},
+                         {"", "", "", "庚"},   {"", "", "", ""},     {"辛", "己", "", ""}};
+  ASSERT_EQ(grid.size(), expected.size());
+  for (std::size_t r = 0; r < expected.size(); ++r) {
+    ASSERT_EQ(grid[r].size(), 4u);
+    for (std::size_t c = 0; c < 4; ++c) {
+      EXPECT_EQ(grid[r][c].text, expected[r][c]) << "row " << r + 1 << " column " << c + 1;
+    }
+  }
+}
+
 TEST(CalcExportOfficeGone, AnOfficeKilledMidwayFailsPlainlyAndTheNextExportWorks) {
   const std::string pipe = UniquePipeName("kill");
   auto module = ModuleOn(pipe);
@@ -370,34 +414,59 @@ TEST(CalcExportOfficeGone, AnOfficeKilledMidwayFailsPlainlyAndTheNextExportWorks
   ExpectSheet(docs[0], rows);
 }
 
-TEST(CalcExportUnreachable, NoOfficeOnThePipeMeansNoSpreadsheet) {
-  auto module = ModuleOn(UniquePipeName("nobody"));
-  CountingUi ui;
-  VectorSource list = GbkList(BookRows(3));
-  ExportListToExcel(*module, list, ui);
-  EXPECT_EQ(ui.shown, 1);
-}
+struct UnreachableCase {
+  const char* name;
+  bool start_office;
+  const char* soffice;  // a script body, or a path that does not exist when it starts with '/'
+  std::chrono::milliseconds timeout;
+  std::chrono::milliseconds least, most;  // how long one export may take
+};
 
-TEST(CalcExportUnreachable, AnOfficeThatNeverAnswersTimesOutAsNoSpreadsheet) {
-  // A stand-in soffice that starts and ends without opening the pipe.
-  const std::string fake = "/tmp/tessaly-fake-soffice-" + std::to_string(getpid());
-  std::ofstream(fake) << "#!/bin/sh\nexit 0\n";
-  chmod(fake.c_str(), 0700);
+class CalcUnreachable : public ::testing::TestWithParam<UnreachableCase> {};
+
+// Every way of not finding an office is "NO excel ！", on every click, and only a started
+// office is waited for.
+TEST_P(CalcUnreachable, ShowsNoSpreadsheetOnEveryClick) {
+  const UnreachableCase& uc = GetParam();
+  const std::string script = "/tmp/tessaly-fake-soffice-" + std::to_string(getpid());
   CalcOptions options;
-  options.pipe_name = UniquePipeName("never");
-  options.soffice = fake;
-  options.start_timeout = std::chrono::milliseconds(1500);
+  options.pipe_name = UniquePipeName("nobody");
+  options.start_office = uc.start_office;
+  options.start_timeout = uc.timeout;
+  if (uc.soffice[0] == '/') {
+    options.soffice = uc.soffice;
+  } else {
+    std::ofstream(script) << uc.soffice;
+    chmod(script.c_str(), 0700);
+    options.soffice = script;
+  }
   TMarc2ExcelFm module(MakeLibreOfficeCalc(options));
   CountingUi ui;
   VectorSource list = GbkList(BookRows(3));
-  const auto start = std::chrono::steady_clock::now();
-  ExportListToExcel(module, list, ui);
-  const auto waited = std::chrono::steady_clock::now() - start;
-  unlink(fake.c_str());
-  EXPECT_EQ(ui.shown, 1);
-  // It did wait for the started office rather than giving up at once.
-  EXPECT_GE(waited, std::chrono::milliseconds(1500));
+  for (int click = 1; click <= 2; ++click) {
+    const auto start = std::chrono::steady_clock::now();
+    ExportListToExcel(module, list, ui);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(ui.shown, click);
+    EXPECT_GE(took, uc.least);
+    EXPECT_LE(took, uc.most);
+  }
+  unlink(script.c_str());
 }
+
+using std::chrono::milliseconds;
+INSTANTIATE_TEST_SUITE_P(
+    Calc, CalcUnreachable,
+    ::testing::Values(
+        // ckRunning: nothing on the pipe, nothing started.
+        UnreachableCase{"NothingOnThePipe", false, "#!/bin/sh\nexit 1\n", milliseconds(60000),
+                        milliseconds(0), milliseconds(10000)},
+        UnreachableCase{"NoSofficeToStart", true, "/nonexistent/soffice", milliseconds(60000),
+                        milliseconds(0), milliseconds(10000)},
+        // A stand-in soffice that ends without ever opening the pipe: waited for, then given up.
+        UnreachableCase{"StartTimesOut", true, "#!/bin/sh\nexit 0\n", milliseconds(1500),
+                        milliseconds(1500), milliseconds(20000)}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Slurps a small file; empty when there is none.
 std::string ReadFile(const std::string& path) {
