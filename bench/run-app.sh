@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds the program (Release) and measures it whole: opening generated files in the main window
+# (offscreen) beside `marcrows --quiet`, with peak memory, then exporting 10,000 rows into a
+# headless LibreOffice Calc of its own.
+#   bench/run-app.sh [RECORDS...]   (default: 100000 1000000)
+# BENCH_BUILD_DIR names the build folder (default build-bench-app); the generated files go to
+# $TESSALY_BENCH_DATA, else BENCH_BUILD_DIR/bench-data (about 1.1 GB for a million records).
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+dir="$root/${BENCH_BUILD_DIR:-build-bench-app}"
+data="${TESSALY_BENCH_DATA:-$dir/bench-data}"
+"$root/scripts/setup.sh" packages-build.txt packages-test.txt
+if [[ ! -f "$dir/build.ninja" ]]; then
+  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$dir" --target window_open marcrows gen_cnmarc export_bench
+mkdir -p "$data"
+export QT_QPA_PLATFORM=offscreen
+counts=("$@")
+((${#counts[@]})) || counts=(100000 1000000)
+echo "== load before: $(uptime)"
+for n in "${counts[@]}"; do
+  file="$data/app-$n.mrc"
+  [[ -f "$file" ]] || "$dir/bin/gen_cnmarc" --records "$n" --layout lines "$file" >/dev/null
+  echo "== $n records ($(du -h "$file" | cut -f1))"
+  /usr/bin/time -f "marcrows --quiet: %e s, peak %M KB" "$dir/bin/marcrows" --quiet "$file"
+  /usr/bin/time -f "window_open: %e s wall, peak %M KB" "$dir/bin/window_open" "$file"
+done
+echo "== export of 10,000 rows into a headless LibreOffice Calc"
+"$dir/bin/export_bench" --repeat 3
+echo "== load after: $(uptime)"
