@@ -276,6 +276,23 @@ TEST_F(CalcExport, EveryCellArrivesAsTheSameText) {
   EXPECT_EQ(TypeOf(added[0], 0, 2), css::table::CellContentType_EMPTY);
 }
 
+// A UTF-8 record file's list arrives as the same characters as a GBK one.
+TEST_F(CalcExport, Utf8ListGivesTheSameSheet) {
+  const Rows rows = BookRows(30);
+  std::vector<ListItem> items;
+  for (const auto& r : rows) items.push_back(ListItem{r[0], {r.begin() + 1, r.end()}});
+  const auto captions = ColumnCaptionsUtf8();
+  VectorSource list(captions, std::move(items), marc::TextEncoding::Utf8);
+  auto module = ModuleOn(Pipe());
+  CountingUi ui;
+
+  const auto before = CalcDocuments(Desktop());
+  ExportListToExcel(*module, list, ui);
+  const auto added = Added(before, CalcDocuments(Desktop()));
+  ASSERT_EQ(added.size(), 1u);
+  ExpectSheet(added[0], rows);
+}
+
 TEST_F(CalcExport, TwoExportsMakeTwoDocuments) {
   const Rows rows = BookRows(30);
   VectorSource list = GbkList(rows);
