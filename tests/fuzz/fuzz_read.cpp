@@ -7,7 +7,8 @@
 // - give one row per record (a line cut at each 0x1D, empty pieces giving none) when it
 //   succeeds, and stop at the record after the last row when it fails;
 // - keep every cell inside its own record and its own field: no cell holds a field, record or
-//   line terminator, and each is a run of bytes of its record (0x1F read as "$");
+//   line terminator or a subfield delimiter, and each is a run of bytes of its record (0x1F read
+//   as "$");
 // - give the same outcome when read again by the same reader (nothing carried over).
 #include <sys/mman.h>
 #include <unistd.h>
@@ -133,6 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (cell.size() > records[r].size()) Broken("cell longer than its record");
       if (cell.find_first_of(std::string_view("\x1D\x1E\r\n\0", 5)) != std::string::npos)
         Broken("cell crosses a field, record or line end");
+      // 0x1F is never a second byte, so every one is read as "$", whatever stands before it.
+      if (cell.find('\x1F') != std::string::npos) Broken("a subfield delimiter left in a cell");
       if (record.find(DelimitersAsDollar(cell)) == std::string::npos)
         Broken("cell is not a run of its own record's bytes");
     }
