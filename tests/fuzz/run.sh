@@ -5,6 +5,7 @@
 # build-fuzz/findings/ and should become a regular test case.
 #   tests/fuzz/run.sh [SECONDS] [read|extract|strtoint ...]
 # New inputs that reach further are kept in build-fuzz/corpus/ and seed the next run.
+# FUZZ_BUILD=DIR uses DIR instead of build-fuzz (a long run beside the short one).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 seconds=${1:-20}
@@ -25,8 +26,11 @@ status=0
 for t in "${targets[@]}"; do
   corpus=$build/corpus/$t
   mkdir -p "$corpus" "$build/findings"
-  cp -n "$root/tests/data/fuzz-seeds/$t/"* "$corpus/"
-  [[ $t == read ]] && cp -n "$root"/tests/data/realcn_*.mrc "$corpus/"
+  seeds=("$root/tests/data/fuzz-seeds/$t/"*)
+  [[ $t == read ]] && seeds+=("$root"/tests/data/*.mrc)
+  for f in "${seeds[@]}"; do
+    [[ -e "$corpus/${f##*/}" ]] || cp "$f" "$corpus/"
+  done
   log=$build/fuzz_$t.log
   # Whole record files are cut to 8 KB (a few records each) to keep a run quick.
   maxlen=()
