@@ -1,6 +1,7 @@
 #include "reader.h"
 
 #include <array>
+#include <cstring>
 #include <limits>
 
 namespace marc {
@@ -130,6 +131,12 @@ TextEncoding DetectEncoding(std::string_view bytes) {
   const auto end = p + bytes.size();
   bool sawSequence = false;
   while (p < end) {
+    // Leaders, directories and tags are ASCII: skip it eight bytes at a time.
+    std::uint64_t eight;
+    if (end - p >= 8 && (std::memcpy(&eight, p, 8), (eight & 0x8080808080808080ULL) == 0)) {
+      p += 8;
+      continue;
+    }
     if (*p < 0x80) {
       ++p;
       continue;
