@@ -265,6 +265,15 @@ TEST(DetectEncoding, Rule) {
   EXPECT_EQ(DetectEncoding("\xED\xA0\x80"), TextEncoding::Gbk);           // surrogate
   EXPECT_EQ(DetectEncoding("\xE4\xB9"), TextEncoding::Gbk);               // cut short
   EXPECT_EQ(DetectEncoding("\xF0\x9F\x98\x80"), TextEncoding::Utf8);
+  // Long ASCII runs are skipped in blocks: a bad byte anywhere in or after them still counts.
+  const std::string ascii(21, 'a');
+  for (std::size_t at = 0; at <= ascii.size(); ++at) {
+    std::string s = ascii;
+    s.insert(at, "\xE4\xB9\xA6");
+    EXPECT_EQ(DetectEncoding(s), TextEncoding::Utf8) << at;
+    s.insert(at, "\xCA");
+    EXPECT_EQ(DetectEncoding(s), TextEncoding::Gbk) << at;
+  }
 }
 
 TEST(DetectEncoding, RealFiles) {
