@@ -9,6 +9,7 @@
 // - keep every cell inside its own record and its own field: no cell holds a field, record or
 //   line terminator or a subfield delimiter, and each is a run of bytes of its record (0x1F read
 //   as "$");
+// - take the file as UTF-8 exactly when it is well-formed UTF-8 beyond ASCII;
 // - give the same outcome when read again by the same reader (nothing carried over).
 #include <sys/mman.h>
 #include <unistd.h>
@@ -99,6 +100,34 @@ std::string DelimitersAsDollar(std::string_view s) {
   return out;
 }
 
+// UTF-8 when every byte from 0x80 up belongs to a well-formed sequence and there is one: each
+// sequence decoded to its code point, which must need its length and be no surrogate and no
+// more than U+10FFFF.
+marc::TextEncoding EncodingModel(std::string_view bytes) {
+  bool sawSequence = false;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    const std::size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+    if (n == 0 || c >= 0xF8 || i + n > bytes.size()) return marc::TextEncoding::Gbk;
+    std::uint32_t cp = c & (0x7F >> n);
+    for (std::size_t k = 1; k < n; ++k) {
+      const auto d = static_cast<unsigned char>(bytes[i + k]);
+      if ((d & 0xC0) != 0x80) return marc::TextEncoding::Gbk;
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    const std::uint32_t least = n == 2 ? 0x80 : n == 3 ? 0x800 : 0x10000;
+    if (cp < least || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+      return marc::TextEncoding::Gbk;
+    sawSequence = true;
+    i += n;
+  }
+  return sawSequence ? marc::TextEncoding::Utf8 : marc::TextEncoding::Gbk;
+}
+
 int MemFile() {
   static const int fd = memfd_create("record-file", 0);
   if (fd < 0) Broken("memfd_create failed");
@@ -120,6 +149,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   marc::RecordReader reader;
   const Outcome first = ReadOnce(reader, path);
+
+  if (reader.Encoding() != EncodingModel(bytes.substr(0, bytes.find('\0'))))
+    Broken("encoding differs from the UTF-8 model");
 
   const std::vector<std::string_view> records = Records(bytes);
   if (first.rows.size() > records.size()) Broken("more rows than records");
