@@ -16,6 +16,7 @@
 
 #include "booklistmodel.h"
 #include "codec.h"
+#include "fake_backend.h"
 #include "fakedialogs.h"
 #include "listview.h"
 #include "marcfn.h"
@@ -25,19 +26,6 @@ using namespace tessaly;
 namespace {
 
 QString Data(const char* name) { return QStringLiteral(TESSALY_TEST_DATA "/") + name; }
-
-// A spreadsheet that cannot be reached.
-class Unreachable : public SpreadsheetApplication {
- public:
-  void ConnectApplication() override { throw ConnectError("no spreadsheet"); }
-  void AddWorkbook() override {}
-  void AttachFirstWorksheet() override {}
-  void SetVisible() override {}
-  void PutCell(std::int32_t, std::int32_t, std::string_view, marc::TextEncoding) override {}
-  void DisconnectWorksheet() noexcept override {}
-  void DisconnectWorkbook() noexcept override {}
-  void DisconnectApplication() noexcept override {}
-};
 
 // Throws from its event handler, as a failing command would.
 class Thrower : public QObject {
@@ -433,12 +421,34 @@ class WindowTest : public QObject {
     QVERIFY(!w->ListView1->HighlightShown());
   }
 
-  void export_unreachableSpreadsheet() {
-    TMarc2ExcelFm module(std::make_unique<Unreachable>());
+  // 生成Excel hands the list to the export: the captions and every row as the list holds them,
+  // an edited title included; an unreachable spreadsheet gets its message and nothing else.
+  void export_button() {
+    auto owned = std::make_unique<RecordingSpreadsheet>();
+    RecordingSpreadsheet& sheet = *owned;
+    TMarc2ExcelFm module(std::move(owned));
     w->SetExportModule(&module);
     Open(Data("cases_lines.mrc"));
+    QVERIFY(
+        w->ListModel().setData(w->ListModel().index(1, 0), QStringLiteral("改题"), Qt::EditRole));
+    QTest::mouseClick(w->Button5, Qt::LeftButton);
+    QCOMPARE(dialogs.noSpreadsheet, 0);
+    QVERIFY(dialogs.failures.isEmpty());
+    QCOMPARE(sheet.Workbooks().size(), std::size_t{1});
+    const RecordingSpreadsheet::Sheet& cells = sheet.Workbooks()[0];
+    QCOMPARE(cells.size(), std::size_t{4 * 13});
+    QCOMPARE(DecodeText(cells.at({1, 1})), QStringLiteral("名称"));
+    QCOMPARE(DecodeText(cells.at({1, 13})), QStringLiteral("提要"));
+    QCOMPARE(DecodeText(cells.at({2, 1})), QStringLiteral("甲书"));
+    QCOMPARE(DecodeText(cells.at({3, 1})), QStringLiteral("改题"));
+    QCOMPARE(DecodeText(cells.at({3, 2})), QStringLiteral("李四"));
+    QCOMPARE(DecodeText(cells.at({4, 3})), QStringLiteral("0012"));
+    QVERIFY(!sheet.HoldsAnything());
+
+    sheet.RefuseConnect(true);
     QTest::mouseClick(w->Button5, Qt::LeftButton);
     QCOMPARE(dialogs.noSpreadsheet, 1);
+    QCOMPARE(sheet.Workbooks().size(), std::size_t{1});
     QCOMPARE(Rows(), 3);
   }
 
