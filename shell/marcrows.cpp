@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "codec.h"
@@ -80,11 +81,13 @@ int main(int argc, char** argv) {
   int status = 0;
   try {
     reader.Read(path, sink);
-  } catch (const marc::Exception& e) {
+  } catch (const std::exception& e) {
+    // The decoder's own errors, and running out of memory on a file larger than it.
     std::fflush(stdout);
+    const char* what = dynamic_cast<const std::bad_alloc*>(&e) ? "Out of memory" : e.what();
     std::fprintf(stderr, "record %lld (line %lld): %s\n",
                  static_cast<long long>(reader.Position().record),
-                 static_cast<long long>(reader.Position().line), e.what());
+                 static_cast<long long>(reader.Position().line), what);
     status = 1;
   }
   std::fflush(stdout);

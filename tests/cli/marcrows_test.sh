@@ -39,6 +39,15 @@ check grep -q "^record 2 (line 2): '0x12Z' is not a valid integer value$" "$tmp/
 check test $? -eq 1
 check grep -q 'Cannot open file ".*missing.mrc". No such file or directory' "$tmp/err"
 
+# A file larger than the memory it may use fails like any read, with a message, not a crash.
+# (AddressSanitizer reserves more address space than any such limit allows.)
+if ! grep -q AddressSanitizer "$bin"; then
+  truncate -s 300M "$tmp/huge.mrc"
+  (ulimit -v 150000 && "$bin" --quiet "$tmp/huge.mrc") >/dev/null 2>"$tmp/err"
+  check test $? -eq 1
+  check grep -q '^record 0 (line 0): Out of memory$' "$tmp/err"
+fi
+
 # Usage errors exit 2.
 for args in "" "--bogus $data/cases_lines.mrc" "a b"; do
   # shellcheck disable=SC2086
