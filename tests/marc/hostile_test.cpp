@@ -22,23 +22,13 @@
 #include <thread>
 #include <vector>
 
+#include "collect_sink.h"
 #include "reader.h"
 
 namespace marc {
 namespace {
 
 namespace fs = std::filesystem;
-
-class CollectSink : public ReadSink {
- public:
-  void AppendRow(BookRow&& row) override { rows.push_back(std::move(row)); }
-  void Progress(std::int64_t n) override { progress.push_back(n); }
-  void Elapsed(const Text& text) override { elapsed.push_back(text); }
-
-  std::vector<BookRow> rows;
-  std::vector<std::int64_t> progress;
-  std::vector<Text> elapsed;
-};
 
 // A field of a record: its tag and its text, subfields introduced by 0x1F.
 struct Field {

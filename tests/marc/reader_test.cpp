@@ -11,21 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "collect_sink.h"
+
 namespace marc {
 namespace {
 
 const std::string kData = TESSALY_TEST_DATA;
-
-class CollectSink : public ReadSink {
- public:
-  void AppendRow(BookRow&& row) override { rows.push_back(std::move(row)); }
-  void Progress(std::int64_t n) override { progress.push_back(n); }
-  void Elapsed(const Text& text) override { elapsed.push_back(text); }
-
-  std::vector<BookRow> rows;
-  std::vector<std::int64_t> progress;
-  std::vector<Text> elapsed;
-};
 
 // A row as marcrows --raw writes it: cells joined by TAB, with \\ \t \r \n escaped.
 std::string RawLine(const BookRow& row) {
@@ -34,11 +25,20 @@ std::string RawLine(const BookRow& row) {
     if (i) out += '\t';
     for (char c : row[i]) {
       switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        default: out += c;
+        case '\\':
+          out += "\\\\";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\n':
+          out += "\\n";
+          break;
+        default:
+          out += c;
       }
     }
   }
@@ -215,8 +215,15 @@ std::string Record(const std::string& base, const std::string& directory, const 
 
 TEST(DecodeRecord, DirectoryEntriesRoundHalfEven) {
   RecordReader reader;
-  const std::string fields = std::string("1 \x1F" "aT1\x1E") + "1 \x1F" "aT2\x1E" +
-                             "1 \x1F" "aT3\x1E" + "1 \x1F" "aT4\x1E";
+  const std::string fields = std::string(
+                                 "1 \x1F"
+                                 "aT1\x1E") +
+                             "1 \x1F"
+                             "aT2\x1E" +
+                             "1 \x1F"
+                             "aT3\x1E" +
+                             "1 \x1F"
+                             "aT4\x1E";
   // 30 bytes of directory: two entries; the 6 leftover bytes do not count.
   std::string dir30 = "200000000000200000000000200000";
   BookRow row = reader.DecodeRecord(Record("00055", dir30, fields));
@@ -230,7 +237,10 @@ TEST(DecodeRecord, DirectoryEntriesRoundHalfEven) {
 TEST(DecodeRecord, LeaderEdges) {
   RecordReader reader;
   // A base address of 25 or less leaves no directory: an empty row, no failure.
-  EXPECT_EQ(reader.DecodeRecord(Record("00010", "", "1 \x1F" "aX\x1E")), BookRow{});
+  EXPECT_EQ(reader.DecodeRecord(Record("00010", "",
+                                       "1 \x1F"
+                                       "aX\x1E")),
+            BookRow{});
   // Base address at the far ends of 32 bits: nothing wraps.
   for (const char* base : {"$FFFF", "-2147", "99999", "   -0"})
     EXPECT_EQ(reader.DecodeRecord(Record(base, "", "")), BookRow{}) << base;
@@ -242,14 +252,23 @@ TEST(DecodeRecord, LeaderEdges) {
 
 TEST(DecodeRecord, ALastFieldOfEachTagWins) {
   RecordReader reader;
-  const std::string data = std::string("1 \x1F" "aFIRST\x1E") + "1 \x1F" "aSECOND\x1E";
+  const std::string data = std::string(
+                               "1 \x1F"
+                               "aFIRST\x1E") +
+                           "1 \x1F"
+                           "aSECOND\x1E";
   BookRow row = reader.DecodeRecord(Record("00049", "200000000000200000000000", data));
   EXPECT_EQ(row[Title], "SECOND");
 }
 
 TEST(DecodeRecord, PriceOnlyFromA010ThatHasOne) {
   RecordReader reader;
-  const std::string data = std::string("  \x1F" "a1\x1F" "dCNY9.50\x1E") + "  \x1F" "a2\x1E";
+  const std::string data = std::string(
+                               "  \x1F"
+                               "a1\x1F"
+                               "dCNY9.50\x1E") +
+                           "  \x1F"
+                           "a2\x1E";
   BookRow row = reader.DecodeRecord(Record("00049", "010000000000010000000000", data));
   EXPECT_EQ(row[Isbn], "2");
   EXPECT_EQ(row[Price], "9.50") << "a later 010 without a price keeps the record's price";
@@ -258,12 +277,12 @@ TEST(DecodeRecord, PriceOnlyFromA010ThatHasOne) {
 TEST(DetectEncoding, Rule) {
   EXPECT_EQ(DetectEncoding(""), TextEncoding::Gbk);
   EXPECT_EQ(DetectEncoding("plain ascii"), TextEncoding::Gbk);
-  EXPECT_EQ(DetectEncoding("\xE4\xB9\xA6"), TextEncoding::Utf8);          // 书
-  EXPECT_EQ(DetectEncoding("\xCA\xE9"), TextEncoding::Gbk);               // 书 in GBK
-  EXPECT_EQ(DetectEncoding("\xE4\xB9\xA6\xCA\xE9"), TextEncoding::Gbk);   // mixed
-  EXPECT_EQ(DetectEncoding("\xC0\x80"), TextEncoding::Gbk);               // overlong
-  EXPECT_EQ(DetectEncoding("\xED\xA0\x80"), TextEncoding::Gbk);           // surrogate
-  EXPECT_EQ(DetectEncoding("\xE4\xB9"), TextEncoding::Gbk);               // cut short
+  EXPECT_EQ(DetectEncoding("\xE4\xB9\xA6"), TextEncoding::Utf8);         // 书
+  EXPECT_EQ(DetectEncoding("\xCA\xE9"), TextEncoding::Gbk);              // 书 in GBK
+  EXPECT_EQ(DetectEncoding("\xE4\xB9\xA6\xCA\xE9"), TextEncoding::Gbk);  // mixed
+  EXPECT_EQ(DetectEncoding("\xC0\x80"), TextEncoding::Gbk);              // overlong
+  EXPECT_EQ(DetectEncoding("\xED\xA0\x80"), TextEncoding::Gbk);          // surrogate
+  EXPECT_EQ(DetectEncoding("\xE4\xB9"), TextEncoding::Gbk);              // cut short
   EXPECT_EQ(DetectEncoding("\xF0\x9F\x98\x80"), TextEncoding::Utf8);
   // Long ASCII runs are skipped in blocks: a bad byte anywhere in or after them still counts.
   const std::string ascii(21, 'a');
