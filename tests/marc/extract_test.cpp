@@ -10,10 +10,10 @@ namespace marc {
 namespace {
 
 // GBK spellings used below.
-#define YE "\xD2\xB3"          // 页
+#define YE "\xD2\xB3"                 // 页
 #define GUANG_PAN "\xB9\xE2\xC5\xCC"  // 光盘
-#define HAN "\xBA\xAC"        // 含
-#define NIAN "\xC4\xEA"       // 年
+#define HAN "\xBA\xAC"                // 含
+#define NIAN "\xC4\xEA"               // 年
 
 using Extractor = std::function<Text(std::string_view)>;
 
@@ -66,8 +66,15 @@ INSTANTIATE_TEST_SUITE_P(
         ExtractCase{"PriceNoCny", Price, "11$a7-111$d12.00", ""},
         ExtractCase{"PriceBareCny", Price, "  $a7$dCNY", ""},
         ExtractCase{"PriceCnyThenSubfield", Price, "  $dCNY$b1", ""},
-        ExtractCase{"PriceGift", Price, "  $dCNY\xD4\xF9" "90.00", "\xD4\xF9" "90.00"},
-        ExtractCase{"PriceCnyInsideCharacter", Price, "  $a\x81" "CNY5.00", ""},
+        ExtractCase{"PriceGift", Price,
+                    "  $dCNY\xD4\xF9"
+                    "90.00",
+                    "\xD4\xF9"
+                    "90.00"},
+        ExtractCase{"PriceCnyInsideCharacter", Price,
+                    "  $a\x81"
+                    "CNY5.00",
+                    ""},
         // 210: place $a, publisher $c, date $d (at most 8 bytes, never half a character).
         ExtractCase{"Place", ExtractPubPlace, "11$aPLACE$cPUB$d2001", "PLACE"},
         ExtractCase{"Publisher", ExtractPublisher, "11$aPLACE$cPUB$d2001", "PUB"},
@@ -83,7 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
         // 215: pages $a up to and including 页, size $d, accompanying material after $e.
         ExtractCase{"Pages", PagesOf, "11$a123" YE "$d26cm$e1" GUANG_PAN, "123" YE},
         ExtractCase{"PagesWithoutYe", PagesOf, "11$a123p.$d26cm", "123p."},
-        ExtractCase{"PagesVolumes", PagesOf, "  $a3\xB2\xE1(50,23,1942" YE ")", "3\xB2\xE1(50,23,1942" YE},
+        ExtractCase{"PagesVolumes", PagesOf, "  $a3\xB2\xE1(50,23,1942" YE ")",
+                    "3\xB2\xE1(50,23,1942" YE},
         ExtractCase{"PagesYeInLaterSubfield", PagesOf, "  $a12$c5" YE, "12"},
         ExtractCase{"PagesYeAcrossCharacters", PagesOf, "  $a\xB3\xD2\xB3\xD2", "\xB3\xD2\xB3\xD2"},
         ExtractCase{"PagesZero", PagesOf, "  $a0", "0"},

@@ -34,23 +34,22 @@ TEST_P(MidTextTest, Cuts) {
   EXPECT_EQ(MidText(c.s, c.start, c.count), c.want);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Edges, MidTextTest,
-    testing::Values(MidCase{"Middle", "ABCDEF", 2, 3, "BCD"},
-                    MidCase{"StartZero", "ABCDEF", 0, 3, "ABC"},
-                    MidCase{"StartNegativeKeepsCount", "ABCDEF", -2, 3, "ABC"},
-                    MidCase{"CountPastEnd", "ABCDEF", 5, 10, "EF"},
-                    MidCase{"LastByte", "ABCDEF", 6, 1, "F"},
-                    MidCase{"StartPastEnd", "ABCDEF", 7, 1, ""},
-                    MidCase{"CountZero", "ABCDEF", 3, 0, ""},
-                    MidCase{"CountNegative", "ABCDEF", 3, -1, ""},
-                    MidCase{"EmptyText", "", 0, 5, ""},
-                    MidCase{"ShortWhole", "abc", 0, 5, "abc"},
-                    MidCase{"HugeStart", "ABCDEF", INT64_MAX, 1, ""},
-                    MidCase{"HugeNegativeStart", "ABCDEF", INT64_MIN, 2, "AB"},
-                    MidCase{"HugeCount", "ABCDEF", 2, INT64_MAX, "BCDEF"},
-                    MidCase{"Int32MinCount", "ABCDEF", 1, -2147483648LL, ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Edges, MidTextTest,
+                         testing::Values(MidCase{"Middle", "ABCDEF", 2, 3, "BCD"},
+                                         MidCase{"StartZero", "ABCDEF", 0, 3, "ABC"},
+                                         MidCase{"StartNegativeKeepsCount", "ABCDEF", -2, 3, "ABC"},
+                                         MidCase{"CountPastEnd", "ABCDEF", 5, 10, "EF"},
+                                         MidCase{"LastByte", "ABCDEF", 6, 1, "F"},
+                                         MidCase{"StartPastEnd", "ABCDEF", 7, 1, ""},
+                                         MidCase{"CountZero", "ABCDEF", 3, 0, ""},
+                                         MidCase{"CountNegative", "ABCDEF", 3, -1, ""},
+                                         MidCase{"EmptyText", "", 0, 5, ""},
+                                         MidCase{"ShortWhole", "abc", 0, 5, "abc"},
+                                         MidCase{"HugeStart", "ABCDEF", INT64_MAX, 1, ""},
+                                         MidCase{"HugeNegativeStart", "ABCDEF", INT64_MIN, 2, "AB"},
+                                         MidCase{"HugeCount", "ABCDEF", 2, INT64_MAX, "BCDEF"},
+                                         MidCase{"Int32MinCount", "ABCDEF", 1, -2147483648LL, ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct PosCase {
   const char* name;
@@ -73,28 +72,36 @@ TEST_P(PosTextTest, Finds) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Edges, PosTextTest,
-    testing::Values(PosCase{"Dollar", "$", "ab$cd$", 0, 3}, PosCase{"Pair", "cd", "ab$cd$", 0, 4},
-                    PosCase{"Overlapping", "aa", "aaa", 0, 1},
-                    PosCase{"LongerThanText", "abcd", "abc", 0, 0},
-                    PosCase{"EmptyPattern", "", "abc", 0, 0}, PosCase{"EmptyText", "a", "", 0, 0},
-                    PosCase{"InsideTwoByteCharacter", "A", "\x81\x41", 0, 2},
-                    PosCase{"CnyAfterLeadByte", "CNY", "\x81" "CNY", 0, 2},
-                    PosCase{"FromAtMatch", "$", "ab$cd$", 3, 3},
-                    PosCase{"FromAfterMatch", "$", "ab$cd$", 4, 6},
-                    PosCase{"FromPastEnd", "$", "ab$cd$", 7, 0},
-                    PosCase{"FromTooLateForPattern", "cd$", "ab$cd$", 5, 0},
-                    PosCase{"FromInEmptyText", "$", "", 2, 0},
-                    PosCase{"HugeFrom", "$", "ab$", INT64_MAX, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Edges, PosTextTest,
+                         testing::Values(PosCase{"Dollar", "$", "ab$cd$", 0, 3},
+                                         PosCase{"Pair", "cd", "ab$cd$", 0, 4},
+                                         PosCase{"Overlapping", "aa", "aaa", 0, 1},
+                                         PosCase{"LongerThanText", "abcd", "abc", 0, 0},
+                                         PosCase{"EmptyPattern", "", "abc", 0, 0},
+                                         PosCase{"EmptyText", "a", "", 0, 0},
+                                         PosCase{"InsideTwoByteCharacter", "A", "\x81\x41", 0, 2},
+                                         PosCase{"CnyAfterLeadByte", "CNY",
+                                                 "\x81"
+                                                 "CNY",
+                                                 0, 2},
+                                         PosCase{"FromAtMatch", "$", "ab$cd$", 3, 3},
+                                         PosCase{"FromAfterMatch", "$", "ab$cd$", 4, 6},
+                                         PosCase{"FromPastEnd", "$", "ab$cd$", 7, 0},
+                                         PosCase{"FromTooLateForPattern", "cd$", "ab$cd$", 5, 0},
+                                         PosCase{"FromInEmptyText", "$", "", 2, 0},
+                                         PosCase{"HugeFrom", "$", "ab$", INT64_MAX, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PosOnBoundary, SkipsMatchesInsideCharacters) {
   // 0xB3 0xD2 0xB3 0xD2: the bytes of 页 (D2 B3) straddle two characters.
   EXPECT_EQ(PosText("\xD2\xB3", "\xB3\xD2\xB3\xD2"), 2);
   EXPECT_EQ(PosOnBoundary("\xD2\xB3", "\xB3\xD2\xB3\xD2", TextEncoding::Gbk), 0);
   // 0x81 0x43 is one character, so the first "CNY" is no match.
-  EXPECT_EQ(PosOnBoundary("CNY", "\x81" "CNYCNY", TextEncoding::Gbk), 5);
+  EXPECT_EQ(PosOnBoundary("CNY",
+                          "\x81"
+                          "CNYCNY",
+                          TextEncoding::Gbk),
+            5);
   EXPECT_EQ(PosOnBoundary("CNY", "aCNY", TextEncoding::Gbk), 2);
   // A lone lead byte at the end is a character of its own.
   EXPECT_EQ(PosOnBoundary("\x81", "ab\x81", TextEncoding::Gbk), 3);
@@ -122,7 +129,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ReplaceCase{"IgnoresCase", "xAbab", "ab", "-", "x--"},
                     ReplaceCase{"NoOverlap", "aaa", "aa", "b", "ba"},
                     ReplaceCase{"ResultNotSearchedAgain", "a", "a", "aa", "aa"},
-                    ReplaceCase{"Delimiters", "A\x1F" "bC\x1F", "\x1F", "$", "A$bC$"},
+                    ReplaceCase{"Delimiters",
+                                "A\x1F"
+                                "bC\x1F",
+                                "\x1F", "$", "A$bC$"},
                     ReplaceCase{"SecondByteIsNoMatch", "\x81\x41", "A", "-", "\x81\x41"},
                     ReplaceCase{"AfterWholeCharacter", "\x81\x41\x41", "A", "-", "\x81\x41-"},
                     ReplaceCase{"EvenLeadRun", "\xB0\xA1\x1F", "\x1F", "$", "\xB0\xA1$"},
@@ -159,7 +169,11 @@ TEST(ReplaceByteInPlace, AgreesWithReplaceAllText) {
 }
 
 TEST(ReplaceAllText, DelimiterReplacementKeepsLength) {
-  std::string line = "00123nam0 2200037   450 \x1E" "10\x1F" "a\xCA\xE9\x1F" "f\xD6\xF8\x1E\x1D";
+  std::string line =
+      "00123nam0 2200037   450 \x1E"
+      "10\x1F"
+      "a\xCA\xE9\x1F"
+      "f\xD6\xF8\x1E\x1D";
   const std::string out = ReplaceAllText(line, "\x1F", "$");
   EXPECT_EQ(out.size(), line.size());
   EXPECT_EQ(out.find('\x1F'), std::string::npos);
@@ -192,27 +206,28 @@ TEST_P(StrToIntStrictTest, Converts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, StrToIntStrictTest,
-    testing::Values(
-        IntCase{"LeadingZeros", "00958", true, 958}, IntCase{"LeadingBlanks", "  42", true, 42},
-        IntCase{"Plus", "+7", true, 7}, IntCase{"Minus", "-12", true, -12},
-        IntCase{"Zero", "0", true, 0}, IntCase{"MinusZero", "  -0", true, 0},
-        IntCase{"DollarHex", "$1F", true, 31}, IntCase{"ZeroXHex", "0x1f", true, 31},
-        IntCase{"XHex", "x10", true, 16}, IntCase{"NegativeHex", "-$10", true, -16},
-        IntCase{"AllOnesHex", "$FFFFFFFF", true, -1},
-        IntCase{"MinHex", "$80000000", true, INT32_MIN},
-        IntCase{"NegatedMinHex", "-$80000000", true, INT32_MIN},
-        IntCase{"LeadingZerosFreeInHex", "$000000001", true, 1},
-        IntCase{"Max", "2147483647", true, INT32_MAX},
-        IntCase{"Min", "-2147483648", true, INT32_MIN}, IntCase{"Empty", "", false, 0},
-        IntCase{"Blanks", "   ", false, 0}, IntCase{"SignAlone", "-", false, 0},
-        IntCase{"DollarAlone", "$", false, 0}, IntCase{"ZeroXAlone", "0x", false, 0},
-        IntCase{"TrailingBlank", "12 ", false, 0}, IntCase{"InnerBlank", "1 2", false, 0},
-        IntCase{"SignThenBlank", "- 2", false, 0}, IntCase{"Letter", "4a", false, 0},
-        IntCase{"Tab", "\t5", false, 0}, IntCase{"PastMax", "2147483648", false, 0},
-        IntCase{"PastMin", "-2147483649", false, 0},
-        IntCase{"NineHexDigits", "$100000000", false, 0},
-        IntCase{"ManyDigits", "99999999999999999999999", false, 0},
-        IntCase{"TwoSigns", "+-1", false, 0}),
+    testing::Values(IntCase{"LeadingZeros", "00958", true, 958},
+                    IntCase{"LeadingBlanks", "  42", true, 42}, IntCase{"Plus", "+7", true, 7},
+                    IntCase{"Minus", "-12", true, -12}, IntCase{"Zero", "0", true, 0},
+                    IntCase{"MinusZero", "  -0", true, 0}, IntCase{"DollarHex", "$1F", true, 31},
+                    IntCase{"ZeroXHex", "0x1f", true, 31}, IntCase{"XHex", "x10", true, 16},
+                    IntCase{"NegativeHex", "-$10", true, -16},
+                    IntCase{"AllOnesHex", "$FFFFFFFF", true, -1},
+                    IntCase{"MinHex", "$80000000", true, INT32_MIN},
+                    IntCase{"NegatedMinHex", "-$80000000", true, INT32_MIN},
+                    IntCase{"LeadingZerosFreeInHex", "$000000001", true, 1},
+                    IntCase{"Max", "2147483647", true, INT32_MAX},
+                    IntCase{"Min", "-2147483648", true, INT32_MIN}, IntCase{"Empty", "", false, 0},
+                    IntCase{"Blanks", "   ", false, 0}, IntCase{"SignAlone", "-", false, 0},
+                    IntCase{"DollarAlone", "$", false, 0}, IntCase{"ZeroXAlone", "0x", false, 0},
+                    IntCase{"TrailingBlank", "12 ", false, 0},
+                    IntCase{"InnerBlank", "1 2", false, 0},
+                    IntCase{"SignThenBlank", "- 2", false, 0}, IntCase{"Letter", "4a", false, 0},
+                    IntCase{"Tab", "\t5", false, 0}, IntCase{"PastMax", "2147483648", false, 0},
+                    IntCase{"PastMin", "-2147483649", false, 0},
+                    IntCase{"NineHexDigits", "$100000000", false, 0},
+                    IntCase{"ManyDigits", "99999999999999999999999", false, 0},
+                    IntCase{"TwoSigns", "+-1", false, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(StrToIntStrict, EmptyMessageStartsWithTwoApostrophes) {
@@ -232,8 +247,8 @@ TEST(IntToText, Decimal) {
 
 TEST(RoundHalfEven, TiesToEven) {
   const std::vector<std::pair<double, std::int64_t>> cases = {
-      {0.5, 0}, {1.5, 2}, {2.5, 2}, {0.0, 0}, {5 / 12.0, 0}, {6 / 12.0, 0}, {7 / 12.0, 1},
-      {18 / 12.0, 2}, {24 / 12.0, 2}, {30 / 12.0, 2}, {42 / 12.0, 4}};
+      {0.5, 0},      {1.5, 2},       {2.5, 2},       {0.0, 0},       {5 / 12.0, 0}, {6 / 12.0, 0},
+      {7 / 12.0, 1}, {18 / 12.0, 2}, {24 / 12.0, 2}, {30 / 12.0, 2}, {42 / 12.0, 4}};
   for (auto [x, want] : cases) EXPECT_EQ(RoundHalfEven(x), want) << x;
 }
 
@@ -247,7 +262,11 @@ TEST(SplitOnDelimiter, Pieces) {
   using V = std::vector<std::string>;
   EXPECT_EQ(Items(SplitOnDelimiter("", '\x1E')), V{});
   EXPECT_EQ(Items(SplitOnDelimiter("a", '\x1E')), V{"a"});
-  EXPECT_EQ(Items(SplitOnDelimiter("\x1E" "a\x1E" "b", '\x1E')), (V{"", "a", "b"}));
+  EXPECT_EQ(Items(SplitOnDelimiter("\x1E"
+                                   "a\x1E"
+                                   "b",
+                                   '\x1E')),
+            (V{"", "a", "b"}));
   EXPECT_EQ(Items(SplitOnDelimiter("a\x1E", '\x1E')), (V{"a", ""}));
   EXPECT_EQ(Items(SplitOnDelimiter("\x1E\x1E", '\x1E')), (V{"", "", ""}));
 }
@@ -278,8 +297,8 @@ class LoadTextLinesTest : public testing::TestWithParam<LinesCase> {};
 
 TEST_P(LoadTextLinesTest, CutsLines) {
   const LinesCase& c = GetParam();
-  const auto path = std::filesystem::temp_directory_path() /
-                    ("tessaly_lines_" + std::string(c.name) + ".txt");
+  const auto path =
+      std::filesystem::temp_directory_path() / ("tessaly_lines_" + std::string(c.name) + ".txt");
   std::ofstream(path, std::ios::binary) << c.bytes;
   TStringList list;
   list.Add("stale");
@@ -290,19 +309,22 @@ TEST_P(LoadTextLinesTest, CutsLines) {
 
 using std::string_literals::operator""s;
 
-INSTANTIATE_TEST_SUITE_P(
-    LineEnds, LoadTextLinesTest,
-    testing::Values(LinesCase{"CrLf", "a\r\nb", {"a", "b"}},
-                    LinesCase{"FinalCrLfAddsNoLine", "a\r\n", {"a"}},
-                    LinesCase{"LfCrIsTwoEnds", "a\n\rb", {"a", "", "b"}},
-                    LinesCase{"CrCrLf", "a\r\r\nb", {"a", "", "b"}},
-                    LinesCase{"OnlyCrLf", "\r\n", {""}},
-                    LinesCase{"NoLineEnd", "abc", {"abc"}},
-                    LinesCase{"NulEndsText", "a\0b\r\nc"s, {"a"}},
-                    LinesCase{"NulInThirdLine", "1\n2\n3\0" "4\n5"s, {"1", "2", "3"}},
-                    LinesCase{"NulFirst", "\0abc"s, {}}, LinesCase{"Empty", "", {}},
-                    LinesCase{"CrOnly", "a\rb\r", {"a", "b"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(LineEnds, LoadTextLinesTest,
+                         testing::Values(LinesCase{"CrLf", "a\r\nb", {"a", "b"}},
+                                         LinesCase{"FinalCrLfAddsNoLine", "a\r\n", {"a"}},
+                                         LinesCase{"LfCrIsTwoEnds", "a\n\rb", {"a", "", "b"}},
+                                         LinesCase{"CrCrLf", "a\r\r\nb", {"a", "", "b"}},
+                                         LinesCase{"OnlyCrLf", "\r\n", {""}},
+                                         LinesCase{"NoLineEnd", "abc", {"abc"}},
+                                         LinesCase{"NulEndsText", "a\0b\r\nc"s, {"a"}},
+                                         LinesCase{"NulInThirdLine",
+                                                   "1\n2\n3\0"
+                                                   "4\n5"s,
+                                                   {"1", "2", "3"}},
+                                         LinesCase{"NulFirst", "\0abc"s, {}},
+                                         LinesCase{"Empty", "", {}},
+                                         LinesCase{"CrOnly", "a\rb\r", {"a", "b"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LoadTextLines, MissingFileFailsAndKeepsList) {
   TStringList list;
