@@ -1,21 +1,29 @@
 // window_open: opens a record file through the real main window, offscreen, and reports how long
 // the open command took, how long until the list was laid out and painted, the same after clearing
 // and opening again, how long a jump to the middle and to the end of the list takes to paint, and
-// the peak memory.
+// the peak memory. With --export-rows N it then exports the list's first N rows into a headless
+// LibreOffice Calc of its own, as 生成Excel would, and reports how long that took.
+//   window_open FILE [--export-rows N]
 //   window_open FILE
 // Compare with `marcrows --quiet FILE` (the read path without a window) on the same file.
 #include <sys/resource.h>
 
 #include <QElapsedTimer>
+#include <QThread>
 #include <QTreeView>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "booklistmodel.h"
+#include "calc.h"
 #include "dialogs.h"
 #include "failure.h"
 #include "listview.h"
+#include "marc2excel.h"
 #include "marcfn.h"
+#include "test_office.h"
 
 namespace {
 
@@ -47,11 +55,73 @@ class Answer : public tessaly::WindowDialogs {
   QString path_;
 };
 
+// The list as the export sees it, cut to its first rows.
+class FirstRows : public tessaly::ExportSource {
+ public:
+  FirstRows(const tessaly::ExportSource& list, std::int64_t rows) : list_(list), rows_(rows) {}
+  marc::TextEncoding Encoding() const override { return list_.Encoding(); }
+  int ColumnCount() const override { return list_.ColumnCount(); }
+  std::string ColumnCaption(int column) const override { return list_.ColumnCaption(column); }
+  std::int64_t ItemCount() const override { return std::min(rows_, list_.ItemCount()); }
+  std::string ItemCaption(std::int64_t item) const override { return list_.ItemCaption(item); }
+  std::string SubItem(std::int64_t item, int index) const override {
+    return list_.SubItem(item, index);
+  }
+
+ private:
+  const tessaly::ExportSource& list_;
+  std::int64_t rows_;
+};
+
+class NoUi : public tessaly::ExportUi {
+ public:
+  void ShowNoSpreadsheet() override { unreachable = true; }
+  bool unreachable = false;
+};
+
+// Exports the first rows of the window's list into an office started for the purpose.
+int ExportFirstRows(tessaly::TMarcFun& window, std::int64_t rows) {
+  tessaly::testing::TestOffice office(tessaly::testing::UniquePipeName("window-open"));
+  tessaly::CalcOptions options;
+  options.pipe_name = office.Pipe();
+  options.start_office = false;
+  tessaly::TMarc2ExcelFm module(tessaly::MakeLibreOfficeCalc(options));
+  // Until the office answers, so that its start is not counted.
+  QElapsedTimer waited;
+  waited.start();
+  for (;;) {
+    try {
+      module.Application().ConnectApplication();
+      module.Application().DisconnectApplication();
+      break;
+    } catch (const tessaly::ConnectError&) {
+      if (waited.hasExpired(120'000)) {
+        std::fprintf(stderr, "no office answers on %s\n", office.Pipe().c_str());
+        return 1;
+      }
+      QThread::msleep(250);
+    }
+  }
+  const FirstRows list(window.ListModel(), rows);
+  NoUi ui;
+  QElapsedTimer timer;
+  timer.start();
+  tessaly::ExportListToExcel(module, list, ui);
+  const double seconds = timer.nsecsElapsed() / 1e9;
+  if (ui.unreachable) return 1;
+  const double cells = static_cast<double>(list.ItemCount() + 1) * list.ColumnCount();
+  std::printf("export of the first %lld rows: %.2f s, %.0f cells/s\n",
+              static_cast<long long>(list.ItemCount()), seconds, cells / seconds);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fputs("usage: window_open FILE\n", stderr);
+  long long exportRows = 0;
+  if (argc == 4 && std::strcmp(argv[2], "--export-rows") == 0) exportRows = std::atoll(argv[3]);
+  if (argc != 2 && exportRows <= 0) {
+    std::fputs("usage: window_open FILE [--export-rows N]\n", stderr);
     return 2;
   }
   if (!std::getenv("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -97,5 +167,5 @@ int main(int argc, char** argv) {
     std::printf("jump to the %s and paint: %.1f ms\n", where, timer.nsecsElapsed() / 1e6);
   }
   std::printf("peak RSS %.1f MB\n", PeakRssBytes() / 1048576.0);
-  return 0;
+  return exportRows > 0 ? ExportFirstRows(window, exportRows) : 0;
 }
