@@ -343,18 +343,15 @@ void LoadTextLines(TStringList& list, const std::string& path) {
     throw EFOpenError("Cannot open file \"" + (ec ? path : absolute.string()) + "\". " +
                       std::strerror(err));
   };
-  // A device is no record file, and some never end (/dev/zero): refused before it is opened.
+  // Folders and devices are no record files, and some devices never end (/dev/zero): refused
+  // before opening. One swapped in afterwards fails the read below (EISDIR).
   std::error_code typeEc;
   const fs::file_type type = fs::status(fs::path(path), typeEc).type();
+  if (type == fs::file_type::directory) fail(EISDIR);
   if (type == fs::file_type::character || type == fs::file_type::block) fail(ENODEV);
   // Read-only: POSIX has no deny-write share mode; the whole file is read at once anyway.
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) fail(errno);
-  std::error_code dirEc;
-  if (fs::is_directory(fs::path(path), dirEc)) {
-    std::fclose(f);
-    fail(EISDIR);
-  }
   std::string bytes;
   std::fseek(f, 0, SEEK_END);
   const long size = std::ftell(f);
