@@ -4,7 +4,6 @@
 // The second form reads the generated file read_bench uses (written first when missing).
 // Without --keep-rows the rows are dropped as they arrive (the read path alone); with it they are
 // kept, as the window's list keeps them. Prints the peak beside the file's size.
-#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,16 +14,10 @@
 #include <vector>
 
 #include "cnmarc_gen.h"
+#include "peak_rss.h"
 #include "reader.h"
 
 namespace {
-
-// Peak resident set of this process so far, in bytes (Linux reports kilobytes).
-long long PeakRss() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<long long>(usage.ru_maxrss) * 1024;
-}
 
 class Sink : public marc::ReadSink {
  public:
@@ -89,7 +82,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "read_peak: %s: %s\n", path.c_str(), ec.message().c_str());
     return 1;
   }
-  const long long before = PeakRss();
+  const long long before = PeakRssBytes();
   marc::RecordReader reader;
   Sink sink(keep);
   try {
@@ -99,7 +92,7 @@ int main(int argc, char** argv) {
                  static_cast<long long>(reader.Position().record), e.what());
     return 1;
   }
-  const long long peak = PeakRss();
+  const long long peak = PeakRssBytes();
   std::printf(
       "%s rows %s: %lld rows, file %.1f MB, peak RSS %.1f MB (%.2fx file; %.1f MB before "
       "the read)\n",

@@ -6,7 +6,6 @@
 //   window_open FILE [--export-rows N]
 //   window_open FILE
 // Compare with `marcrows --quiet FILE` (the read path without a window) on the same file.
-#include <sys/resource.h>
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -23,15 +22,10 @@
 #include "listview.h"
 #include "marc2excel.h"
 #include "marcfn.h"
+#include "peak_rss.h"
 #include "test_office.h"
 
 namespace {
-
-long long PeakRssBytes() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<long long>(usage.ru_maxrss) * 1024;
-}
 
 // Confirms the one file; reports a failure on stderr instead of a box.
 class Answer : public tessaly::WindowDialogs {
