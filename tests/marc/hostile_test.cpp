@@ -24,34 +24,15 @@
 
 #include "collect_sink.h"
 #include "reader.h"
+#include "record_builder.h"
 
 namespace marc {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A field of a record: its tag and its text, subfields introduced by 0x1F.
-struct Field {
-  std::string tag;
-  std::string text;
-};
-
-// One ISO 2709 record with a correct leader and directory, ended by 0x1D when terminated.
-std::string MakeRecord(const std::vector<Field>& fields, bool terminated = true) {
-  std::string directory, data;
-  char entry[32];
-  for (const Field& f : fields) {
-    std::snprintf(entry, sizeof entry, "%s%04zu%05zu", f.tag.c_str(), f.text.size() + 1,
-                  data.size());
-    directory += entry;
-    data += f.text + '\x1E';
-  }
-  const std::size_t base = 24 + directory.size() + 1;
-  const std::size_t total = base + data.size() + (terminated ? 1 : 0);
-  char leader[32];
-  std::snprintf(leader, sizeof leader, "%05zunam0 22%05zu   450 ", total % 100000, base);
-  return leader + directory + '\x1E' + data + (terminated ? "\x1D" : "");
-}
+using tessaly::test::Iso2709Record;
+using Field = tessaly::test::RecordField;
 
 // The record, its bytes from 1-based position pos overwritten by text.
 std::string Spell(std::string record, std::size_t pos, std::string_view text) {
@@ -152,7 +133,7 @@ std::string NotAnInteger(std::string_view text) {
 
 // After any failure the same reader reads a good file completely.
 void ExpectStillReads(RecordReader& reader, const TempDir& dir) {
-  const Outcome after = ReadWith(reader, dir.Write("good.mrc", MakeRecord(kBook) + "\r\n"));
+  const Outcome after = ReadWith(reader, dir.Write("good.mrc", Iso2709Record(kBook) + "\r\n"));
   EXPECT_EQ(after.kind, "") << after.message;
   EXPECT_EQ(after.rows, std::vector<BookRow>{kBookRow});
 }
@@ -177,7 +158,7 @@ TEST_P(LeaderTest, ClearOutcome) {
   const LeaderCase& c = GetParam();
   TempDir dir;
   RecordReader reader;
-  const std::string record = Spell(MakeRecord(kBook), c.position, c.spelled);
+  const std::string record = Spell(Iso2709Record(kBook), c.position, c.spelled);
   const Outcome out = ReadWith(reader, dir.Write("leader.mrc", record + "\r\n"));
   EXPECT_EQ(out.kind, c.kind);
   EXPECT_EQ(out.message, c.message);
@@ -267,7 +248,7 @@ TEST_P(LeaderNumberTest, ConvertsAndCutsWithoutOverflow) {
   }
   const std::int64_t base = StrToIntStrict(c.text);
   EXPECT_EQ(base, *c.value);
-  const std::string line = MakeRecord(kBook);
+  const std::string line = Iso2709Record(kBook);
   const auto length = static_cast<std::int64_t>(line.size());
   const std::string_view directory = MidView(line, 25, base - 25);
   const std::string_view data = MidView(line, base, length - base);
@@ -400,7 +381,7 @@ TEST_P(DelimiterTest, DelimiterAfterLeadByte) {
   const DelimiterCase& c = GetParam();
   TempDir dir;
   RecordReader reader;
-  const Outcome out = ReadWith(reader, dir.Write("delim.mrc", MakeRecord(c.fields) + "\r\n"));
+  const Outcome out = ReadWith(reader, dir.Write("delim.mrc", Iso2709Record(c.fields) + "\r\n"));
   EXPECT_EQ(out.kind, "") << out.message;
   EXPECT_EQ(reader.Encoding(), TextEncoding::Gbk);
   EXPECT_EQ(out.rows, std::vector<BookRow>{c.row});
@@ -463,7 +444,7 @@ TEST(HugeLine, RecordOf100MBWithoutLineEnd) {
   std::string summary(k100MB, 'S');
   summary.front() = 'A';
   summary.back() = 'Z';
-  std::string record = MakeRecord({kBook[0],
+  std::string record = Iso2709Record({kBook[0],
                                    {"330",
                                     "  \x1F"
                                     "a" +
@@ -500,7 +481,7 @@ TEST(HugeLine, NoRecordOf100MBWithoutLineEnd) {
 //   hostile_test --gtest_also_run_disabled_tests --gtest_filter='*LineOver2GB*'
 TEST(HugeLine, DISABLED_LineOver2GBFailsTheRead) {
   TempDir dir;
-  const std::string head = MakeRecord({kBook[0],
+  const std::string head = Iso2709Record({kBook[0],
                                        {"330",
                                         "  \x1F"
                                         "a"}},
@@ -588,7 +569,7 @@ INSTANTIATE_TEST_SUITE_P(
                               }()},
                     EmptyCase{"LfCr", "\n\r"}, EmptyCase{"Cr", "\r"}, EmptyCase{"Lf", "\n"},
                     EmptyCase{"Empty", ""}, EmptyCase{"Terminators", "\x1D\x1D\r\n\x1D\r\n"},
-                    EmptyCase{"NulFirst", std::string("\0", 1) + MakeRecord(kBook)}),
+                    EmptyCase{"NulFirst", std::string("\0", 1) + Iso2709Record(kBook)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Files of other kinds: the first line fails its leader, with the bytes it holds up to the
@@ -649,7 +630,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Unreadable, DirectoryInPlaceOfAFile) {
   TempDir dir;
   RecordReader reader;
-  ASSERT_EQ(ReadWith(reader, dir.Write("good.mrc", MakeRecord(kBook))).rows.size(), 1u);
+  ASSERT_EQ(ReadWith(reader, dir.Write("good.mrc", Iso2709Record(kBook))).rows.size(), 1u);
   fs::create_directory(dir.Path("folder.mrc"));
   const Outcome out = ReadWith(reader, dir.Path("folder.mrc"));
   EXPECT_EQ(out.kind, "EFOpenError");
@@ -691,7 +672,7 @@ TEST_P(ChangedFileTest, FailsToOpen) {
     GTEST_SKIP() << "root reads a file of mode 000; removal covers the failure path";
   TempDir dir;
   RecordReader reader;
-  const std::string chosen = dir.Write("chosen.mrc", MakeRecord(kBook));
+  const std::string chosen = dir.Write("chosen.mrc", Iso2709Record(kBook));
   switch (c.change) {
     case Change::Removed:
       fs::remove(chosen);
@@ -724,7 +705,7 @@ INSTANTIATE_TEST_SUITE_P(
 // came from.
 std::string Numbered(int i) {
   const std::string n = std::to_string(i);
-  return MakeRecord({{"200",
+  return Iso2709Record({{"200",
                       "10\x1F"
                       "aTITLE" +
                           n +
