@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ class RecordReader {
   explicit RecordReader(LongTimeFormat timeFormat = {}) : timeFormat_(std::move(timeFormat)) {}
 
   void SetTimeFormat(LongTimeFormat fmt) { timeFormat_ = std::move(fmt); }
+  // Reads files in this encoding instead of telling it from their bytes (nullopt: tell).
+  void ForceEncoding(std::optional<TextEncoding> encoding) { forcedEncoding_ = encoding; }
 
   // Reads the file at path into sink. Throws the error that ended it (EFOpenError, EConvertError,
   // EStringListError, ERecordError); rows before the failing record have reached the sink.
@@ -56,6 +59,8 @@ class RecordReader {
   const TStringList* LineList() const { return lineList_.get(); }
   void ReleaseLineList() { lineList_.reset(); }
   TextEncoding Encoding() const { return encoding_; }
+  // Whether the file read last is GB18030 beyond GBK: read as Gbk and holding a four-byte sequence.
+  bool FourByteSequences() const { return fourByteSequences_; }
   const ReadPosition& Position() const { return position_; }
 
   // Working fields of the last record decoded.
@@ -65,7 +70,9 @@ class RecordReader {
  private:
   LongTimeFormat timeFormat_;
   std::unique_ptr<TStringList> lineList_;
+  std::optional<TextEncoding> forcedEncoding_;
   TextEncoding encoding_ = TextEncoding::Gbk;
+  bool fourByteSequences_ = false;
   ReadPosition position_;
   // Scratch reused across records so a read allocates little per record.
   std::string recordText_;

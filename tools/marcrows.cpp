@@ -1,9 +1,12 @@
-// marcrows: decodes a CNMARC record file through the read path and prints one line per row.
+// marcrows: decodes a CNMARC record file through the read path and prints one
+// line per row.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "binary_output.h"
 #include "charset.h"
@@ -11,9 +14,15 @@
 
 namespace {
 
-void Usage() { std::fputs("usage: marcrows [--raw] [--quiet] FILE\n", stderr); }
+void Usage() {
+  std::fputs(
+      "usage: marcrows [--raw] [--quiet] [--encoding "
+      "auto|gb18030|utf-8] FILE\n",
+      stderr);
+}
 
-// Backslash, TAB, CR and LF escaped so that a row is one line and its cells split at TABs.
+// Backslash, TAB, CR and LF escaped so that a row is one line and its cells
+// split at TABs.
 void AppendEscaped(std::string& out, std::string_view cell) {
   for (char c : cell) {
     switch (c) {
@@ -42,53 +51,86 @@ class PrintSink : public marc::ReadSink {
 
   void AppendRow(marc::BookRow&& row) override {
     ++rows_;
-    if (quiet_) return;
+    // The raw bytes replace nothing; --quiet still decodes, to count what would be replaced.
+    if (raw_ && quiet_) return;
     line_.clear();
     for (std::size_t i = 0; i < marc::CellCount; ++i) {
       if (i) line_ += '\t';
       if (raw_) {
         AppendEscaped(line_, row[i]);
-      } else {
-        AppendEscaped(line_, marc::DecodeToUtf8(row[i], reader_.Encoding()));
+        continue;
       }
+      marc::Replacements cell;
+      const std::string utf8 = marc::DecodeToUtf8(row[i], reader_.Encoding(), &cell);
+      if (cell.count > 0 && replaced_ == 0) {
+        firstRecord_ = rows_;
+        firstColumn_ = static_cast<int>(i) + 1;
+      }
+      replaced_ += cell.count;
+      AppendEscaped(line_, utf8);
     }
     line_ += '\n';
-    std::fwrite(line_.data(), 1, line_.size(), stdout);
+    if (!quiet_) std::fwrite(line_.data(), 1, line_.size(), stdout);
   }
   void Progress(std::int64_t) override {}
   void Elapsed(const marc::Text&) override {}
 
   std::int64_t Rows() const { return rows_; }
+  // Malformed byte sequences replaced by U+FFFD, and the first one's record and column (1-based).
+  std::int64_t Replaced() const { return replaced_; }
+  std::int64_t FirstRecord() const { return firstRecord_; }
+  int FirstColumn() const { return firstColumn_; }
 
  private:
   bool raw_, quiet_;
   const marc::RecordReader& reader_;
   std::int64_t rows_ = 0;
+  std::int64_t replaced_ = 0;
+  std::int64_t firstRecord_ = 0;
+  int firstColumn_ = 0;
   std::string line_;
 };
+
+// The --encoding value: nullopt for auto; false when it names no encoding.
+bool ParseEncoding(const char* name, std::optional<marc::TextEncoding>& encoding) {
+  if (std::strcmp(name, "auto") == 0)
+    encoding.reset();
+  else if (std::strcmp(name, "gb18030") == 0)
+    encoding = marc::TextEncoding::Gbk;
+  else if (std::strcmp(name, "utf-8") == 0)
+    encoding = marc::TextEncoding::Utf8;
+  else
+    return false;
+  return true;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   bool raw = false, quiet = false;
+  std::optional<marc::TextEncoding> encoding;
   const char* path = nullptr;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--raw") == 0)
+    const std::string_view arg = argv[i];
+    if (arg == "--raw") {
       raw = true;
-    else if (std::strcmp(argv[i], "--quiet") == 0)
+    } else if (arg == "--quiet") {
       quiet = true;
-    else if (argv[i][0] == '-' && argv[i][1] != '\0')
+    } else if (arg == "--encoding" || arg.starts_with("--encoding=")) {
+      const char* name = arg == "--encoding" ? (++i < argc ? argv[i] : "") : argv[i] + 11;
+      if (!ParseEncoding(name, encoding)) return Usage(), 2;
+    } else if ((arg.size() > 1 && arg[0] == '-') || path) {
       return Usage(), 2;
-    else if (path)
-      return Usage(), 2;
-    else
+    } else {
       path = argv[i];
+    }
   }
   if (!path) return Usage(), 2;
 
   tessaly::SetBinaryOutput();
-  // The elapsed time goes out in seconds below, so the user's time pattern plays no part.
+  // The elapsed time goes out in seconds below: the user's time pattern plays no part.
   marc::RecordReader reader;
+  reader.ForceEncoding(encoding);
   PrintSink sink(raw, quiet, reader);
   const auto start = std::chrono::steady_clock::now();
   int status = 0;
@@ -107,5 +149,11 @@ int main(int argc, char** argv) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::fprintf(stderr, "%lld rows in %.3f s\n", static_cast<long long>(sink.Rows()), seconds);
+  if (sink.Replaced() > 0)
+    std::fprintf(stderr,
+                 "%lld malformed byte sequences replaced by U+FFFD, the first in record %lld, "
+                 "column %d\n",
+                 static_cast<long long>(sink.Replaced()),
+                 static_cast<long long>(sink.FirstRecord()), sink.FirstColumn());
   return status;
 }

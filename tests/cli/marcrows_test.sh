@@ -52,8 +52,31 @@ if [[ "$build" == plain ]]; then
   check grep -q '^record 0 (line 0): Out of memory$' "$tmp/err"
 fi
 
+# Malformed bytes: each sequence one U+FFFD, an ASCII byte after a broken lead byte kept, a
+# four-byte character whole; the count and the first one's record and column on stderr.
+{
+  printf '00000nam0 2200037   450 2000015000000\x1e1 \x1faok\x1fb\x1e\x1d\n'
+  printf '00000nam0 2200037   450 2000018000000\x1e1 \x1fa\x95\x32\x82\x36\x1ff\xc2.\x81\x1e\x1d\n'
+} >"$tmp/bad.mrc"
+bin "$tmp/bad.mrc" >"$tmp/out" 2>"$tmp/err"
+check test "$(sed -n 2p "$tmp/out" | cut -f1,2)" = "$(printf '\xf0\xa0\x80\x80\t\xef\xbf\xbd.\xef\xbf\xbd')"
+check grep -q '^2 malformed byte sequences replaced by U+FFFD, the first in record 2, column 2$' "$tmp/err"
+bin --quiet "$tmp/bad.mrc" >/dev/null 2>"$tmp/err"
+check grep -q '^2 malformed byte sequences' "$tmp/err"
+bin --quiet "$data/realcn_lines.mrc" >/dev/null 2>"$tmp/err"
+check test "$(wc -l <"$tmp/err")" -eq 1
+
+# --encoding overrides the detection: GBK records read as UTF-8 are mostly malformed.
+bin --encoding auto "$data/realcn_lines.mrc" >"$tmp/out" 2>/dev/null
+check cmp -s "$tmp/out" "$data/realcn.rows.tsv"
+bin --encoding=gb18030 "$data/realcn_lines.mrc" >"$tmp/out" 2>/dev/null
+check cmp -s "$tmp/out" "$data/realcn.rows.tsv"
+bin --quiet --encoding utf-8 "$data/realcn_lines.mrc" >/dev/null 2>"$tmp/err"
+check grep -q 'malformed byte sequences replaced by U+FFFD, the first in record 1, column 1$' "$tmp/err"
+
 # Usage errors exit 2.
-for args in "" "--bogus $data/cases_lines.mrc" "a b"; do
+for args in "" "--bogus $data/cases_lines.mrc" "a b" "--encoding gbk $data/cases_lines.mrc" \
+  "$data/cases_lines.mrc --encoding"; do
   # shellcheck disable=SC2086
   bin $args >/dev/null 2>&1
   check test $? -eq 2
