@@ -179,7 +179,8 @@ void TMarcFun::Elapsed(const marc::Text& text) {
   // Written with the user's time settings, so in the locale's 8-bit encoding; the file's
   // encoding follows, so a cataloguer can tell how its bytes were read.
   const QString encoding = reader_.Encoding() == marc::TextEncoding::Utf8 ? QStringLiteral("UTF-8")
-                                                                          : QStringLiteral("GBK");
+                           : reader_.FourByteSequences() ? QStringLiteral("GB18030")
+                                                         : QStringLiteral("GBK");
   SetLabelText(Label2, QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())) +
                            QStringLiteral("  ") + encoding);
 }

@@ -103,6 +103,13 @@ class BookListModelTest : public QObject {
     QTest::newRow("half character")
         << int(marc::TextEncoding::Gbk) << QByteArray::fromStdString(kHalfCharacter)
         << QStringLiteral("AB\uFFFD");
+    // GB18030 beyond GBK, and broken bytes as every other path shows them.
+    QTest::newRow("four-byte character")
+        << int(marc::TextEncoding::Gbk) << QByteArray("\x95\x32\x82\x36\xFE\x9F")
+        << QStringLiteral("\U00020000\u4DAE");
+    QTest::newRow("lead byte before ascii")
+        << int(marc::TextEncoding::Gbk) << QByteArray("\xC2.\xFF")
+        << QStringLiteral("\uFFFD.\uFFFD");
     QTest::newRow("utf-8 file") << int(marc::TextEncoding::Utf8)
                                 << QByteArray("\xE7\x94\xB2\xE4\xB9\xA6") << QStringLiteral("甲书");
   }
@@ -140,14 +147,20 @@ class BookListModelTest : public QObject {
 
   void editCaption_data() {
     QTest::addColumn<int>("encoding");
+    QTest::addColumn<QString>("typed");
     QTest::addColumn<QByteArray>("stored");
-    QTest::newRow("gbk") << int(marc::TextEncoding::Gbk) << QByteArray::fromStdString(kNewTitle);
-    QTest::newRow("utf-8") << int(marc::TextEncoding::Utf8)
+    QTest::newRow("gbk") << int(marc::TextEncoding::Gbk) << QStringLiteral("新书名")
+                         << QByteArray::fromStdString(kNewTitle);
+    QTest::newRow("utf-8") << int(marc::TextEncoding::Utf8) << QStringLiteral("新书名")
                            << QByteArray("\xE6\x96\xB0\xE4\xB9\xA6\xE5\x90\x8D");
+    // A character outside GBK is kept, in its GB18030 four bytes.
+    QTest::newRow("gb18030") << int(marc::TextEncoding::Gbk) << QStringLiteral("\U00020000\u4DAE")
+                             << QByteArray("\x95\x32\x82\x36\xFE\x9F");
   }
   // Only the first cell is editable; the edit is stored in the file's encoding.
   void editCaption() {
     QFETCH(int, encoding);
+    QFETCH(QString, typed);
     QFETCH(QByteArray, stored);
     BookListModel model;
     model.SetEncoding(static_cast<marc::TextEncoding>(encoding));
@@ -157,11 +170,11 @@ class BookListModelTest : public QObject {
     for (int c = 1; c < 13; ++c) QVERIFY(!(model.flags(model.index(0, c)) & Qt::ItemIsEditable));
     QVERIFY(!model.setData(model.index(0, 1), QStringLiteral("x"), Qt::EditRole));
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
-    QVERIFY(model.setData(model.index(0, 0), QStringLiteral("新书名"), Qt::EditRole));
+    QVERIFY(model.setData(model.index(0, 0), typed, Qt::EditRole));
     QCOMPARE(changed.count(), 1);
     QCOMPARE(model.ItemCaption(0), stored.toStdString());
     QCOMPARE(model.SubItem(0, 0), std::string("A"));
-    QCOMPARE(model.data(model.index(0, 0), Qt::DisplayRole).toString(), QStringLiteral("新书名"));
+    QCOMPARE(model.data(model.index(0, 0), Qt::DisplayRole).toString(), typed);
   }
 };
 
