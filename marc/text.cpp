@@ -24,7 +24,7 @@ bool IsGbkTrail(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// CutLines on bytes known to hold no NUL.
+// Cuts bytes that hold no NUL into lines at CR, LF or CR LF.
 void CutLinesBeforeNul(std::string_view bytes, std::vector<std::string_view>& out);
 
 }  // namespace
@@ -327,12 +327,6 @@ TStringList SplitOnDelimiter(std::string_view s, char d) {
   TStringList list;
   for (std::string_view piece : pieces) list.Add(piece);
   return list;
-}
-
-void CutLines(std::string_view bytes, std::vector<std::string_view>& out) {
-  if (const void* nul = std::memchr(bytes.data(), kNul, bytes.size()))
-    bytes = bytes.substr(0, static_cast<const char*>(nul) - bytes.data());
-  CutLinesBeforeNul(bytes, out);
 }
 
 namespace {

@@ -78,10 +78,9 @@ TStringList SplitOnDelimiter(std::string_view s, char d);
 // to keep from copying every field.
 void SplitViews(std::string_view s, char d, std::vector<std::string_view>& out);
 
-// Cuts the bytes into lines at CR, LF or CR LF; the first NUL ends the text.
-void CutLines(std::string_view bytes, std::vector<std::string_view>& out);
-// Reads the file at path into list, one item per line; EFOpenError when it cannot be opened
-// (a missing file and a folder included), and then the list is left as it was.
+// Reads the file at path into list, one item per line (cut at CR, LF or CR LF; the first NUL ends
+// the text); EFOpenError when it cannot be opened (a missing file and a folder included), and then
+// the list is left as it was.
 void LoadTextLines(TStringList& list, const std::string& path);
 
 std::int64_t RoundHalfEven(double x);
