@@ -1,0 +1,1 @@
+#include "excel_com_test.h"
