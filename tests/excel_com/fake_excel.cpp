@@ -598,7 +598,7 @@ std::vector<std::string> State::Log() const {
 void State::Changed() const {
   if (state_file.empty()) return;
   std::ostringstream out;
-  out << "pid " << GetCurrentProcessId() << "\nvisible " << visible << "\nquit " << quit
+  out << "pid " << GetCurrentProcessId() << "\nthread " << GetCurrentThreadId() << "\nready " << ready << "\nvisible " << visible << "\nquit " << quit
       << "\nlive " << LiveObjects() << "\nworkbooks " << workbooks.size() << "\n";
   for (const std::string& line : Log()) out << "log " << line << "\n";
   for (std::size_t b = 0; b < workbooks.size(); ++b) {
@@ -612,7 +612,11 @@ void State::Changed() const {
     std::ofstream file(std::filesystem::path(temporary), std::ios::binary | std::ios::trunc);
     file << out.str();
   }
-  MoveFileExW(temporary.c_str(), state_file.c_str(), MOVEFILE_REPLACE_EXISTING);
+  // The test may be reading the file just then, which keeps it from being replaced.
+  for (int i = 0; i < 500; ++i) {
+    if (MoveFileExW(temporary.c_str(), state_file.c_str(), MOVEFILE_REPLACE_EXISTING)) break;
+    Sleep(10);
+  }
 }
 
 std::optional<ServerState> ReadServerState(const std::wstring& path) {
@@ -625,7 +629,9 @@ std::optional<ServerState> ReadServerState(const std::wstring& path) {
     const std::string key = line.substr(0, space);
     const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
     if (key == "pid") state.pid = static_cast<DWORD>(std::stoul(value));
+    if (key == "thread") state.thread = static_cast<DWORD>(std::stoul(value));
     if (key == "visible") state.visible = value == "1";
+    if (key == "ready") state.ready = value == "1";
     if (key == "quit") state.quit = value == "1";
     if (key == "live") state.live = std::stoi(value);
     if (key == "workbooks") state.workbooks = std::stoi(value);

@@ -99,6 +99,7 @@ struct State {
   int invokes = 0;
   // Where the local server writes its state after every change; empty: nowhere.
   std::wstring state_file;
+  bool ready = false;  // registered, serving
 
   // Objects of the object model alive now (the class object not counted).
   int LiveObjects() const;
@@ -147,6 +148,8 @@ void RegisterExcelInterfaces();
 // What a fake Excel in its own process wrote to its state file.
 struct ServerState {
   DWORD pid = 0;
+  DWORD thread = 0;  // the one that serves; WM_QUIT to it ends the server
+  bool ready = false;
   bool visible = false;
   bool quit = false;
   int live = 0;

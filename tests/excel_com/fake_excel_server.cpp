@@ -1,6 +1,7 @@
 // The fake Excel as a local server in a process of its own, as the real Excel runs: started by
-// COM from the LocalServer32 registration or by a test, it registers its class object (and,
-// with --running, a running instance) and serves until it is ended.
+// COM from the LocalServer32 registration, it registers its class object; started by a test
+// with --running, it registers a running instance. It serves until WM_QUIT reaches its thread,
+// and then revokes what it registered.
 //   fake_excel_server --state FILE [--clsid {CLSID}] [--running] [--reject FROM COUNT]
 //                     [--hang N EVENT] [-Embedding]
 // --reject: the FROM-th Invoke that arrives and the COUNT-1 after it (retries included) are
@@ -80,9 +81,14 @@ int wmain(int argc, wchar_t** argv) {
     state.hang_invoke = hang;
     state.hung_event = hung_event;
     state.state_file = state_file;
-    server.RegisterClass();
-    if (running) server.RunInstance();
-    state.Changed();  // tells the test the server is ready
+    // Started by the user, it is the running instance; started by COM, it serves its class.
+    if (running) {
+      server.RunInstance();
+    } else {
+      server.RegisterClass();
+    }
+    state.ready = true;
+    state.Changed();
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
   }
