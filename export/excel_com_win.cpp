@@ -426,34 +426,22 @@ DWORD WINAPI RunSession(void* parameter) {
   return 0;
 }
 
-// Waits for one of the handles while the calling thread's messages keep flowing (an apartment
-// on this thread may be serving the very calls waited for). The index of the handle, or
+// Waits for one of the handles. A caller in a single-threaded apartment waits in COM's modal
+// loop, as it would in a call of its own: an object of its apartment may be serving the very
+// calls waited for, and the loop leaves the user's input alone. The index of the handle, or
 // `count` when the wait failed.
-DWORD WaitPumping(const HANDLE* handles, DWORD count) {
-  bool quit = false;
-  WPARAM quit_code = 0;
-  DWORD result = count;
-  for (;;) {
-    const DWORD r =
-        MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + count) {
-      result = r - WAIT_OBJECT_0;
-      break;
-    }
-    if (r != WAIT_OBJECT_0 + count) break;
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        quit = true;
-        quit_code = msg.wParam;
-        continue;
-      }
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
+DWORD WaitFor(const HANDLE* handles, DWORD count) {
+  APTTYPE type = APTTYPE_CURRENT;
+  APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+  if (SUCCEEDED(CoGetApartmentType(&type, &qualifier)) &&
+      (type == APTTYPE_STA || type == APTTYPE_MAINSTA)) {
+    DWORD index = 0;
+    const HRESULT hr =
+        CoWaitForMultipleHandles(0, INFINITE, count, const_cast<HANDLE*>(handles), &index);
+    return SUCCEEDED(hr) ? index : count;
   }
-  if (quit) PostQuitMessage(static_cast<int>(quit_code));
-  return result;
+  const DWORD r = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+  return r < WAIT_OBJECT_0 + count ? r - WAIT_OBJECT_0 : count;
 }
 
 // The cell's text as UTF-16, cut to Excel's limit without splitting a surrogate pair.
@@ -608,7 +596,7 @@ class ExcelComApplication final : public SpreadsheetApplication {
     SetEvent(session->job_ready);
     if (!session->abandoned) {
       const HANDLE handles[] = {session->thread, session->abandon_event};
-      WaitPumping(handles, 2);
+      WaitFor(handles, 2);
     }
   }
 
@@ -621,7 +609,7 @@ class ExcelComApplication final : public SpreadsheetApplication {
     s->job = [s, job = std::move(job)] { job(*s); };
     SetEvent(s->job_ready);
     const HANDLE handles[] = {s->job_done, s->abandon_event};
-    const DWORD which = WaitPumping(handles, 2);
+    const DWORD which = WaitFor(handles, 2);
     if (which != 0) throw AutomationError(kNotAnswering);
     if (s->error) std::rethrow_exception(std::exchange(s->error, nullptr));
   }

@@ -30,8 +30,7 @@ inline constexpr int kExcelCellLimit = 32767;
 // dispatch id), so neither Excel's headers nor its type library are needed to build or run.
 // Error messages are UTF-8. Every call into the application is made on a thread of the
 // backend's own, in a single-threaded apartment of its own, so that the caller's thread needs no
-// apartment and a call that hangs can be given up (Abandon) without waiting for it. The caller's
-// thread keeps its messages flowing while it waits.
+// apartment and a call that hangs can be given up (Abandon) without waiting for it.
 std::unique_ptr<SpreadsheetApplication> MakeExcelComApplication(const ExcelComOptions& options);
 inline std::unique_ptr<SpreadsheetApplication> MakeExcelComApplication(
     ExcelConnect connect = ExcelConnect::RunningOrNew) {
