@@ -353,7 +353,9 @@ void Connect(Session& s) {
   std::vector<Candidate> candidates{{kExcelApplicationClass, false}};
   for (const wchar_t* prog_id : kWpsProgIds) {
     CLSID clsid;
-    if (SUCCEEDED(CLSIDFromProgID(prog_id, &clsid))) candidates.push_back({clsid, true});
+    if (FAILED(CLSIDFromProgID(prog_id, &clsid))) continue;
+    // Both ProgIDs may name the same class.
+    if (!IsEqualCLSID(clsid, candidates.back().clsid)) candidates.push_back({clsid, true});
   }
   Ref<IUnknown> found;
   HRESULT excel_hr = S_OK;
