@@ -397,5 +397,12 @@ TEST(ClockNow, CountsDaysSince1899) {
   EXPECT_LT(now, 80000.0);
 }
 
+TEST(HasFourByteSequence, OnlyOnACharacterBoundary) {
+  EXPECT_TRUE(HasFourByteSequence("title \x95\x32\x82\x36"));
+  EXPECT_FALSE(HasFourByteSequence("\xCA\xE9 ISBN 7-1"));
+  EXPECT_FALSE(HasFourByteSequence("\x81\x95\x32\x82\x36"));  // 81 95 is one character
+  EXPECT_FALSE(HasFourByteSequence("\x95\x32\x82"));          // cut short
+}
+
 }  // namespace
 }  // namespace marc
