@@ -423,8 +423,9 @@ Text FormatElapsed(double days, const LongTimeFormat& fmt) {
   Text out = (fmt.leadingZeroHours && hours < 10) ? two(hours) : IntToText(hours);
   out += fmt.separator;
   out += two(minutes);
-  out += fmt.separator;
+  out += fmt.secondsSeparator.value_or(fmt.separator);
   out += two(seconds);
+  out += fmt.suffix;
   return out;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,7 +89,8 @@ std::int64_t RoundHalfEven(double x);
 // Days since 30 December 1899 00:00 local time, to the millisecond.
 double ClockNow();
 
-// The user's long time pattern, as six settings.
+// The user's long time pattern, as six settings, and what a pattern may add to them: its own
+// text between minutes and seconds, and text after the seconds ("%H时%M分%S秒").
 struct LongTimeFormat {
   std::string separator = ":";
   bool leadingZeroHours = false;
@@ -96,10 +98,13 @@ struct LongTimeFormat {
   bool markerFirst = false;
   std::string amMarker = "am";
   std::string pmMarker = "pm";
+  std::optional<std::string> secondsSeparator;  // none: the separator again
+  std::string suffix;
 };
 
 // A duration in days as hours, minutes and seconds. A duration, not a time of day: hours count
-// on past 24 and never take a 12-hour clock or a marker; separator and leading zero follow fmt.
+// on past 24 and never take a 12-hour clock or a marker; separators, suffix and leading zero
+// follow fmt.
 Text FormatElapsed(double days, const LongTimeFormat& fmt);
 
 // Length in bytes of the character that starts at s[i] (i inside s), as far as s holds it: under
