@@ -42,6 +42,7 @@ class RecordReader {
  public:
   explicit RecordReader(LongTimeFormat timeFormat = {}) : timeFormat_(std::move(timeFormat)) {}
 
+  void SetTimeFormat(LongTimeFormat fmt) { timeFormat_ = std::move(fmt); }
   // Reads files in this encoding instead of telling it from their bytes (nullopt: tell).
   void ForceEncoding(std::optional<TextEncoding> encoding) { forcedEncoding_ = encoding; }
 
