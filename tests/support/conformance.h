@@ -67,6 +67,13 @@ inline const std::vector<ConformanceCase>& ConformanceCases() {
   return cases;
 }
 
+// A record file of the GB18030 cases, one record per line in table order, each case's bytes as
+// the record's title (200 $a) and author (200 $f): what the read path and every later path get.
+std::string ConformanceRecords();
+
+// The GB18030 cases, in the order of ConformanceRecords().
+std::vector<ConformanceCase> Gb18030Cases();
+
 // The UTF-8 of well-formed UTF-16, so that UTF-8 output can be held against the same column.
 inline std::string Utf8Of(std::u16string_view s) {
   std::string out;

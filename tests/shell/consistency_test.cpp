@@ -1,0 +1,75 @@
+// One record file holding the conformance cells goes through the read path once; the same
+// characters come out of the list and marcrows (and, in the export suites, Calc and Excel).
+#include <QLabel>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fstream>
+#include <memory>
+
+#include "booklistmodel.h"
+#include "conformance.h"
+#include "fakedialogs.h"
+#include "marcfn.h"
+
+using namespace tessaly;
+using test::ConformanceCase;
+
+class ConsistencyTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir;
+  QString path;
+  std::vector<ConformanceCase> cases = test::Gb18030Cases();
+  std::unique_ptr<TMarcFun> w;
+  FakeDialogs dialogs;
+  QStringList marcrowsLines;
+
+  static QString Expected(const ConformanceCase& c) {
+    return QString::fromUtf16(c.want.data(), static_cast<qsizetype>(c.want.size()));
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(dir.isValid());
+    path = dir.filePath("conformance.mrc");
+    std::ofstream(path.toStdString(), std::ios::binary) << test::ConformanceRecords();
+
+    w = std::make_unique<TMarcFun>();
+    w->SetDialogs(dialogs);
+    dialogs.openAnswers.push_back(path);
+    w->Button1Click();
+    QVERIFY(dialogs.openFailedDetails.isEmpty());
+    QCOMPARE(w->ListModel().rowCount(), static_cast<int>(cases.size()));
+
+    QProcess marcrows;
+    marcrows.start(TESSALY_MARCROWS, {path});
+    QVERIFY(marcrows.waitForFinished());
+    QCOMPARE(marcrows.exitCode(), 0);
+    marcrowsLines = QString::fromUtf8(marcrows.readAllStandardOutput()).split('\n');
+    QCOMPARE(marcrowsLines.size(), static_cast<qsizetype>(cases.size()) + 1);  // last line ends
+  }
+  void cleanupTestCase() { w.reset(); }
+
+  // Four-byte sequences name the file GB18030 after the elapsed time.
+  void label() { QVERIFY2(w->Label2->text().endsWith("  GB18030"), qPrintable(w->Label2->text())); }
+
+  void cells_data() {
+    QTest::addColumn<int>("row");
+    for (std::size_t i = 0; i < cases.size(); ++i)
+      QTest::newRow(cases[i].name) << static_cast<int>(i);
+  }
+  void cells() {
+    QFETCH(int, row);
+    const QString want = Expected(cases[static_cast<std::size_t>(row)]);
+    const BookListModel& model = w->ListModel();
+    QCOMPARE(model.data(model.index(row, marc::Title), Qt::DisplayRole).toString(), want);
+    QCOMPARE(model.data(model.index(row, marc::Author), Qt::DisplayRole).toString(), want);
+    const QStringList printed = marcrowsLines[row].split('\t');
+    QCOMPARE(printed.value(marc::Title), want);
+    QCOMPARE(printed.value(marc::Author), want);
+  }
+};
+
+TESSALY_QTEST_MAIN(ConsistencyTest)
+#include "consistency_test.moc"
