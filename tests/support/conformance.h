@@ -74,24 +74,4 @@ std::string ConformanceRecords();
 // The GB18030 cases, in the order of ConformanceRecords().
 std::vector<ConformanceCase> Gb18030Cases();
 
-// The UTF-8 of well-formed UTF-16, so that UTF-8 output can be held against the same column.
-inline std::string Utf8Of(std::u16string_view s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char32_t c = s[i];
-    if (c >= 0xD800 && c < 0xDC00) c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-    if (c < 0x80) {
-      out += char(c);
-    } else if (c < 0x800) {
-      out += {char(0xC0 | c >> 6), char(0x80 | (c & 0x3F))};
-    } else if (c < 0x10000) {
-      out += {char(0xE0 | c >> 12), char(0x80 | (c >> 6 & 0x3F)), char(0x80 | (c & 0x3F))};
-    } else {
-      out += {char(0xF0 | c >> 18), char(0x80 | (c >> 12 & 0x3F)), char(0x80 | (c >> 6 & 0x3F)),
-              char(0x80 | (c & 0x3F))};
-    }
-  }
-  return out;
-}
-
 }  // namespace tessaly::test
