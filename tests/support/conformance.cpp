@@ -1,5 +1,11 @@
 #include "conformance.h"
 
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "charset.h"
+#include "reader.h"
 #include "record_builder.h"
 
 namespace tessaly::test {
@@ -16,6 +22,39 @@ std::string ConformanceRecords() {
   for (const ConformanceCase& c : Gb18030Cases())
     file += Iso2709Record({{"200", FieldText("1 ", {{'a', c.bytes}, {'f', c.bytes}})}}) + "\n";
   return file;
+}
+
+namespace {
+
+class Utf8Rows : public marc::ReadSink {
+ public:
+  explicit Utf8Rows(const marc::RecordReader& reader) : reader_(reader) {}
+  void AppendRow(marc::BookRow&& row) override {
+    std::vector<std::string>& cells = rows.emplace_back();
+    for (const marc::Text& cell : row.cells)
+      cells.push_back(marc::DecodeToUtf8(cell, reader_.Encoding()));
+  }
+  void Progress(std::int64_t) override {}
+  void Elapsed(const marc::Text&) override {}
+  std::vector<std::vector<std::string>> rows;
+
+ private:
+  const marc::RecordReader& reader_;
+};
+
+}  // namespace
+
+std::vector<std::vector<std::string>> ReadConformanceRecordsUtf8() {
+  // A name of its own: test processes may run side by side.
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() /
+      ("tessaly-conformance-" + std::to_string(std::random_device{}()) + ".mrc");
+  std::ofstream(path, std::ios::binary) << ConformanceRecords();
+  marc::RecordReader reader;
+  Utf8Rows sink(reader);
+  reader.Read(path.string(), sink);
+  std::filesystem::remove(path);
+  return std::move(sink.rows);
 }
 
 }  // namespace tessaly::test

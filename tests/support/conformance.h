@@ -74,4 +74,8 @@ std::string ConformanceRecords();
 // The GB18030 cases, in the order of ConformanceRecords().
 std::vector<ConformanceCase> Gb18030Cases();
 
+// ConformanceRecords() written to a file and read through the read path, every cell decoded to
+// UTF-8 as the list hands cells to the export: one row of thirteen cells per case.
+std::vector<std::vector<std::string>> ReadConformanceRecordsUtf8();
+
 }  // namespace tessaly::test
