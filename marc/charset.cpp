@@ -115,14 +115,14 @@ void DecodeGb18030(std::string_view bytes, Out& out, Replacements* replaced) {
         Malformed(out, replaced, i);
         break;
       }
-      const unsigned char b3 = s[i + 2], b4 = s[i + 3];
-      if (!InRange(b3, 0x81, 0xFE) || !InRange(b4, 0x30, 0x39)) {
+      const unsigned char b3 = s[i + 2];
+      if (!InRange(b3, 0x81, 0xFE) || !InRange(s[i + 3], 0x30, 0x39)) {
         Malformed(out, replaced, i);
         ++i;
         continue;
       }
       const std::uint32_t pointer =
-          ((b1 - 0x81) * 10u + (b2 - 0x30)) * 1260u + (b3 - 0x81) * 10u + (b4 - 0x30);
+          ((b1 - 0x81) * 10u + (b2 - 0x30)) * 1260u + (b3 - 0x81) * 10u + (s[i + 3] - 0x30);
       const char32_t c = FourByteCodePoint(pointer);
       if (c == 0)
         Malformed(out, replaced, i);
