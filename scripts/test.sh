@@ -17,6 +17,6 @@ scripts/build.sh build
 stage "tests" ctest --test-dir build --output-on-failure -j2
 scripts/build.sh build-asan -DTESSALY_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 stage "tests under ASan+UBSan" env ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j2 -LE nosan
-stage "fuzzing: read path, extractors, StrToIntStrict (20 s each)" tests/fuzz/run.sh 20
+stage "fuzzing: read path, extractors, StrToIntStrict, text conversion (20 s each)" tests/fuzz/run.sh 20
 stage "Windows build under wine (core and Excel backend)" scripts/test-win.sh build-win
 exit $status

@@ -3,7 +3,7 @@
 # (default 20), one process on one core. Fails when any target finds a crash, a leak, undefined
 # behaviour, a broken invariant, a timeout or runaway memory; the input is then left in
 # build-fuzz/findings/ and should become a regular test case.
-#   tests/fuzz/run.sh [SECONDS] [read|extract|strtoint ...]
+#   tests/fuzz/run.sh [SECONDS] [read|extract|strtoint|charset ...]
 # New inputs that reach further are kept in build-fuzz/corpus/ and seed the next run.
 # FUZZ_BUILD=DIR uses DIR instead of build-fuzz (a long run beside the short one).
 set -euo pipefail
@@ -11,7 +11,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 seconds=${1:-20}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(read extract strtoint)
+((${#targets[@]})) || targets=(read extract strtoint charset)
 build=${FUZZ_BUILD:-$root/build-fuzz}
 cxx=${FUZZ_CXX:-clang++-14}
 
