@@ -43,6 +43,7 @@ ExportRun::ExportRun(TMarc2ExcelFm& module, const ExportSource& list, ExportTimi
 ExportRun::~ExportRun() {
   if (!worker_.joinable()) return;
   Stop();
+  Abandon();
   const auto deadline = std::chrono::steady_clock::now() + kWorkerGrace;
   while (!workerEnded_ && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -165,18 +166,29 @@ void ExportRun::CloseNotAnswering() {
 void ExportRun::Cancel() {
   if (outcome_ != Outcome::Running || stopping_) return;
   Stop();
+  // The export stops at the next row and lets go of the document in good order (the rows
+  // gathered are written, the document gets its row heights back); a spreadsheet that keeps it
+  // waiting longer than this is given up on.
+  QTimer::singleShot(std::max(timings_.notAnswering / 5, std::chrono::milliseconds(1)), this,
+                     [this] {
+                       if (outcome_ == Outcome::Running) Abandon();
+                     });
 }
 
 void ExportRun::GiveUp() {
-  if (outcome_ != Outcome::Running || stopping_) return;
+  if (outcome_ != Outcome::Running) return;
   gaveUp_ = true;
   Stop();
+  Abandon();
+}
+
+void ExportRun::Abandon() {
+  // Wakes a call waiting for the spreadsheet; the export then ends as after a failure.
+  module_.Application().Abandon();
 }
 
 void ExportRun::Stop() {
   stopping_ = true;
-  // Wakes a call waiting for the spreadsheet; the export then ends as after a failure.
-  module_.Application().Abandon();
   CloseNotAnswering();
   if (progress_) {
     progressText_->setText(QStringLiteral("正在停止导出……"));

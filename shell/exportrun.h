@@ -44,7 +44,8 @@ class ExportRun : public QObject, private ExportUi {
   ~ExportRun() override;
 
   void Start();
-  // 取消 in the progress dialog: the export stops, the document keeps what was written.
+  // 取消 in the progress dialog: the export stops after the row it is at, the document keeps
+  // what was written; a spreadsheet that does not let it stop soon is given up on.
   void Cancel();
   // 放弃 in the box: as Cancel, but it is reported as the failure it is.
   void GiveUp();
@@ -53,6 +54,8 @@ class ExportRun : public QObject, private ExportUi {
   // The failure that ended the export (Outcome::Failed).
   std::exception_ptr Failure() const { return failure_; }
   std::int64_t CellsCut() const { return cellsCut_; }
+  // Rows of the list handed to the spreadsheet so far.
+  std::int64_t RowsWritten() const { return written_.load(std::memory_order_relaxed); }
 
   // The widgets, while shown (for tests): the progress dialog and the not-answering box.
   QDialog* ProgressDialog() const { return progress_; }
@@ -74,6 +77,7 @@ class ExportRun : public QObject, private ExportUi {
   void ShowNotAnswering();
   void CloseNotAnswering();
   void Stop();
+  void Abandon();
   void WorkerDone();
 
   TMarc2ExcelFm& module_;
