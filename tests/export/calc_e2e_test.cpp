@@ -168,7 +168,7 @@ TestOffice* CalcExport::office_ = nullptr;
 Reference<css::frame::XDesktop2>* CalcExport::desktop_ = nullptr;
 
 TEST_F(CalcExport, EveryCellArrivesAsTheSameText) {
-  // Past the first block of 1,000 rows, so that blocks meet in the middle.
+  // Past several blocks, so that blocks meet in the middle.
   const Rows rows = BookRows(1234);
   VectorSource list = List(rows);
   ASSERT_EQ(list.SubItem(0, 11).size(), 7500u);
