@@ -384,9 +384,16 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
       const std::lock_guard lock(bridge_mutex_);
       bridge_ = bridge;
     }
-    // Given up while the bridge was being made: it was not there yet for Abandon to drop.
+    // Given up while the bridge was being made: Abandon may have found none to drop.
     if (abandoned_) {
-      DropBridge();
+      {
+        const std::lock_guard lock(bridge_mutex_);
+        bridge_.clear();
+      }
+      try {
+        Reference<css::lang::XComponent>(bridge, UNO_QUERY_THROW)->dispose();
+      } catch (...) {
+      }
       CheckAbandoned();
     }
     try {
