@@ -79,28 +79,26 @@ class TimedSpreadsheet final : public tessaly::SpreadsheetApplication {
 tessaly::testing::VectorSource MakeList(int rows) {
   const char* words[] = {"计算机", "网络", "原理", "中国", "历史", "研究", "文学", "概论",
                          "教程",   "经济", "管理", "社会", "数据", "结构", "程序", "设计"};
-  std::vector<std::string> captions;
-  for (const auto& c : tessaly::testing::ColumnCaptionsUtf8()) captions.push_back(c);
+  std::vector<std::string> captions = tessaly::testing::ColumnCaptionsUtf8();
   std::vector<tessaly::testing::ListItem> items;
   items.reserve(static_cast<std::size_t>(rows));
   for (int i = 0; i < rows; ++i) {
     auto word = [&](int k) { return std::string(words[(i * 7 + k * 3) % 16]); };
     std::string summary;
     for (int k = 0; k < 40; ++k) summary += word(k);
-    tessaly::testing::ListItem item{(word(0) + word(1) + word(2) + "第" + std::to_string(i)),
-                                    {}};
-    item.sub_items = {(word(3) + "编著"),
+    tessaly::testing::ListItem item{word(0) + word(1) + word(2) + "第" + std::to_string(i), {}};
+    item.sub_items = {word(3) + "编著",
                       "978711" + std::to_string(1000000 + i),
                       "CNY" + std::to_string(10 + i % 90) + ".00",
-                      ("北京"),
-                      (word(4) + "出版社"),
+                      "北京",
+                      word(4) + "出版社",
                       "20" + std::to_string(10 + i % 15) + "." + std::to_string(1 + i % 12),
                       std::to_string(100 + i % 500) + "页",
                       "26cm",
-                      i % 4 == 0 ? ("光盘1片") : "",
+                      i % 4 == 0 ? "光盘1片" : "",
                       "TP" + std::to_string(300 + i % 99),
-                      (word(5) + "-" + word(6)),
-                      (summary)};
+                      word(5) + "-" + word(6),
+                      summary};
     items.push_back(std::move(item));
   }
   return tessaly::testing::VectorSource(std::move(captions), std::move(items));

@@ -32,10 +32,10 @@
 #include <com/sun/star/table/XCellRange.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
 #include <cppuhelper/bootstrap.hxx>
+#include <mutex>
 #include <rtl/bootstrap.hxx>
 #include <rtl/string.hxx>
 #include <rtl/ustring.hxx>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -210,8 +210,8 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
       cells.put.resize(c + 1, false);
     }
     // Every character the list holds, whatever plane it is in.
-    cells.text[c] = rtl::OUString(utf8.data(), static_cast<sal_Int32>(utf8.size()),
-                                  RTL_TEXTENCODING_UTF8);
+    cells.text[c] =
+        rtl::OUString(utf8.data(), static_cast<sal_Int32>(utf8.size()), RTL_TEXTENCODING_UTF8);
     cells.put[c] = true;
     width_ = std::max(width_, c + 1);
   }
@@ -372,9 +372,8 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
     const Reference<css::uno::XComponentContext> local = LocalContext();
     Reference<css::connection::XConnection> connection;
     try {
-      connection = css::connection::Connector::create(local)->connect(
-          rtl::OStringToOUString(("pipe,name=" + options_.pipe_name).c_str(),
-                                 RTL_TEXTENCODING_UTF8));
+      connection = css::connection::Connector::create(local)->connect(rtl::OStringToOUString(
+          ("pipe,name=" + options_.pipe_name).c_str(), RTL_TEXTENCODING_UTF8));
     } catch (const css::connection::NoConnectException&) {
       return {};
     }

@@ -38,9 +38,9 @@ bool InstallChineseTranslations() {
   // Owned by the application object, which keeps it for the rest of the run.
   auto* translator = new QTranslator(QCoreApplication::instance());
   // qt_zh_CN names the catalogues it is made of (qtbase_zh_CN, ...); they load with it.
-  const QStringList folders = {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
-                               QCoreApplication::applicationDirPath() +
-                                   QStringLiteral("/translations")};
+  const QStringList folders = {
+      QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+      QCoreApplication::applicationDirPath() + QStringLiteral("/translations")};
   for (const QString& folder : folders) {
     if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qt"),
                          QStringLiteral("_"), folder)) {

@@ -69,9 +69,7 @@ std::string Utf8(const QString& text) {
 }
 }  // namespace
 
-std::string BookListModel::ColumnCaption(int column) const {
-  return Utf8(captions_.at(column));
-}
+std::string BookListModel::ColumnCaption(int column) const { return Utf8(captions_.at(column)); }
 
 void BookListModel::CheckItem(std::int64_t item) const {
   if (item < 0 || static_cast<std::size_t>(item) >= committed_) throw marc::EStringListError(item);

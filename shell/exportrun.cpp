@@ -28,11 +28,7 @@ QString RowsText(std::int64_t written, std::int64_t rows) {
 
 ExportRun::ExportRun(TMarc2ExcelFm& module, const ExportSource& list, ExportTimings timings,
                      QWidget* window)
-    : module_(module),
-      list_(list),
-      timings_(timings),
-      window_(window),
-      timer_(new QTimer(this)) {
+    : module_(module), list_(list), timings_(timings), window_(window), timer_(new QTimer(this)) {
   // Often enough to show the box close to its time and the rows as they grow.
   const auto tick = std::clamp<std::chrono::milliseconds::rep>(
       std::min(timings_.notAnswering, timings_.progressAfter).count() / 4, 10, 100);
@@ -78,7 +74,8 @@ void ExportRun::Work() {
   }
   cellsCut_ = module_.Application().CellsCut();
   workerEnded_ = true;
-  QMetaObject::invokeMethod(this, [this] { WorkerDone(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { WorkerDone(); }, Qt::QueuedConnection);
 }
 
 void ExportRun::Watch() {
@@ -92,7 +89,11 @@ void ExportRun::Watch() {
              std::chrono::milliseconds(sinceAnswer_.elapsed()) >= timings_.notAnswering) {
     ShowNotAnswering();
   }
-  if (!progress_ && std::chrono::milliseconds(sinceStart_.elapsed()) >= timings_.progressAfter) ShowProgress();
+  // Once only: a dialog closed by its frame or Escape has cancelled the export.
+  if (!progress_ && !stopping_ &&
+      std::chrono::milliseconds(sinceStart_.elapsed()) >= timings_.progressAfter) {
+    ShowProgress();
+  }
   if (progress_ && !stopping_) {
     const std::int64_t rows = rows_.load(std::memory_order_relaxed);
     const std::int64_t written = written_.load(std::memory_order_relaxed);

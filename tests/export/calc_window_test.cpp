@@ -8,10 +8,10 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <csignal>
-#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -124,8 +124,7 @@ class CalcWindowTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(run->RowsWritten() >= 1000, 60'000);
     office->Signal(SIGSTOP);
 
-    QTRY_VERIFY_WITH_TIMEOUT(run->NotAnsweringBox() && run->NotAnsweringBox()->isVisible(),
-                             30'000);
+    QTRY_VERIFY_WITH_TIMEOUT(run->NotAnsweringBox() && run->NotAnsweringBox()->isVisible(), 30'000);
     // The window's loop runs while the office is stopped: timers fire, clicks are refused.
     bool ticked = false;
     QTimer::singleShot(0, w.get(), [&] { ticked = true; });
@@ -167,7 +166,8 @@ class CalcWindowTest : public QObject {
     QCOMPARE(dialogs.noSpreadsheet, 0);
     const std::vector<int> documents = RowsPerDocument();
     QCOMPARE(documents.size(), std::size_t{1});
-    QVERIFY2(documents[0] >= 2000 && documents[0] < rows, qPrintable(QString::number(documents[0])));
+    QVERIFY2(documents[0] >= 2000 && documents[0] < rows,
+             qPrintable(QString::number(documents[0])));
   }
 };
 

@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -12,7 +13,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
-#include <QMessageBox>
 #include <memory>
 
 #include "booklistmodel.h"
@@ -524,7 +524,8 @@ class WindowTest : public QObject {
     QTRY_VERIFY(run->NotAnsweringBox() && run->NotAnsweringBox()->isVisible());
     QCOMPARE(run->NotAnsweringBox()->text(), QStringLiteral("电子表格没有响应"));
     QVERIFY(run->ProgressDialog() && run->ProgressDialog()->isVisible());
-    for (QPushButton* b : {w->Button1, w->Button3, w->Button4, w->Button5}) QVERIFY(!b->isEnabled());
+    for (QPushButton* b : {w->Button1, w->Button3, w->Button4, w->Button5})
+      QVERIFY(!b->isEnabled());
     QTest::mouseClick(w->Button3, Qt::LeftButton);
     QVERIFY(!w->ListModel().flags(w->ListModel().index(0, 0)).testFlag(Qt::ItemIsEditable));
 
