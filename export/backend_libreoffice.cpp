@@ -17,12 +17,15 @@
 #include <com/sun/star/connection/NoConnectException.hpp>
 #include <com/sun/star/connection/XConnection.hpp>
 #include <com/sun/star/connection/XConnector.hpp>
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/frame/XTitle.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/IndexOutOfBoundsException.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
@@ -135,6 +138,7 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
         }
       }
       desktop_ = css::frame::Desktop::create(remote);
+      RepairGivenUpDocument();
     } catch (const css::uno::Exception& e) {
       desktop_.clear();
       DropBridge();
@@ -323,17 +327,42 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
     if (locked_ || !options_.lock_document) return;
     const Reference<css::beans::XPropertySet> props(doc_, UNO_QUERY);
     if (!props.is()) return;
+    const Reference<css::frame::XTitle> title(doc_, UNO_QUERY);
+    locked_title_ = title.is() ? title->getTitle() : OUString();
     props->setPropertyValue("IsAdjustHeightEnabled", Any(false));
     locked_ = true;
   }
 
   // Gives the document back as the user expects it. An abandoned office is not asked: its
-  // bridge is gone.
+  // bridge is gone, and the next connection puts the row heights right (by the title the
+  // document had, the only thing that outlives the bridge).
   void Unlock() noexcept {
-    if (!std::exchange(locked_, false) || abandoned_) return;
+    if (!std::exchange(locked_, false)) return;
+    if (abandoned_) {
+      given_up_title_ = locked_title_;
+      return;
+    }
     try {
       const Reference<css::beans::XPropertySet> props(doc_, UNO_QUERY);
       if (props.is()) props->setPropertyValue("IsAdjustHeightEnabled", Any(true));
+    } catch (...) {
+    }
+  }
+
+  void RepairGivenUpDocument() noexcept {
+    if (given_up_title_.isEmpty()) return;
+    const OUString wanted = std::exchange(given_up_title_, OUString());
+    try {
+      const auto documents = desktop_->getComponents()->createEnumeration();
+      while (documents->hasMoreElements()) {
+        const Reference<css::frame::XTitle> title(documents->nextElement(), UNO_QUERY);
+        const Reference<css::beans::XPropertySet> props(title, UNO_QUERY);
+        if (!title.is() || !props.is() || title->getTitle() != wanted) continue;
+        bool fitted = true;
+        if ((props->getPropertyValue("IsAdjustHeightEnabled") >>= fitted) && !fitted) {
+          props->setPropertyValue("IsAdjustHeightEnabled", Any(true));
+        }
+      }
     } catch (...) {
     }
   }
@@ -485,6 +514,9 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
   std::atomic<bool> abandoned_{false};
 
   bool locked_ = false;  // row heights held while the cells arrive
+  OUString locked_title_;
+  // The document whose row heights were held when the user gave up.
+  OUString given_up_title_;
 
   // Cells gathered since the last block was written: rows from first_row_, columns from
   // first_column_ (both 1-based), width_ the widest row.
