@@ -1,5 +1,6 @@
 #include "booklistmodel.h"
 
+#include "charset.h"
 #include "codec.h"
 
 namespace tessaly {
@@ -40,7 +41,8 @@ QVariant BookListModel::data(const QModelIndex& index, int role) const {
 }
 
 bool BookListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-  if (!index.isValid() || index.column() != marc::Title || role != Qt::EditRole) return false;
+  if (frozen_ || !index.isValid() || index.column() != marc::Title || role != Qt::EditRole)
+    return false;
   store_.SetCell(static_cast<std::size_t>(index.row()), marc::Title,
                  EncodeText(value.toString(), encoding_));
   emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
@@ -57,14 +59,14 @@ QVariant BookListModel::headerData(int section, Qt::Orientation orientation, int
 Qt::ItemFlags BookListModel::flags(const QModelIndex& index) const {
   Qt::ItemFlags f = QAbstractTableModel::flags(index);
   // Only a row's caption (its first cell) can be edited in place.
-  if (index.isValid() && index.column() == marc::Title) f |= Qt::ItemIsEditable;
+  if (!frozen_ && index.isValid() && index.column() == marc::Title) f |= Qt::ItemIsEditable;
   return f;
 }
 
+// The export's texts come from the core's conversion, as the list's own do: the same characters.
 std::string BookListModel::ColumnCaption(int column) const {
-  const std::string_view gbk = marc::ColumnCaptionsGbk().at(static_cast<std::size_t>(column));
-  if (encoding_ == marc::TextEncoding::Gbk) return std::string(gbk);
-  return EncodeText(DecodeText(gbk), encoding_);
+  return marc::DecodeToUtf8(marc::ColumnCaptionsGbk().at(static_cast<std::size_t>(column)),
+                            marc::TextEncoding::Gbk);
 }
 
 void BookListModel::CheckItem(std::int64_t item) const {
@@ -73,15 +75,15 @@ void BookListModel::CheckItem(std::int64_t item) const {
 
 std::string BookListModel::ItemCaption(std::int64_t item) const {
   CheckItem(item);
-  return std::string(store_.Cell(static_cast<std::size_t>(item), marc::Title));
+  return marc::DecodeToUtf8(store_.Cell(static_cast<std::size_t>(item), marc::Title), encoding_);
 }
 
 std::string BookListModel::SubItem(std::int64_t item, int index) const {
   CheckItem(item);
   if (index < 0 || index >= static_cast<int>(marc::CellCount) - 1)
     throw marc::EStringListError(index);
-  return std::string(
-      store_.Cell(static_cast<std::size_t>(item), static_cast<std::size_t>(index) + 1));
+  return marc::DecodeToUtf8(
+      store_.Cell(static_cast<std::size_t>(item), static_cast<std::size_t>(index) + 1), encoding_);
 }
 
 }  // namespace tessaly

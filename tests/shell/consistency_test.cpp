@@ -1,15 +1,20 @@
 // One record file holding the conformance cells goes through the read path once; the same
-// characters come out of the list and marcrows (and, in the export suites, Calc and Excel).
+// characters come out of the list, marcrows and the recording spreadsheet (and, in the export
+// suites, Calc and Excel).
 #include <QLabel>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
 #include <memory>
 
 #include "booklistmodel.h"
+#include "charset.h"
 #include "conformance.h"
+#include "fake_backend.h"
 #include "fakedialogs.h"
+#include "marc2excel.h"
 #include "marcfn.h"
 
 using namespace tessaly;
@@ -68,6 +73,23 @@ class ConsistencyTest : public QObject {
     const QStringList printed = marcrowsLines[row].split('\t');
     QCOMPARE(printed.value(marc::Title), want);
     QCOMPARE(printed.value(marc::Author), want);
+  }
+  // 生成Excel hands the recording spreadsheet the same characters.
+  void recordingExport() {
+    auto owned = std::make_unique<RecordingSpreadsheet>();
+    RecordingSpreadsheet& sheet = *owned;
+    TMarc2ExcelFm module(std::move(owned));
+    w->SetExportModule(&module);
+    const std::shared_ptr<void> detach(nullptr, [&](void*) { w->SetExportModule(nullptr); });
+    QTest::mouseClick(w->Button5, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->RunningExport(), 30'000);
+    QCOMPARE(sheet.Workbooks().size(), std::size_t{1});
+    const RecordingSpreadsheet::Sheet& cells = sheet.Workbooks()[0];
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      const std::string want = marc::EncodeUtf16(cases[i].want, marc::TextEncoding::Utf8);
+      const int row = static_cast<int>(i) + 2;
+      QVERIFY2(cells.at({row, 1}) == want && cells.at({row, 2}) == want, cases[i].name);
+    }
   }
 };
 
