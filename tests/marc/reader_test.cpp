@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "collect_sink.h"
-#include "record_builder.h"
 
 namespace marc {
 namespace {
@@ -294,28 +293,6 @@ TEST(DetectEncoding, Rule) {
     s.insert(at, "\xCA");
     EXPECT_EQ(DetectEncoding(s), TextEncoding::Gbk) << at;
   }
-}
-
-// A file told to be GBK counts as GB18030 once it holds a four-byte character; a forced encoding
-// replaces the detection.
-TEST(DetectEncoding, FourByteSequencesAndForcedEncoding) {
-  const std::string path = testing::TempDir() + "gb18030.mrc";
-  std::ofstream(path, std::ios::binary) << tessaly::test::Iso2709Record(
-      {{"200", tessaly::test::FieldText("1 ", {{'a', "\xCA\xE9\x95\x32\x82\x36"}})}});
-  RecordReader reader;
-  CollectSink sink;
-  reader.Read(path, sink);
-  EXPECT_EQ(reader.Encoding(), TextEncoding::Gbk);
-  EXPECT_TRUE(reader.FourByteSequences());
-  reader.Read(kData + "/realcn_lines.mrc", sink);
-  EXPECT_FALSE(reader.FourByteSequences());
-  reader.ForceEncoding(TextEncoding::Utf8);
-  reader.Read(kData + "/realcn_lines.mrc", sink);
-  EXPECT_EQ(reader.Encoding(), TextEncoding::Utf8);
-  reader.ForceEncoding(TextEncoding::Gbk);
-  reader.Read(kData + "/realcn_utf8.mrc", sink);
-  EXPECT_EQ(reader.Encoding(), TextEncoding::Gbk);
-  std::filesystem::remove(path);
 }
 
 TEST(DetectEncoding, RealFiles) {

@@ -103,13 +103,6 @@ class BookListModelTest : public QObject {
     QTest::newRow("half character")
         << int(marc::TextEncoding::Gbk) << QByteArray::fromStdString(kHalfCharacter)
         << QStringLiteral("AB\uFFFD");
-    // GB18030 beyond GBK, and broken bytes as every other path shows them.
-    QTest::newRow("four-byte character")
-        << int(marc::TextEncoding::Gbk) << QByteArray("\x95\x32\x82\x36\xFE\x9F")
-        << QStringLiteral("\U00020000\u4DAE");
-    QTest::newRow("lead byte before ascii")
-        << int(marc::TextEncoding::Gbk) << QByteArray("\xC2.\xFF")
-        << QStringLiteral("\uFFFD.\uFFFD");
     QTest::newRow("utf-8 file") << int(marc::TextEncoding::Utf8)
                                 << QByteArray("\xE7\x94\xB2\xE4\xB9\xA6") << QStringLiteral("甲书");
   }
