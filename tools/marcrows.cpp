@@ -51,8 +51,8 @@ class PrintSink : public marc::ReadSink {
 
   void AppendRow(marc::BookRow&& row) override {
     ++rows_;
-    // The raw bytes replace nothing; --quiet still decodes, to count what would be replaced.
-    if (raw_ && quiet_) return;
+    // Only the rows written are decoded, so --quiet measures the read path alone.
+    if (quiet_) return;
     line_.clear();
     for (std::size_t i = 0; i < marc::CellCount; ++i) {
       if (i) line_ += '\t';
@@ -70,7 +70,7 @@ class PrintSink : public marc::ReadSink {
       AppendEscaped(line_, utf8);
     }
     line_ += '\n';
-    if (!quiet_) std::fwrite(line_.data(), 1, line_.size(), stdout);
+    std::fwrite(line_.data(), 1, line_.size(), stdout);
   }
   void Progress(std::int64_t) override {}
   void Elapsed(const marc::Text&) override {}
