@@ -152,15 +152,21 @@ TextEncoding DetectEncoding(std::string_view bytes) {
 void RecordReader::Read(const std::string& path, ReadSink& sink) {
   const double start = ClockNow();
   position_ = {};
-  fourByteSequences_ = false;
+  fourByteSequences_.reset();
   // A new list replaces the old one before loading, so a file that cannot be opened leaves an
   // empty list rather than the previous file's lines.
   lineList_ = std::make_unique<TStringList>();
   LoadTextLines(*lineList_, path);
   encoding_ = forcedEncoding_ ? *forcedEncoding_ : DetectEncoding(lineList_->Bytes());
-  fourByteSequences_ = encoding_ == TextEncoding::Gbk && HasFourByteSequence(lineList_->Bytes());
   Decode(sink);
   sink.Elapsed(FormatElapsed(ClockNow() - start, timeFormat_));
+}
+
+bool RecordReader::FourByteSequences() const {
+  if (!fourByteSequences_)
+    fourByteSequences_ =
+        encoding_ == TextEncoding::Gbk && lineList_ && HasFourByteSequence(lineList_->Bytes());
+  return *fourByteSequences_;
 }
 
 void RecordReader::Decode(ReadSink& sink) {

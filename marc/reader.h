@@ -60,7 +60,8 @@ class RecordReader {
   void ReleaseLineList() { lineList_.reset(); }
   TextEncoding Encoding() const { return encoding_; }
   // Whether the file read last is GB18030 beyond GBK: read as Gbk and holding a four-byte sequence.
-  bool FourByteSequences() const { return fourByteSequences_; }
+  // Found on the first call (a pass over the file), so that a read pays for it only when asked.
+  bool FourByteSequences() const;
   const ReadPosition& Position() const { return position_; }
 
   // Working fields of the last record decoded.
@@ -72,7 +73,7 @@ class RecordReader {
   std::unique_ptr<TStringList> lineList_;
   std::optional<TextEncoding> forcedEncoding_;
   TextEncoding encoding_ = TextEncoding::Gbk;
-  bool fourByteSequences_ = false;
+  mutable std::optional<bool> fourByteSequences_;
   ReadPosition position_;
   // Scratch reused across records so a read allocates little per record.
   std::string recordText_;
