@@ -41,21 +41,20 @@ struct Utf8Out {
   std::string text;
   void Ascii(const char* p, std::size_t n) { text.append(p, n); }
   void Put(char32_t c) {
+    char b[4];
+    std::size_t n;
     if (c < 0x80) {
-      text += static_cast<char>(c);
+      b[0] = static_cast<char>(c), n = 1;
     } else if (c < 0x800) {
-      text += static_cast<char>(0xC0 | (c >> 6));
-      text += static_cast<char>(0x80 | (c & 0x3F));
+      b[0] = static_cast<char>(0xC0 | (c >> 6)), n = 2;
     } else if (c < 0x10000) {
-      text += static_cast<char>(0xE0 | (c >> 12));
-      text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      text += static_cast<char>(0x80 | (c & 0x3F));
+      b[0] = static_cast<char>(0xE0 | (c >> 12)), n = 3;
     } else {
-      text += static_cast<char>(0xF0 | (c >> 18));
-      text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      text += static_cast<char>(0x80 | (c & 0x3F));
+      b[0] = static_cast<char>(0xF0 | (c >> 18)), n = 4;
     }
+    for (std::size_t k = 1; k < n; ++k)
+      b[k] = static_cast<char>(0x80 | ((c >> (6 * (n - 1 - k))) & 0x3F));
+    text.append(b, n);
   }
 };
 
