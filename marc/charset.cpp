@@ -1,7 +1,6 @@
 #include "charset.h"
 
 #include <array>
-#include <cstring>
 #include <memory>
 
 namespace marc {
