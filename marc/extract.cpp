@@ -65,50 +65,72 @@ Text SubfieldText(std::string_view field, std::string_view code) {
   return Text(SubfieldView(field, code));
 }
 
-Text ExtractTitle(std::string_view s) { return SubfieldText(s, "$a"); }
-Text ExtractAuthor(std::string_view s) { return SubfieldText(s, "$f"); }
-Text ExtractIsbn(std::string_view s) { return SubfieldText(s, "$a"); }
-Text ExtractPubPlace(std::string_view s) { return SubfieldText(s, "$a"); }
-Text ExtractPublisher(std::string_view s) { return SubfieldText(s, "$c"); }
-Text ExtractDimensions(std::string_view s) { return SubfieldText(s, "$d"); }
-Text ExtractClassNumber(std::string_view s) { return SubfieldText(s, "$a"); }
-Text ExtractSubjectHeading(std::string_view s) { return SubfieldText(s, "$a"); }
+std::string_view ExtractView(Cell cell, std::string_view s, TextEncoding enc) {
+  switch (cell) {
+    case Title:
+    case Isbn:
+    case PubPlace:
+    case ClassNumber:
+    case SubjectHeading:
+      return SubfieldView(s, "$a");
+    case Author:
+      return SubfieldView(s, "$f");
+    case Publisher:
+      return SubfieldView(s, "$c");
+    case Dimensions:
+      return SubfieldView(s, "$d");
+    case PubDate:
+      return CutOnBoundary(SubfieldView(s, "$d"), kPubDateBytes, enc);
+    case Pages: {
+      const std::string_view sub = SubfieldView(s, "$a");
+      const std::string_view ye = enc == TextEncoding::Gbk ? kYeGbk : kYeUtf8;
+      const std::int64_t b = PosOnBoundary(ye, sub, enc);
+      if (b == 0) return sub;
+      return sub.substr(0, static_cast<std::size_t>(b - 1) + ye.size());
+    }
+    case Accompanying: {
+      // The rest of the field after "$e", later subfields included; empty without "$e".
+      const std::int64_t a = PosText("$e", s);
+      if (a == 0) return {};
+      return MidView(s, a + 2, static_cast<std::int64_t>(s.size()) - a + 2);
+    }
+    case Summary: {
+      // The rest of the field after "$a", later subfields included; empty without "$a".
+      const std::int64_t a = PosText("$a", s);
+      if (a == 0) return {};
+      return MidView(s, a + 2, static_cast<std::int64_t>(s.size()));
+    }
+    case Price: {
+      // After the first "CNY" to the next "$" or the field's end, cut two bytes past its first
+      // ".".
+      const std::int64_t a = PosOnBoundary("CNY", s, enc);
+      if (a == 0) return {};
+      std::string_view price = s.substr(static_cast<std::size_t>(a - 1) + 3);
+      price = price.substr(0, std::min(price.find('$'), price.size()));
+      const std::size_t dot = price.find('.');
+      if (dot != std::string_view::npos) price = price.substr(0, std::min(price.size(), dot + 3));
+      return price;
+    }
+    case CellCount:
+      break;
+  }
+  return {};
+}
 
+Text ExtractTitle(std::string_view s) { return Text(ExtractView(Title, s)); }
+Text ExtractAuthor(std::string_view s) { return Text(ExtractView(Author, s)); }
+Text ExtractIsbn(std::string_view s) { return Text(ExtractView(Isbn, s)); }
+Text ExtractPubPlace(std::string_view s) { return Text(ExtractView(PubPlace, s)); }
+Text ExtractPublisher(std::string_view s) { return Text(ExtractView(Publisher, s)); }
+Text ExtractDimensions(std::string_view s) { return Text(ExtractView(Dimensions, s)); }
+Text ExtractClassNumber(std::string_view s) { return Text(ExtractView(ClassNumber, s)); }
+Text ExtractSubjectHeading(std::string_view s) { return Text(ExtractView(SubjectHeading, s)); }
 Text ExtractPubDate(std::string_view s, TextEncoding enc) {
-  return Text(CutOnBoundary(SubfieldView(s, "$d"), kPubDateBytes, enc));
+  return Text(ExtractView(PubDate, s, enc));
 }
-
-Text ExtractPages(std::string_view s, TextEncoding enc) {
-  const std::string_view sub = SubfieldView(s, "$a");
-  const std::string_view ye = enc == TextEncoding::Gbk ? kYeGbk : kYeUtf8;
-  const std::int64_t b = PosOnBoundary(ye, sub, enc);
-  if (b == 0) return Text(sub);
-  return Text(sub.substr(0, static_cast<std::size_t>(b - 1) + ye.size()));
-}
-
-// The rest of the field after "$e", later subfields included; empty without "$e".
-Text ExtractAccompanying(std::string_view s) {
-  const std::int64_t a = PosText("$e", s);
-  if (a == 0) return {};
-  return MidText(s, a + 2, static_cast<std::int64_t>(s.size()) - a + 2);
-}
-
-// The rest of the field after "$a", later subfields included; empty without "$a".
-Text ExtractSummary(std::string_view s) {
-  const std::int64_t a = PosText("$a", s);
-  if (a == 0) return {};
-  return MidText(s, a + 2, static_cast<std::int64_t>(s.size()));
-}
-
-// After the first "CNY" to the next "$" or the field's end, cut two bytes past its first ".".
-Text ExtractPrice(std::string_view s, TextEncoding enc) {
-  const std::int64_t a = PosOnBoundary("CNY", s, enc);
-  if (a == 0) return {};
-  std::string_view price = s.substr(static_cast<std::size_t>(a - 1) + 3);
-  price = price.substr(0, std::min(price.find('$'), price.size()));
-  const std::size_t dot = price.find('.');
-  if (dot != std::string_view::npos) price = price.substr(0, std::min(price.size(), dot + 3));
-  return Text(price);
-}
+Text ExtractPages(std::string_view s, TextEncoding enc) { return Text(ExtractView(Pages, s, enc)); }
+Text ExtractAccompanying(std::string_view s) { return Text(ExtractView(Accompanying, s)); }
+Text ExtractSummary(std::string_view s) { return Text(ExtractView(Summary, s)); }
+Text ExtractPrice(std::string_view s, TextEncoding enc) { return Text(ExtractView(Price, s, enc)); }
 
 }  // namespace marc

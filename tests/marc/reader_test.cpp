@@ -203,7 +203,7 @@ TEST(Reader, MissingFileFailsEvenAfterARead) {
   EXPECT_THROW(reader.Read(kData + "/no-such-file.mrc", second), EFOpenError);
   EXPECT_TRUE(second.rows.empty()) << "the earlier file's lines are not decoded again";
   ASSERT_NE(reader.LineList(), nullptr);
-  EXPECT_EQ(reader.LineList()->Count(), 0);
+  EXPECT_TRUE(reader.LineList()->View().empty());
   EXPECT_THROW(reader.Read(kData, second), EFOpenError) << "a folder is no file";
 }
 
