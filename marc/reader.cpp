@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -232,20 +233,104 @@ void ReadSink::AppendRows(const std::shared_ptr<const FileBytes>& bytes,
   }
 }
 
+char* RecordDecoder::Reserve(std::size_t size) {
+  // Sixteen bytes of slack: the scan stores whole blocks of sixteen.
+  if (size + 16 > capacity_) {
+    const std::size_t grown = std::max({size + 16, capacity_ * 2, std::size_t{4096}});
+    auto bigger = std::make_unique_for_overwrite<char[]>(grown);
+    if (size_) std::memcpy(bigger.get(), copy_.get(), size_);
+    copy_ = std::move(bigger);
+    capacity_ = grown;
+  }
+  return copy_.get();
+}
+
+void RecordDecoder::Mark(unsigned mask, std::size_t at) {
+  for (; mask; mask &= mask - 1)
+    marks_.push_back(static_cast<std::uint32_t>(at + static_cast<unsigned>(std::countr_zero(mask))));
+}
+
+namespace {
+
+[[noreturn]] void TooLong(std::uint64_t size) {
+  throw ERecordError("Record of " + IntToText(static_cast<std::int64_t>(size)) +
+                     " bytes is longer than the 2147483647 bytes a record may have");
+}
+
+bool IsBreak(char c) { return c == '\r' || c == '\n' || c == kRecordTerminator || c == '\0'; }
+
+}  // namespace
+
+const char* RecordDecoder::Scan(const char* p, const char* const end) {
+  size_ = 0;
+  marks_.clear();
+  for (;;) {
+    // In runs of at most 64 KB, so that the copy grows with the record, not with the line.
+    const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(end - p), 1 << 16);
+    if (size_ + run > static_cast<std::size_t>(kMaxRecordBytes)) {
+      const char* q = NextBreak(p, end);
+      TooLong(size_ + static_cast<std::uint64_t>(q - p) + (q < end && *q == kRecordTerminator));
+    }
+    char* out = Reserve(size_ + run) + size_;
+    const char* const runEnd = p + run;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'),
+                  rt = _mm_set1_epi8(kRecordTerminator), nul = _mm_setzero_si128(),
+                  ft = _mm_set1_epi8(kFieldTerminator), sd = _mm_set1_epi8(kSubfieldDelimiter),
+                  dollar = _mm_set1_epi8('$');
+    for (; runEnd - p >= 16; p += 16, out += 16, size_ += 16) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i isSd = _mm_cmpeq_epi8(x, sd);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                       _mm_or_si128(_mm_and_si128(isSd, dollar), _mm_andnot_si128(isSd, x)));
+      auto terminators = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, ft)));
+      const auto breaks = static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf)),
+                       _mm_or_si128(_mm_cmpeq_epi8(x, rt), _mm_cmpeq_epi8(x, nul)))));
+      if (breaks) {
+        const int n = std::countr_zero(breaks);
+        Mark(terminators & ((1u << n) - 1), size_);
+        size_ += static_cast<std::size_t>(n);
+        return p + n;
+      }
+      Mark(terminators, size_);
+    }
+#endif
+    for (; p < runEnd; ++p, ++out, ++size_) {
+      const char c = *p;
+      if (IsBreak(c)) return p;
+      if (c == kFieldTerminator) marks_.push_back(static_cast<std::uint32_t>(size_));
+      *out = c == kSubfieldDelimiter ? '$' : c;
+    }
+    if (p == end) return end;
+  }
+}
+
+bool RecordDecoder::ScannedBlankOnly() const { return BlankOnly(copy_.get(), copy_.get() + size_); }
+
 void RecordDecoder::Decode(std::string_view record, TextEncoding encoding,
                            std::array<std::string_view, CellCount>& cells) {
-  if (static_cast<std::int64_t>(record.size()) > kMaxRecordBytes)
-    throw ERecordError("Record of " + IntToText(static_cast<std::int64_t>(record.size())) +
-                       " bytes is longer than the 2147483647 bytes a record may have");
+  if (static_cast<std::int64_t>(record.size()) > kMaxRecordBytes) TooLong(record.size());
   const bool terminated = !record.empty() && record.back() == kRecordTerminator;
-  if (record.size() > capacity_) {
-    capacity_ = std::max(record.size(), std::size_t{4096});
-    copy_ = std::make_unique_for_overwrite<char[]>(capacity_);
+  if (terminated) record.remove_suffix(1);
+  size_ = 0;
+  marks_.clear();
+  char* out = Reserve(record.size());
+  for (std::size_t i = 0; i < record.size(); ++i) {
+    const char c = record[i];
+    if (c == kFieldTerminator) marks_.push_back(static_cast<std::uint32_t>(i));
+    out[i] = c == kSubfieldDelimiter ? '$' : c;
   }
+  size_ = record.size();
+  DecodeScanned(terminated, encoding, cells);
+}
+
+void RecordDecoder::DecodeScanned(bool terminated, TextEncoding encoding,
+                                  std::array<std::string_view, CellCount>& cells) {
   // Every subfield delimiter reads as "$" (0x1F is never a second byte, so each one is read so
   // under either encoding); the copy keeps the record's offsets.
-  CopyDelimitersAsDollar(copy_.get(), record.data(), record.size());
-  const std::string_view rt(copy_.get(), record.size());
+  if (terminated) copy_[size_] = kRecordTerminator;
+  const std::string_view rt(copy_.get(), size_ + (terminated ? 1 : 0));
   const auto length = static_cast<std::int64_t>(rt.size());
 
   // Leader: the two numbers the decoder needs.
@@ -259,18 +344,29 @@ void RecordDecoder::Decode(std::string_view record, TextEncoding encoding,
   // Directory and data part; the record terminator, when present, is not data.
   const std::string_view directory = MidView(rt, kDirectoryStart, base - kDirectoryStart);
   const std::string_view fieldsText = MidView(rt, base, length - base + (terminated ? 0 : 1));
-  SplitViews(fieldsText, kFieldTerminator, fields_);
+  // The data part's pieces between field terminators: element 0 precedes the directory
+  // terminator, element k + 1 is the field of entry k; no elements when it is empty.
+  const auto from = static_cast<std::uint32_t>(fieldsText.data() - rt.data());
+  const auto to = static_cast<std::uint32_t>(from + fieldsText.size());
+  const auto first = std::lower_bound(marks_.begin(), marks_.end(), from);
+  const auto last = std::lower_bound(first, marks_.end(), to);
+  const std::size_t pieces = fieldsText.empty() ? 0 : static_cast<std::size_t>(last - first) + 1;
+  auto piece = [&](std::size_t i) {
+    const std::uint32_t b = i == 0 ? from : first[static_cast<std::ptrdiff_t>(i) - 1] + 1;
+    const std::uint32_t e = i + 1 == pieces ? to : first[static_cast<std::ptrdiff_t>(i)];
+    return rt.substr(b, e - b);
+  };
 
-  // Walk the directory: entry k names the field at element k + 1 (element 0 precedes the
-  // directory terminator). The whole record is decoded before its row exists.
+  // Walk the directory: entry k names the field at element k + 1. The whole record is decoded
+  // before its row exists.
   cells = {};
   const std::int64_t entries = RoundHalfEven(static_cast<double>(directory.size()) / kEntryLength);
   for (std::int64_t k = 0; k < entries; ++k) {
     const Tag tag = KnownTag(MidView(directory, kEntryLength * k + 1, 3));
     if (tag == Tag::None) continue;
     const auto index = static_cast<std::size_t>(k + 1);
-    if (index >= fields_.size()) throw EStringListError(k + 1);
-    Extract(tag, fields_[index], encoding, cells);
+    if (index >= pieces) throw EStringListError(k + 1);
+    Extract(tag, piece(index), encoding, cells);
   }
 }
 
@@ -302,15 +398,7 @@ void DecodeBlock(std::string_view text, TextEncoding encoding, RecordDecoder& de
   const char* p = base + block.begin;
   const char* end = base + block.end;
   std::array<std::string_view, CellCount> cells;
-  auto decode = [&](const char* from, const char* to) {
-    ++block.records;
-    try {
-      decoder.Decode(std::string_view(from, static_cast<std::size_t>(to - from)), encoding, cells);
-    } catch (...) {
-      block.Leader(decoder);  // a number converted before the failure still counts
-      throw;
-    }
-    block.Leader(decoder);
+  auto keep = [&](const char* from) {
     RowRef& row = block.rows.emplace_back();
     row.record = static_cast<std::uint64_t>(from - base);
     const char* copy = decoder.RecordCopy();
@@ -322,15 +410,31 @@ void DecodeBlock(std::string_view text, TextEncoding encoding, RecordDecoder& de
   };
   try {
     for (;;) {
-      const char* q = NextBreak(p, end);
-      if (q < end && *q == kRecordTerminator) {
-        // A record ends here; a terminator alone is none.
-        if (q > p) decode(p, q + 1);
+      const char* from = p;
+      const char* q;
+      try {
+        q = decoder.Scan(p, end);
+      } catch (...) {
+        ++block.records;  // a record too long to be one is still the record that failed
+        throw;
+      }
+      const bool terminated = q < end && *q == kRecordTerminator;
+      // A terminator alone is no record, nor is an empty or blank piece ending a line.
+      if (terminated ? q > p : q > p && !decoder.ScannedBlankOnly()) {
+        ++block.records;
+        try {
+          decoder.DecodeScanned(terminated, encoding, cells);
+        } catch (...) {
+          block.Leader(decoder);  // a number converted before the failure still counts
+          throw;
+        }
+        block.Leader(decoder);
+        keep(from);
+      }
+      if (terminated) {
         p = q + 1;
         continue;
       }
-      // What is left of the line is one more record, unless it is empty or blank.
-      if (q > p && !BlankOnly(p, q)) decode(p, q);
       if (q == end) break;
       if (*q == '\0') {
         block.nul = true;
@@ -385,8 +489,10 @@ class BlockRun {
         Block& block = blocks_[delivered_];
         lock.unlock();
         const bool more = deliver(block);
-        std::vector<RowRef>().swap(block.rows);
         lock.lock();
+        // The rows' storage goes to a later stretch: fresh memory costs a page fault a page.
+        block.rows.clear();
+        spare_.push_back(std::move(block.rows));
         ++delivered_;
         changed_.notify_all();
         if (!more) {
@@ -423,6 +529,10 @@ class BlockRun {
   }
 
   void Decode(Block& block, RecordDecoder& decoder, std::unique_lock<std::mutex>& lock) {
+    if (!spare_.empty()) {
+      block.rows = std::move(spare_.back());
+      spare_.pop_back();
+    }
     lock.unlock();
     DecodeBlock(text_, encoding_, decoder, block);
     lock.lock();
@@ -439,6 +549,7 @@ class BlockRun {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Block> blocks_;  // a deque: blocks stay in place while more are added
+  std::vector<std::vector<RowRef>> spare_;
   std::uint64_t cursor_ = 0;
   std::size_t delivered_ = 0;
   bool stop_ = false;

@@ -68,13 +68,25 @@ TextEncoding DetectEncoding(std::string_view bytes);
 int DefaultDecodeThreads();
 
 // The leader and directory walk of one record at a time, with scratch reused across records.
+// A record is copied once, each 0x1F written as "$" and each field terminator noted on the way;
+// the cells are views into that copy, at the record's own offsets.
 class RecordDecoder {
  public:
-  // Decodes one record (a line's piece, its 0x1D included when present): cells are views into
-  // the decoder's copy of the record, at the record's own offsets.
+  // Decodes one record (a line's piece, its 0x1D included when present).
   void Decode(std::string_view record, TextEncoding encoding,
               std::array<std::string_view, CellCount>& cells);
-  // The copy of the record Decode made, 0x1F read as "$".
+
+  // The read path's two steps: Scan copies the bytes from p up to the first CR, LF, 0x1D or
+  // NUL (or end) and returns where it stopped; DecodeScanned decodes them, with the 0x1D at the
+  // stop when terminated. Scan throws ERecordError for a record longer than 32 bits can count.
+  const char* Scan(const char* p, const char* end);
+  void DecodeScanned(bool terminated, TextEncoding encoding,
+                     std::array<std::string_view, CellCount>& cells);
+  // The bytes Scan copied: whether they are blanks, TABs and 0x1A only (no record).
+  bool ScannedBlankOnly() const;
+  std::size_t ScannedSize() const { return size_; }
+
+  // The copy of the record, 0x1F read as "$".
   const char* RecordCopy() const { return copy_.get(); }
 
   // As the last Decode left them; LeaderNumbers tells how many of the two it converted.
@@ -83,9 +95,13 @@ class RecordDecoder {
   int LeaderNumbers = 0;
 
  private:
+  char* Reserve(std::size_t size);
+  void Mark(unsigned mask, std::size_t at);
+
   std::unique_ptr<char[]> copy_;
   std::size_t capacity_ = 0;
-  std::vector<std::string_view> fields_;
+  std::size_t size_ = 0;
+  std::vector<std::uint32_t> marks_;  // offsets of the field terminators in the copy
 };
 
 class RecordReader {
