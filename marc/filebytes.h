@@ -15,7 +15,7 @@ class FileBytes {
   struct Options {
     // How long a pipe may stay silent (no writer yet, or a writer that writes nothing) before
     // the read gives up; a pipe without a writer would otherwise hold the window forever.
-    std::chrono::milliseconds pipeSilence{10000};
+    std::chrono::milliseconds pipeSilence{5000};
   };
 
   // Loads the file at path. Throws EFOpenError ("Cannot open file "%s". %s", the path made

@@ -181,20 +181,23 @@ Text ProgressText(std::int64_t rowCount) {
   return "\xB6\xC1\xC8\xEB:" + IntToText(rowCount) + " \xCC\xF5";  // 读入:N 条
 }
 
-TextEncoding DetectEncoding(std::string_view bytes) {
+namespace {
+
+// DetectEncoding, up to the first NUL when stopAtNul (a file's text ends there).
+TextEncoding Detect(std::string_view bytes, bool stopAtNul) {
   auto p = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto end = p + bytes.size();
   bool sawSequence = false;
   constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
   while (p < end) {
-    // Leaders, directories and tags are ASCII: skip it eight bytes at a time, up to a NUL.
+    // Leaders, directories and tags are ASCII: skip it eight bytes at a time (up to a NUL).
     std::uint64_t eight;
     if (end - p >= 8 && (std::memcpy(&eight, p, 8), (eight & kHigh) == 0) &&
-        ((eight - kOnes) & ~eight & kHigh) == 0) {
+        (!stopAtNul || ((eight - kOnes) & ~eight & kHigh) == 0)) {
       p += 8;
       continue;
     }
-    if (*p == 0) break;  // the text ends at its first NUL
+    if (*p == 0 && stopAtNul) break;
     if (*p < 0x80) {
       ++p;
       continue;
@@ -206,6 +209,10 @@ TextEncoding DetectEncoding(std::string_view bytes) {
   }
   return sawSequence ? TextEncoding::Utf8 : TextEncoding::Gbk;
 }
+
+}  // namespace
+
+TextEncoding DetectEncoding(std::string_view bytes) { return Detect(bytes, false); }
 
 int DefaultDecodeThreads() { return std::thread::hardware_concurrency() > 1 ? 2 : 1; }
 
@@ -564,7 +571,7 @@ void RecordReader::Read(const std::string& path, ReadSink& sink) {
   // none rather than the previous file's, and two files are never held at once.
   file_ = FileBytes::FromString({});
   file_ = FileBytes::Load(path, tuning_.file);
-  encoding_ = DetectEncoding(file_->View());
+  encoding_ = Detect(file_->View(), true);
   Decode(sink);
   sink.Elapsed(FormatElapsed(ClockNow() - start, timeFormat_));
 }

@@ -60,8 +60,9 @@ struct ReadPosition {
   std::int64_t record = 0;  // 1-based record number, counting records across lines
 };
 
-// Tells GBK from UTF-8 by the bytes up to the first NUL: UTF-8 when every byte from 0x80 up
-// belongs to a well-formed UTF-8 sequence and there is at least one; GBK otherwise.
+// Tells GBK from UTF-8 by the bytes: UTF-8 when every byte from 0x80 up belongs to a well-formed
+// UTF-8 sequence and there is at least one; GBK otherwise. A read applies it to the file's text,
+// the bytes before the first NUL.
 TextEncoding DetectEncoding(std::string_view bytes);
 
 // Two decode threads, or one when the machine has a single core.
