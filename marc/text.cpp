@@ -69,15 +69,6 @@ void TStringList::AssignLines(std::string&& bytes) {
 
 // --- Cutting and searching -----------------------------------------------------------------
 
-std::string_view MidView(std::string_view s, std::int64_t start, std::int64_t count) {
-  const auto len = static_cast<std::int64_t>(s.size());
-  if (len == 0) return {};
-  if (start < 1) start = 1;
-  if (start > len || count <= 0) return {};
-  count = std::min(count, len - start + 1);
-  return s.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count));
-}
-
 namespace {
 
 // s.find(p, from) for the short patterns the extractors search ("$a", "$d"): memchr for the first
