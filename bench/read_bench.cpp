@@ -218,7 +218,9 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
       auto items = run.counters.find("items_per_second");
       auto bytes = run.counters.find("bytes_per_second");
       if (items == run.counters.end() || bytes == run.counters.end()) continue;
-      results_[run.run_name.str()] = {items->second.value, bytes->second.value};
+      std::string name = run.run_name.str();
+      if (const auto at = name.find("/real_time"); at != std::string::npos) name.erase(at);
+      results_[name] = {items->second.value, bytes->second.value};
     }
   }
 

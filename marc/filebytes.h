@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,6 +35,11 @@ class FileBytes {
   // True once the file was found shorter than its mapping: another program truncated it. The
   // mapping then reads as zero bytes where the file is gone instead of ending the program.
   virtual bool Shrank() const { return false; }
+  // Brings the bytes of [offset, offset + size) into memory ahead of their first use, so that
+  // the threads that decode a file share the cost of paging it in.
+  virtual void Prefault(std::uint64_t offset, std::uint64_t size) const {
+    (void)offset, (void)size;
+  }
 
  protected:
   std::string_view view_;

@@ -112,6 +112,17 @@ class MappedBytes : public FileBytes {
     Unguard(slot_);
     close(fd_);
   }
+  void Prefault(std::uint64_t offset, std::uint64_t size) const override {
+#ifdef MADV_POPULATE_READ
+    const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    const std::uint64_t from = offset & ~(page - 1);
+    const std::uint64_t to = std::min<std::uint64_t>(offset + size, size_);
+    // Fails harmlessly on a kernel without it and on a range the file no longer has.
+    if (to > from) madvise(static_cast<char*>(data_) + from, to - from, MADV_POPULATE_READ);
+#else
+    (void)offset, (void)size;
+#endif
+  }
   bool Shrank() const override {
     if (slot_->shrank.load(std::memory_order_acquire)) return true;
     // A cut inside the last page raises no signal: its tail just reads as zeros.
@@ -200,7 +211,14 @@ std::shared_ptr<const FileBytes> FileBytes::Load(const std::string& path, const 
 
   const auto size = static_cast<std::uint64_t>(st.st_size);
   if (S_ISREG(st.st_mode) && size > 0 && size <= SIZE_MAX / 2) {
-    void* data = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    // Populated stretch by stretch by the threads that decode it (Prefault), where the kernel
+    // can; at once here where it cannot.
+#ifdef MADV_POPULATE_READ
+    constexpr int kPopulate = 0;
+#else
+    constexpr int kPopulate = MAP_POPULATE;
+#endif
+    void* data = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | kPopulate, fd, 0);
     if (data != MAP_FAILED) {
       GuardSlot* slot = Guard(data, size);
       char probe;

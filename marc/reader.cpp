@@ -472,8 +472,11 @@ std::uint64_t BlockEnd(std::string_view text, std::uint64_t from, std::size_t si
 // in file order by the calling thread.
 class BlockRun {
  public:
-  BlockRun(std::string_view text, TextEncoding encoding, std::size_t blockBytes)
-      : text_(text), encoding_(encoding), blockBytes_(std::max<std::size_t>(blockBytes, 1)) {}
+  BlockRun(const FileBytes& file, TextEncoding encoding, std::size_t blockBytes)
+      : file_(file),
+        text_(file.View()),
+        encoding_(encoding),
+        blockBytes_(std::max<std::size_t>(blockBytes, 1)) {}
 
   // The helper thread: decodes stretches until none is left or the run stops.
   void Work() {
@@ -541,6 +544,7 @@ class BlockRun {
       spare_.pop_back();
     }
     lock.unlock();
+    file_.Prefault(block.begin, block.end - block.begin);
     DecodeBlock(text_, encoding_, decoder, block);
     lock.lock();
     block.done = true;
@@ -549,6 +553,7 @@ class BlockRun {
     changed_.notify_all();
   }
 
+  const FileBytes& file_;
   const std::string_view text_;
   const TextEncoding encoding_;
   const std::size_t blockBytes_;
@@ -581,7 +586,7 @@ void RecordReader::Decode(ReadSink& sink) {
   if (!file_) return;
   const std::shared_ptr<const FileBytes> file = file_;
   const std::string_view text = file->View();
-  BlockRun run(text, encoding_, tuning_.blockBytes);
+  BlockRun run(*file, encoding_, tuning_.blockBytes);
   std::int64_t rows = 0, records = 0, lineEnds = 0;
   std::exception_ptr error;
   std::uint64_t textEnd = text.size();
