@@ -57,7 +57,8 @@ TMarcFun::TMarcFun(QWidget* parent)
       ui_(std::make_unique<Ui::MarcFun>()),
       reader_(UserLongTimeFormat()),
       dialogs_(&DefaultDialogs()),
-      progressClock_(SteadyMs) {
+      progressClock_(SteadyMs),
+      timeFormatSource_(UserLongTimeFormat) {
   InitResources();
   ui_->setupUi(this);
   Memo1 = ui_->Memo1;
@@ -232,6 +233,18 @@ void TMarcFun::Button4Click() {
 }
 
 void TMarcFun::FormClose() { reader_.ReleaseLineList(); }
+
+void TMarcFun::SetTimeFormatSource(std::function<marc::LongTimeFormat()> source) {
+  timeFormatSource_ = std::move(source);
+  reader_.SetTimeFormat(timeFormatSource_());
+}
+
+// The user changed the regional settings while the program runs (Windows announces it, Qt
+// passes it on): the next elapsed time follows the new pattern.
+void TMarcFun::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LocaleChange) reader_.SetTimeFormat(timeFormatSource_());
+  QWidget::changeEvent(event);
+}
 
 void TMarcFun::Button5Click() {
   if (!exportModule_) throw std::logic_error("The export module has not been created");

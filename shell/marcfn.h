@@ -91,6 +91,8 @@ class TMarcFun : public QWidget, private marc::ReadSink, private ExportUi {
   void SetProgressClock(std::function<std::int64_t()> clockMs) {
     progressClock_ = std::move(clockMs);
   }
+  // Where the elapsed time's settings come from; read now and again on every locale change.
+  void SetTimeFormatSource(std::function<marc::LongTimeFormat()> source);
 
   // The frame assumed around the client area until the platform tells the real one: it makes the
   // restored bounds 275, 136, 735 x 497 for the 719-pixel-wide client area of the layout.
@@ -100,6 +102,7 @@ class TMarcFun : public QWidget, private marc::ReadSink, private ExportUi {
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   // ReadSink: the read command's rows, progress and elapsed time.
@@ -124,6 +127,7 @@ class TMarcFun : public QWidget, private marc::ReadSink, private ExportUi {
   // Progress of the running read: rows so far (-1 before the first) and the last repaint.
   std::int64_t progressRows_ = -1;
   std::function<std::int64_t()> progressClock_;
+  std::function<marc::LongTimeFormat()> timeFormatSource_;
   std::int64_t lastPaintMs_ = 0;
 };
 

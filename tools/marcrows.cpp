@@ -5,25 +5,32 @@
 #include <new>
 #include <string>
 
-#include "codec.h"
-#include "longtime.h"
+#include "binary_output.h"
+#include "charset.h"
 #include "reader.h"
 
 namespace {
 
-void Usage() {
-  std::fputs("usage: marcrows [--raw] [--quiet] FILE\n", stderr);
-}
+void Usage() { std::fputs("usage: marcrows [--raw] [--quiet] FILE\n", stderr); }
 
 // Backslash, TAB, CR and LF escaped so that a row is one line and its cells split at TABs.
 void AppendEscaped(std::string& out, std::string_view cell) {
   for (char c : cell) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      default:
+        out += c;
     }
   }
 }
@@ -42,8 +49,7 @@ class PrintSink : public marc::ReadSink {
       if (raw_) {
         AppendEscaped(line_, row[i]);
       } else {
-        const QByteArray utf8 = tessaly::DecodeText(row[i], reader_.Encoding()).toUtf8();
-        AppendEscaped(line_, std::string_view(utf8.constData(), utf8.size()));
+        AppendEscaped(line_, marc::DecodeToUtf8(row[i], reader_.Encoding()));
       }
     }
     line_ += '\n';
@@ -73,15 +79,22 @@ int main(int argc, char** argv) {
   bool raw = false, quiet = false;
   const char* path = nullptr;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--raw") == 0) raw = true;
-    else if (std::strcmp(argv[i], "--quiet") == 0) quiet = true;
-    else if (argv[i][0] == '-' && argv[i][1] != '\0') return Usage(), 2;
-    else if (path) return Usage(), 2;
-    else path = argv[i];
+    if (std::strcmp(argv[i], "--raw") == 0)
+      raw = true;
+    else if (std::strcmp(argv[i], "--quiet") == 0)
+      quiet = true;
+    else if (argv[i][0] == '-' && argv[i][1] != '\0')
+      return Usage(), 2;
+    else if (path)
+      return Usage(), 2;
+    else
+      path = argv[i];
   }
   if (!path) return Usage(), 2;
 
-  marc::RecordReader reader(tessaly::UserLongTimeFormat());
+  tessaly::SetBinaryOutput();
+  // The elapsed time goes out in seconds below, so the user's time pattern plays no part.
+  marc::RecordReader reader;
   PrintSink sink(raw, quiet, reader);
   const auto start = std::chrono::steady_clock::now();
   int status = 0;
