@@ -22,14 +22,28 @@ std::string_view CutOnBoundary(std::string_view s, std::size_t limit, TextEncodi
   return s.substr(0, i);
 }
 
-std::string_view SubfieldView(std::string_view s, std::string_view code) {
-  const std::int64_t a = PosText(code, s);
-  if (a == 0) return {};
-  std::int64_t b = PosTextFrom("$", s, a + 2);
-  if (b == 0) b = static_cast<std::int64_t>(s.size()) + 1;
-  return MidView(s, a + 2, b - a - 2);
+// Where "$" and the code letter first stand in s (0-based), npos when nowhere: a byte loop, as
+// fields are short and hold a "$" every few bytes, where a memchr call for each costs more.
+std::size_t FindCode(std::string_view s, char letter) {
+  for (std::size_t i = 0; i + 1 < s.size(); ++i)
+    if (s[i] == '$' && s[i + 1] == letter) return i;
+  return std::string_view::npos;
 }
 
+std::string_view SubfieldView(std::string_view s, std::string_view code) {
+  if (code.size() != 2 || code[0] != '$') {
+    const std::int64_t a = PosText(code, s);
+    if (a == 0) return {};
+    std::int64_t b = PosTextFrom("$", s, a + 2);
+    if (b == 0) b = static_cast<std::int64_t>(s.size()) + 1;
+    return MidView(s, a + 2, b - a - 2);
+  }
+  const std::size_t a = FindCode(s, code[1]);
+  if (a == std::string_view::npos) return {};
+  std::size_t b = a + 2;
+  while (b < s.size() && s[b] != '$') ++b;
+  return s.substr(a + 2, b - a - 2);
+}
 }  // namespace
 
 const std::array<std::string_view, CellCount>& ColumnCaptionsGbk() {
@@ -80,15 +94,13 @@ std::string_view ExtractView(Cell cell, std::string_view s, TextEncoding enc) {
     }
     case Accompanying: {
       // The rest of the field after "$e", later subfields included; empty without "$e".
-      const std::int64_t a = PosText("$e", s);
-      if (a == 0) return {};
-      return MidView(s, a + 2, static_cast<std::int64_t>(s.size()) - a + 2);
+      const std::size_t a = FindCode(s, 'e');
+      return a == std::string_view::npos ? std::string_view() : s.substr(a + 2);
     }
     case Summary: {
       // The rest of the field after "$a", later subfields included; empty without "$a".
-      const std::int64_t a = PosText("$a", s);
-      if (a == 0) return {};
-      return MidView(s, a + 2, static_cast<std::int64_t>(s.size()));
+      const std::size_t a = FindCode(s, 'a');
+      return a == std::string_view::npos ? std::string_view() : s.substr(a + 2);
     }
     case Price: {
       // After the first "CNY" to the next "$" or the field's end, cut two bytes past its first
