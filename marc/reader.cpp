@@ -274,9 +274,13 @@ const char* RecordDecoder::Scan(const char* p, const char* const end) {
   for (;;) {
     // In runs of at most 64 KB, so that the copy grows with the record, not with the line.
     const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(end - p), 1 << 16);
-    if (size_ + run > static_cast<std::size_t>(kMaxRecordBytes)) {
+    // A record past 64 MB is measured to its end before more of it is copied: one longer than
+    // 32 bits can count is refused without copying gigabytes first.
+    if (size_ == std::size_t{1} << 26 || size_ + run > static_cast<std::size_t>(kMaxRecordBytes)) {
       const char* q = NextBreak(p, end);
-      TooLong(size_ + static_cast<std::uint64_t>(q - p) + (q < end && *q == kRecordTerminator));
+      const std::uint64_t total =
+          size_ + static_cast<std::uint64_t>(q - p) + (q < end && *q == kRecordTerminator);
+      if (total > static_cast<std::uint64_t>(kMaxRecordBytes)) TooLong(total);
     }
     char* out = Reserve(size_ + run) + size_;
     const char* const runEnd = p + run;

@@ -49,7 +49,8 @@ else
 fi
 
 # A file larger than the memory it may use fails like any read, with a message, not a crash.
-# (AddressSanitizer reserves more address space than any such limit allows; wine, too.)
+# (AddressSanitizer and ThreadSanitizer reserve more address space than any such limit allows;
+# wine, too.)
 if [[ "$build" == plain ]]; then
   truncate -s 300M "$tmp/huge.mrc"
   (ulimit -v 150000 && bin --quiet "$tmp/huge.mrc") >/dev/null 2>"$tmp/err"
