@@ -50,11 +50,16 @@ std::vector<std::vector<std::string>> ReadConformanceRecordsUtf8() {
       std::filesystem::temp_directory_path() /
       ("tessaly-conformance-" + std::to_string(std::random_device{}()) + ".mrc");
   std::ofstream(path, std::ios::binary) << ConformanceRecords();
-  marc::RecordReader reader;
-  Utf8Rows sink(reader);
-  reader.Read(path.string(), sink);
+  std::vector<std::vector<std::string>> rows;
+  {
+    // The reader holds the file's bytes (mapped, on Windows not removable) until it goes.
+    marc::RecordReader reader;
+    Utf8Rows sink(reader);
+    reader.Read(path.string(), sink);
+    rows = std::move(sink.rows);
+  }
   std::filesystem::remove(path);
-  return std::move(sink.rows);
+  return rows;
 }
 
 }  // namespace tessaly::test
