@@ -23,7 +23,10 @@ std::string ProgramDirectory() {
   return slash == std::string::npos ? "." : exe.substr(0, slash);
 }
 
-std::string DefaultModulePath() { return ProgramDirectory() + "/../lib/libtessaly_calc.so"; }
+// The module's folder relative to the program's, the same in the build tree and installed.
+std::string DefaultModulePath() {
+  return ProgramDirectory() + "/" TESSALY_MODULE_DIR_FROM_BIN "/libtessaly_calc.so";
+}
 
 // Returns the entry point or throws ConnectError; a module that loaded once stays loaded.
 CalcModuleEntry LoadEntry(const std::string& path) {
