@@ -2,10 +2,11 @@
 // the header) through the real module, with the time to attach to the office and to create the
 // document reported apart from the writing.
 //
-//   export_bench [--pipe NAME] [--rows N] [--block-rows N] [--repeat K]
+//   export_bench [--pipe NAME] [--rows N] [--block-rows N] [--repeat K] [--module PATH]
 //
 // Without --pipe it starts a headless office of its own (private profile) and removes it at the
 // end; with --pipe it attaches to the office already listening there and leaves it running.
+// --module loads the Calc module from PATH instead of beside the program (an installed one).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -114,7 +115,7 @@ class NoUi : public tessaly::ExportUi {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string pipe;
+  std::string pipe, module_path;
   int rows = 10'000;
   int block_rows = 1000;
   int repeat = 3;
@@ -127,6 +128,8 @@ int main(int argc, char** argv) {
       block_rows = std::stoi(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--repeat"))
       repeat = std::stoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--module"))
+      module_path = argv[i + 1];
   }
 
   std::optional<tessaly::testing::TestOffice> office;
@@ -138,7 +141,7 @@ int main(int argc, char** argv) {
   options.pipe_name = pipe;
   options.start_office = false;
   options.block_rows = block_rows;
-  auto timed = std::make_unique<TimedSpreadsheet>(tessaly::MakeLibreOfficeCalc(options));
+  auto timed = std::make_unique<TimedSpreadsheet>(tessaly::MakeLibreOfficeCalc(options, module_path));
   TimedSpreadsheet& backend = *timed;
   tessaly::TMarc2ExcelFm module(std::move(timed));
 
@@ -149,9 +152,9 @@ int main(int argc, char** argv) {
       backend.ConnectApplication();
       backend.DisconnectApplication();
       break;
-    } catch (const tessaly::ConnectError&) {
+    } catch (const tessaly::ConnectError& e) {
       if (Clock::now() > deadline) {
-        std::fprintf(stderr, "no office answers on pipe %s\n", pipe.c_str());
+        std::fprintf(stderr, "no office answers on pipe %s: %s\n", pipe.c_str(), e.what());
         return 1;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(250));

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <filesystem>
 #include <mutex>
 #include <string>
 
@@ -23,9 +24,12 @@ std::string ProgramDirectory() {
   return slash == std::string::npos ? "." : exe.substr(0, slash);
 }
 
-// The module's folder relative to the program's, the same in the build tree and installed.
+// The module's folder relative to the program's, the same in the build tree and installed;
+// without the "..", so that messages name the file plainly.
 std::string DefaultModulePath() {
-  return ProgramDirectory() + "/" TESSALY_MODULE_DIR_FROM_BIN "/libtessaly_calc.so";
+  const std::filesystem::path path =
+      ProgramDirectory() + "/" TESSALY_MODULE_DIR_FROM_BIN "/libtessaly_calc.so";
+  return path.lexically_normal().string();
 }
 
 // Returns the entry point or throws ConnectError; a module that loaded once stays loaded.

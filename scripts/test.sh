@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds, and runs the whole test suite: the regular build, then the
 # same tests under AddressSanitizer and UndefinedBehaviorSanitizer, a bounded run of the fuzz
-# targets, then the Windows build's tests under wine.
+# targets, then the Windows build's tests under wine, then the Debian package, installed and
+# removed again.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -19,4 +20,5 @@ scripts/build.sh build-asan -DTESSALY_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 stage "tests under ASan+UBSan" env ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j2 -LE nosan
 stage "fuzzing: read path, extractors, StrToIntStrict (20 s each)" tests/fuzz/run.sh 20
 stage "Windows build under wine (core and Excel backend)" scripts/test-win.sh build-win
+stage "Debian package: built, installed, used, removed" scripts/test-package.sh
 exit $status

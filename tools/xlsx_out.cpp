@@ -21,20 +21,21 @@ void Check(lxw_error error, const char* what) {
 // rename at the end stays on one file system and never crosses another writer's file.
 std::string ReserveTempName(const std::string& path) {
   const fs::path target(path);
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   std::random_device rng;
   for (int attempt = 0; attempt < 100; ++attempt) {
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(rng()));
-    fs::path candidate = target;
-    candidate.replace_filename("." + target.filename().string() + suffix);
-    if (std::FILE* f = std::fopen(candidate.string().c_str(), "wbx")) {
+    fs::path name(".");
+    name += target.filename();
+    name += suffix;
+    const std::string candidate = (folder / name).string();
+    if (std::FILE* f = std::fopen(candidate.c_str(), "wbx")) {
       std::fclose(f);
-      return candidate.string();
+      return candidate;
     }
     std::error_code ec;
-    if (!fs::is_directory(target.has_parent_path() ? target.parent_path() : fs::path("."), ec)) {
-      break;
-    }
+    if (!fs::is_directory(folder, ec)) break;
   }
   throw XlsxError("Cannot create a file beside \"" + path + "\"");
 }
@@ -87,7 +88,6 @@ XlsxOut::XlsxOut(std::string path, std::vector<std::string> captions, XlsxOption
   temp_path_ = ReserveTempName(path_);
   // The library's own scratch files go beside the target too: /tmp may be memory.
   std::string scratch = fs::path(temp_path_).parent_path().string();
-  if (scratch.empty()) scratch = ".";
   lxw_workbook_options lxw_options = {};
   lxw_options.constant_memory = LXW_TRUE;
   lxw_options.tmpdir = scratch.data();
