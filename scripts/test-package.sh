@@ -61,11 +61,15 @@ check grep -q ':application/marc:\*\.mrc$' /usr/share/mime/globs2
 check lacks 'application/marc:\*\.iso' "$(cat /usr/share/mime/globs2)"
 check test -f /usr/share/mime/application/marc.xml
 
-# The installed marcrows on the real records, in both layouts and both encodings.
+# The installed marcrows on the real records, in both layouts and both encodings, and into a
+# workbook.
 for f in realcn_lines.mrc realcn_concat.mrc realcn_utf8.mrc; do
   /usr/bin/marcrows "tests/data/$f" >"$tmp/rows.tsv" 2>/dev/null
   check cmp -s "$tmp/rows.tsv" tests/data/realcn.rows.tsv
 done
+/usr/bin/marcrows --xlsx "$tmp/rows.xlsx" tests/data/realcn_lines.mrc 2>/dev/null
+check cmp -s <(python3 tests/tools/read_xlsx.py "$tmp/rows.xlsx" | tail -n +3) \
+  tests/data/realcn.rows.tsv
 
 # The installed Calc module, found where the installed program looks for it, exports into a
 # headless office of this test's own on the program's pipe (so that the click below reaches it
