@@ -56,8 +56,8 @@ void EscapeLiteralEscapes(std::string& text) {
   }
 }
 
-}  // namespace
-
+// The length in bytes of the longest prefix of utf8 that is at most max_units UTF-16 code units
+// and ends on a character boundary.
 std::size_t Utf8PrefixWithinUnits(std::string_view utf8, std::size_t max_units) {
   std::size_t units = 0, at = 0;
   while (at < utf8.size()) {
@@ -70,6 +70,8 @@ std::size_t Utf8PrefixWithinUnits(std::string_view utf8, std::size_t max_units) 
   }
   return at;
 }
+
+}  // namespace
 
 struct XlsxOut::Book {
   lxw_workbook* workbook = nullptr;

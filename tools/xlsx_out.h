@@ -71,8 +71,4 @@ class XlsxOut {
   bool finished_ = false;
 };
 
-// The length in bytes of the longest prefix of utf8 that is at most max_units UTF-16 code units
-// and ends on a character boundary.
-std::size_t Utf8PrefixWithinUnits(std::string_view utf8, std::size_t max_units);
-
 }  // namespace tessaly
