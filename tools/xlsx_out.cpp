@@ -2,7 +2,9 @@
 
 #include <xlsxwriter.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <system_error>
@@ -34,8 +36,10 @@ std::string ReserveTempName(const std::string& path) {
       std::fclose(f);
       return candidate;
     }
-    std::error_code ec;
-    if (!fs::is_directory(folder, ec)) break;
+    // Only a name taken already is worth another try.
+    if (errno != EEXIST) {
+      throw XlsxError("Cannot create a file beside \"" + path + "\": " + std::strerror(errno));
+    }
   }
   throw XlsxError("Cannot create a file beside \"" + path + "\"");
 }
