@@ -10,16 +10,6 @@ constexpr std::string_view kYeGbk = "\xD2\xB3";       // 页
 constexpr std::string_view kYeUtf8 = "\xE9\xA1\xB5";  // 页
 constexpr std::size_t kPubDateBytes = 8;
 
-// Length of the character that starts at s[i] (1 for a byte that starts none).
-std::size_t CharLength(std::string_view s, std::size_t i, TextEncoding enc) {
-  const auto c = static_cast<unsigned char>(s[i]);
-  if (enc == TextEncoding::Gbk) return (c >= 0x81 && c <= 0xFE && i + 1 < s.size()) ? 2 : 1;
-  const std::size_t want = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-  std::size_t n = 1;
-  while (n < want && i + n < s.size() && (static_cast<unsigned char>(s[i + n]) & 0xC0) == 0x80) ++n;
-  return n;
-}
-
 // The longest prefix of s of at most limit bytes that ends on a character boundary.
 std::string_view CutOnBoundary(std::string_view s, std::size_t limit, TextEncoding enc) {
   if (s.size() <= limit) return s;

@@ -116,24 +116,38 @@ std::int64_t PosTextFrom(std::string_view p, std::string_view s, std::int64_t fr
   return i == std::string_view::npos ? 0 : static_cast<std::int64_t>(i) + 1;
 }
 
+std::size_t CharLength(std::string_view s, std::size_t i, TextEncoding encoding) {
+  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
+  const unsigned char c = at(0);
+  if (encoding == TextEncoding::Gbk) {
+    if (!IsGbkLead(c) || i + 1 >= s.size()) return 1;
+    const bool four = i + 3 < s.size() && at(1) >= 0x30 && at(1) <= 0x39 && IsGbkLead(at(2)) &&
+                      at(3) >= 0x30 && at(3) <= 0x39;
+    return four ? 4 : 2;
+  }
+  // A lead byte and the continuation bytes after it; stray bytes one at a time.
+  const std::size_t want = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+  std::size_t n = 1;
+  while (n < want && i + n < s.size() && (at(n) & 0xC0) == 0x80) ++n;
+  return n;
+}
+
+bool HasFourByteSequence(std::string_view bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t n = CharLength(bytes, i, TextEncoding::Gbk);
+    if (n == 4) return true;
+    i += n;
+  }
+  return false;
+}
+
 std::int64_t PosOnBoundary(std::string_view p, std::string_view s, TextEncoding encoding) {
   if (p.empty() || s.size() < p.size()) return 0;
   std::size_t i = 0;
   while (i + p.size() <= s.size()) {
     // The first byte alone rules out almost every position without a compare call.
     if (s[i] == p[0] && s.compare(i, p.size(), p) == 0) return static_cast<std::int64_t>(i) + 1;
-    const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t step = 1;
-    if (encoding == TextEncoding::Gbk) {
-      if (IsGbkLead(c) && i + 1 < s.size()) step = 2;
-    } else {
-      // Skip the continuation bytes of a lead byte; stray bytes step one at a time.
-      const std::size_t want = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-      while (step < want && i + step < s.size() &&
-             (static_cast<unsigned char>(s[i + step]) & 0xC0) == 0x80)
-        ++step;
-    }
-    i += step;
+    i += CharLength(s, i, encoding);
   }
   return 0;
 }
@@ -403,8 +417,9 @@ Text FormatElapsed(double days, const LongTimeFormat& fmt) {
   Text out = (fmt.leadingZeroHours && hours < 10) ? two(hours) : IntToText(hours);
   out += fmt.separator;
   out += two(minutes);
-  out += fmt.separator;
+  out += fmt.secondsSeparator.value_or(fmt.separator);
   out += two(seconds);
+  out += fmt.suffix;
   return out;
 }
 

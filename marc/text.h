@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,7 +17,8 @@ using Text = std::string;
 
 // How the bytes of a record file spell characters.
 enum class TextEncoding {
-  Gbk,   // code page 936: a byte 0x81-0xFE with a byte after it starts a two-byte character
+  Gbk,   // GB18030, a superset of code page 936: a byte 0x81-0xFE starts a two- or four-byte
+         // character
   Utf8,  // a lead byte and its continuation bytes are one character
 };
 
@@ -88,7 +90,8 @@ std::int64_t RoundHalfEven(double x);
 // Days since 30 December 1899 00:00 local time, to the millisecond.
 double ClockNow();
 
-// The user's long time pattern, as six settings.
+// The user's long time pattern, as six settings, and what a pattern may add to them: its own
+// text between minutes and seconds, and text after the seconds ("%H时%M分%S秒").
 struct LongTimeFormat {
   std::string separator = ":";
   bool leadingZeroHours = false;
@@ -96,11 +99,23 @@ struct LongTimeFormat {
   bool markerFirst = false;
   std::string amMarker = "am";
   std::string pmMarker = "pm";
+  std::optional<std::string> secondsSeparator;  // none: the separator again
+  std::string suffix;
 };
 
 // A duration in days as hours, minutes and seconds. A duration, not a time of day: hours count
-// on past 24 and never take a 12-hour clock or a marker; separator and leading zero follow fmt.
+// on past 24 and never take a 12-hour clock or a marker; separators, suffix and leading zero
+// follow fmt.
 Text FormatElapsed(double days, const LongTimeFormat& fmt);
+
+// Length in bytes of the character that starts at s[i] (i inside s), as far as s holds it: under
+// GBK a lead byte 0x81-0xFE and the byte after it, or four bytes 81-FE 30-39 81-FE 30-39 (GB18030);
+// under UTF-8 a lead byte and the continuation bytes after it. A byte that starts none counts 1.
+std::size_t CharLength(std::string_view s, std::size_t i, TextEncoding encoding);
+
+// Whether a GB18030 four-byte sequence (81-FE 30-39 81-FE 30-39) starts on a character boundary
+// anywhere in bytes: a file that holds one is GB18030 rather than plain GBK.
+bool HasFourByteSequence(std::string_view bytes);
 
 // Position of the first occurrence of p in s that begins on a character boundary, walking s
 // from its first byte; 0 when none. Keeps "页" and "CNY" from matching across two characters.

@@ -36,6 +36,16 @@ Conversion NextConversion(const std::string& pattern, std::size_t from) {
   return {};
 }
 
+// A pattern's literal text with "%%" as the "%" it stands for.
+std::string Literal(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    out += text[i];
+    if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == '%') ++i;
+  }
+  return out;
+}
+
 void Expand(std::string& pattern, const std::string& from, const std::string& to) {
   for (std::size_t p; (p = pattern.find(from)) != std::string::npos;) pattern.replace(p, 2, to);
 }
@@ -61,8 +71,17 @@ marc::LongTimeFormat LongTimeFormatFromPattern(std::string pattern, const char* 
   fmt.leadingZeroHours =
       hours.flag == '0' || ((hours.letter == 'H' || hours.letter == 'I') && hours.flag == 0);
   const Conversion minutes = NextConversion(pattern, hours.end);
-  if (minutes.letter == 'M') fmt.separator = pattern.substr(hours.end, minutes.begin - hours.end);
   fmt.markerFirst = marker.letter && marker.begin < hours.begin;
+  if (minutes.letter != 'M') return fmt;
+  fmt.separator = pattern.substr(hours.end, minutes.begin - hours.end);
+  // Patterns such as "%H时%M分%S秒" put their own text after the minutes and the seconds; a
+  // text that only leads to a marker ("%S %p") is no suffix, the elapsed time has no marker.
+  const Conversion seconds = NextConversion(pattern, minutes.end);
+  if (seconds.letter != 'S') return fmt;
+  std::string between = pattern.substr(minutes.end, seconds.begin - minutes.end);
+  if (between != fmt.separator) fmt.secondsSeparator = std::move(between);
+  if (!NextConversion(pattern, seconds.end).letter)
+    fmt.suffix = Literal(pattern.substr(seconds.end));
   return fmt;
 }
 

@@ -10,6 +10,7 @@
 #include <QShowEvent>
 #include <QWindow>
 #include <algorithm>
+#include <chrono>
 #include <stdexcept>
 
 #include "appearance.h"
@@ -27,7 +28,12 @@ namespace {
 
 // Repaint the progress label at most this often: a repaint per row would cost minutes on a
 // large file, while 16 ms still reads as a running count.
-constexpr qint64 kProgressPaintMs = 16;
+constexpr std::int64_t kProgressPaintMs = 16;
+
+std::int64_t SteadyMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 // The caption differs from the application title on purpose.
 const QString kCaption = QStringLiteral("禾朔Tessaly  1.0");
@@ -50,7 +56,9 @@ TMarcFun::TMarcFun(QWidget* parent)
     : QWidget(parent),
       ui_(std::make_unique<Ui::MarcFun>()),
       reader_(UserLongTimeFormat()),
-      dialogs_(&DefaultDialogs()) {
+      dialogs_(&DefaultDialogs()),
+      progressClock_(SteadyMs),
+      timeFormatSource_(UserLongTimeFormat) {
   InitResources();
   ui_->setupUi(this);
   Memo1 = ui_->Memo1;
@@ -157,7 +165,7 @@ void TMarcFun::Button1Click() {
 
 void TMarcFun::Button2Click() {
   progressRows_ = -1;
-  sincePaint_.start();
+  lastPaintMs_ = progressClock_();
   try {
     reader_.Read(MarcFileName, *this);
   } catch (...) {
@@ -172,7 +180,7 @@ void TMarcFun::AppendRow(marc::BookRow&& row) { model_->AppendRow(row); }
 
 void TMarcFun::Progress(std::int64_t rowCount) {
   progressRows_ = rowCount;
-  if (sincePaint_.hasExpired(kProgressPaintMs)) ShowProgress();
+  if (progressClock_() - lastPaintMs_ >= kProgressPaintMs) ShowProgress();
 }
 
 void TMarcFun::Elapsed(const marc::Text& text) {
@@ -189,7 +197,7 @@ void TMarcFun::ShowProgress() {
   model_->Commit();
   SetLabelText(Label1, DecodeText(marc::ProgressText(progressRows_)));
   Label1->repaint();
-  sincePaint_.restart();
+  lastPaintMs_ = progressClock_();
 }
 
 void TMarcFun::FinishRead() {
@@ -219,6 +227,18 @@ void TMarcFun::Button4Click() {
 }
 
 void TMarcFun::FormClose() { reader_.ReleaseLineList(); }
+
+void TMarcFun::SetTimeFormatSource(std::function<marc::LongTimeFormat()> source) {
+  timeFormatSource_ = std::move(source);
+  reader_.SetTimeFormat(timeFormatSource_());
+}
+
+// The user changed the regional settings while the program runs (Windows announces it, Qt
+// passes it on): the next elapsed time follows the new pattern.
+void TMarcFun::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LocaleChange) reader_.SetTimeFormat(timeFormatSource_());
+  QWidget::changeEvent(event);
+}
 
 void TMarcFun::Button5Click() {
   if (!exportModule_) throw std::logic_error("The export module has not been created");

@@ -2,11 +2,11 @@
 // clearing, exporting and leaving, and the read command that fills the list.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMargins>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -87,6 +87,12 @@ class TMarcFun : public QWidget, private marc::ReadSink, private ExportUi {
   const marc::RecordReader& Reader() const { return reader_; }
   // The window's outer height, frame and title bar included.
   int OuterHeight() const;
+  // The clock the read's progress repaints are paced by, in milliseconds (tests step it).
+  void SetProgressClock(std::function<std::int64_t()> clockMs) {
+    progressClock_ = std::move(clockMs);
+  }
+  // Where the elapsed time's settings come from; read now and again on every locale change.
+  void SetTimeFormatSource(std::function<marc::LongTimeFormat()> source);
 
   // The frame assumed around the client area until the platform tells the real one: it makes the
   // restored bounds 275, 136, 735 x 497 for the 719-pixel-wide client area of the layout.
@@ -96,6 +102,7 @@ class TMarcFun : public QWidget, private marc::ReadSink, private ExportUi {
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   // ReadSink: the read command's rows, progress and elapsed time.
@@ -118,7 +125,9 @@ class TMarcFun : public QWidget, private marc::ReadSink, private ExportUi {
   int listHeight_;
   // Progress of the running read: rows so far (-1 before the first) and the last repaint.
   std::int64_t progressRows_ = -1;
-  QElapsedTimer sincePaint_;
+  std::function<std::int64_t()> progressClock_;
+  std::function<marc::LongTimeFormat()> timeFormatSource_;
+  std::int64_t lastPaintMs_ = 0;
 };
 
 // Sets a label's text; the label's width follows the text.

@@ -35,7 +35,7 @@ std::string_view Subfield(std::string_view s, std::string_view code) {
 }
 
 // Whether the byte at i of s starts a character: GBK is walked from the first byte, a byte
-// 0x81-0xFE with a byte after it taking two; in well-formed UTF-8 every byte but a
+// 0x81-0xFE with a byte after it taking two, or four for 81-FE 30-39 81-FE 30-39; in well-formed UTF-8 every byte but a
 // continuation byte starts one.
 std::vector<bool> Starts(std::string_view s, TextEncoding enc) {
   std::vector<bool> starts(s.size() + 1, false);
@@ -47,8 +47,14 @@ std::vector<bool> Starts(std::string_view s, TextEncoding enc) {
   std::size_t i = 0;
   while (i < s.size()) {
     starts[i] = true;
-    const auto c = static_cast<unsigned char>(s[i]);
-    i += (c >= 0x81 && c <= 0xFE && i + 1 < s.size()) ? 2 : 1;
+    auto lead = [&](std::size_t k) {
+      return k < s.size() && static_cast<unsigned char>(s[k]) >= 0x81 && s[k] != '\xFF';
+    };
+    auto digit = [&](std::size_t k) { return k < s.size() && s[k] >= '0' && s[k] <= '9'; };
+    if (lead(i) && digit(i + 1) && lead(i + 2) && digit(i + 3))
+      i += 4;
+    else
+      i += (lead(i) && i + 1 < s.size()) ? 2 : 1;
   }
   starts[s.size()] = true;
   return starts;

@@ -123,6 +123,12 @@ TEST(Extract, Utf8FollowsCharacters) {
   EXPECT_EQ(ExtractPages("  $a206" YE "x", TextEncoding::Utf8), "206" YE "x");
 }
 
+TEST(Extract, Gb18030FourByteCharacterIsOneCharacter) {
+  // 𠀀 (95 32 82 36) after "20011" is cut whole, not in half.
+  EXPECT_EQ(ExtractPubDate("  $d20011\x95\x32\x82\x36", TextEncoding::Gbk), "20011");
+  EXPECT_EQ(ExtractPubDate("  $d2001\x95\x32\x82\x36", TextEncoding::Gbk), "2001\x95\x32\x82\x36");
+}
+
 TEST(Extract, ColumnCaptions) {
   const auto& captions = ColumnCaptionsGbk();
   EXPECT_EQ(captions[Title], "\xC3\xFB\xB3\xC6");  // 名称

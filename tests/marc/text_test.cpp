@@ -362,6 +362,13 @@ LongTimeFormat Fmt(std::string sep, bool zero, bool h24) {
 
 void PrintTo(const ElapsedCase& c, std::ostream* os) { *os << c.name; }
 
+LongTimeFormat ChineseFmt() {
+  LongTimeFormat f = Fmt("时", true, true);
+  f.secondsSeparator = "分";
+  f.suffix = "秒";
+  return f;
+}
+
 class FormatElapsedTest : public testing::TestWithParam<ElapsedCase> {};
 
 TEST_P(FormatElapsedTest, Formats) {
@@ -380,13 +387,21 @@ INSTANTIATE_TEST_SUITE_P(
                     ElapsedCase{"EmptySeparator", 65, Fmt("", false, true), "00105"},
                     // A duration, not a time of day: no 12-hour clock, no marker.
                     ElapsedCase{"TwelveHourSettings", 7, Fmt(":", false, false), "0:00:07"},
-                    ElapsedCase{"Negative", -2, Fmt(":", false, true), "0:00:02"}),
+                    ElapsedCase{"Negative", -2, Fmt(":", false, true), "0:00:02"},
+                    ElapsedCase{"OwnTextsInTheirPlaces", 3725, ChineseFmt(), "01时02分05秒"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ClockNow, CountsDaysSince1899) {
   const double now = ClockNow();
   EXPECT_GT(now, 45000.0);  // after 2023
   EXPECT_LT(now, 80000.0);
+}
+
+TEST(HasFourByteSequence, OnlyOnACharacterBoundary) {
+  EXPECT_TRUE(HasFourByteSequence("title \x95\x32\x82\x36"));
+  EXPECT_FALSE(HasFourByteSequence("\xCA\xE9 ISBN 7-1"));
+  EXPECT_FALSE(HasFourByteSequence("\x81\x95\x32\x82\x36"));  // 81 95 is one character
+  EXPECT_FALSE(HasFourByteSequence("\x95\x32\x82"));          // cut short
 }
 
 }  // namespace

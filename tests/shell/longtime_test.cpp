@@ -11,6 +11,8 @@ struct PatternCase {
   const char* pattern;
   const char* separator;
   bool leadingZero, twentyFour, markerFirst;
+  const char* secondsSeparator = nullptr;  // none: the separator again
+  const char* suffix = "";
 };
 
 void PrintTo(const PatternCase& c, std::ostream* os) { *os << c.name; }
@@ -25,6 +27,9 @@ TEST_P(LongTimePatternTest, Settings) {
   EXPECT_EQ(f.twentyFourHour, c.twentyFour);
   EXPECT_EQ(f.markerFirst, c.markerFirst);
   EXPECT_EQ(f.amMarker, "AM");
+  EXPECT_EQ(f.secondsSeparator,
+            c.secondsSeparator ? std::optional<std::string>(c.secondsSeparator) : std::nullopt);
+  EXPECT_EQ(f.suffix, c.suffix);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -34,7 +39,12 @@ INSTANTIATE_TEST_SUITE_P(
                     PatternCase{"Ampm", "%r", ":", true, false, false},
                     PatternCase{"ChineseMarkerFirst",
                                 "%p %I\xE6\x97\xB6%M\xE5\x88\x86%S\xE7\xA7\x92", "\xE6\x97\xB6",
-                                true, false, true},
+                                true, false, true, "\xE5\x88\x86", "\xE7\xA7\x92"},
+                    // glibc's zh_CN: 时, 分 and 秒 each in its place.
+                    PatternCase{"ChineseHourMinuteSecond",
+                                "%H\xE6\x97\xB6%M\xE5\x88\x86%S\xE7\xA7\x92", "\xE6\x97\xB6", true,
+                                true, false, "\xE5\x88\x86", "\xE7\xA7\x92"},
+                    PatternCase{"Suffix", "%H:%M:%S Uhr", ":", true, true, false, nullptr, " Uhr"},
                     PatternCase{"Unpadded", "%-H.%M.%S", ".", false, true, false},
                     PatternCase{"SpacePadded", "%k:%M:%S", ":", false, true, false},
                     PatternCase{"T", "%T", ":", true, true, false},

@@ -254,6 +254,29 @@ class WindowTest : public QObject {
     QCOMPARE(w->ListView1->header()->length(), after);
   }
 
+  // The elapsed time follows the user's pattern, its own texts in their places, and a locale
+  // change while the program runs is taken up by the next read.
+  void elapsed_followsPatternAndLocaleChange() {
+    marc::LongTimeFormat pattern;
+    pattern.leadingZeroHours = true;
+    pattern.separator = "时";
+    pattern.secondsSeparator = "分";
+    pattern.suffix = "秒";
+    w->SetTimeFormatSource([&pattern] { return pattern; });
+    Open(Data("cases_lines.mrc"));
+    QVERIFY2(
+        QRegularExpression("^\\d\\d时\\d\\d分\\d\\d秒  GBK$").match(w->Label2->text()).hasMatch(),
+        qPrintable(w->Label2->text()));
+    pattern = {};
+    pattern.separator = ".";
+    QEvent change(QEvent::LocaleChange);
+    QCoreApplication::sendEvent(w.get(), &change);
+    Open(Data("cases_lines.mrc"));
+    QVERIFY2(
+        QRegularExpression("^\\d+\\.\\d\\d\\.\\d\\d  GBK$").match(w->Label2->text()).hasMatch(),
+        qPrintable(w->Label2->text()));
+  }
+
   void open_readsFileIntoList() {
     const QString path = Data("cases_lines.mrc");
     Open(path);
@@ -298,6 +321,9 @@ class WindowTest : public QObject {
 
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    // A clock that steps 1 ms per reading: the repaints follow the rows, not the machine's speed.
+    std::int64_t now = 0;
+    w->SetProgressClock([&now] { return ++now; });
     PaintRecorder painted(w->Label1);
     Open(big.fileName());
     QCOMPARE(Rows(), total);

@@ -5,15 +5,13 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <new>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "codec.h"
+#include "binary_output.h"
+#include "charset.h"
 #include "extract.h"
-#include "longtime.h"
 #include "reader.h"
 #include "xlsx_out.h"
 
@@ -29,11 +27,20 @@ void Usage() {
 void AppendEscaped(std::string& out, std::string_view cell) {
   for (char c : cell) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      default:
+        out += c;
     }
   }
 }
@@ -52,8 +59,7 @@ class PrintSink : public marc::ReadSink {
       if (raw_) {
         AppendEscaped(line_, row[i]);
       } else {
-        const QByteArray utf8 = tessaly::DecodeText(row[i], reader_.Encoding()).toUtf8();
-        AppendEscaped(line_, std::string_view(utf8.constData(), utf8.size()));
+        AppendEscaped(line_, marc::DecodeToUtf8(row[i], reader_.Encoding()));
       }
     }
     line_ += '\n';
@@ -71,13 +77,8 @@ class PrintSink : public marc::ReadSink {
   std::string line_;
 };
 
-std::string Utf8(std::string_view bytes, marc::TextEncoding encoding) {
-  const QByteArray utf8 = tessaly::DecodeText(bytes, encoding).toUtf8();
-  return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
-}
-
 // Input above this size may give a sheet whose XML passes 4 GB (short cells cost more XML than
-// text), so its workbook is written with ZIP64; smaller input keeps the plain ZIP every
+// text), so its workbook is written with ZIP64; smaller input keeps the plain ZIP that every
 // spreadsheet opens without a word.
 constexpr std::uintmax_t kZip64Above = std::uintmax_t{512} << 20;
 
@@ -87,7 +88,9 @@ class XlsxSink : public marc::ReadSink {
       : out_(out), reader_(reader), cells_(marc::CellCount) {}
 
   void AppendRow(marc::BookRow&& row) override {
-    for (std::size_t i = 0; i < marc::CellCount; ++i) cells_[i] = Utf8(row[i], reader_.Encoding());
+    for (std::size_t i = 0; i < marc::CellCount; ++i) {
+      cells_[i] = marc::DecodeToUtf8(row[i], reader_.Encoding());
+    }
     out_.AppendRow(cells_);
   }
   void Progress(std::int64_t) override {}
@@ -103,12 +106,12 @@ class XlsxSink : public marc::ReadSink {
 int WriteWorkbook(const char* out_path, const char* path) {
   std::vector<std::string> captions;
   for (std::string_view caption : marc::ColumnCaptionsGbk()) {
-    captions.push_back(Utf8(caption, marc::TextEncoding::Gbk));
+    captions.push_back(marc::DecodeToUtf8(caption, marc::TextEncoding::Gbk));
   }
   tessaly::XlsxOptions options;
   std::error_code ec;
   options.zip64 = std::filesystem::file_size(path, ec) > kZip64Above && !ec;
-  marc::RecordReader reader(tessaly::UserLongTimeFormat());
+  marc::RecordReader reader;
   const auto start = std::chrono::steady_clock::now();
   int status = 0;
   try {
@@ -150,12 +153,18 @@ int main(int argc, char** argv) {
   const char* path = nullptr;
   const char* xlsx = nullptr;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--raw") == 0) raw = true;
-    else if (std::strcmp(argv[i], "--quiet") == 0) quiet = true;
-    else if (std::strcmp(argv[i], "--xlsx") == 0 && i + 1 < argc && !xlsx) xlsx = argv[++i];
-    else if (argv[i][0] == '-' && argv[i][1] != '\0') return Usage(), 2;
-    else if (path) return Usage(), 2;
-    else path = argv[i];
+    if (std::strcmp(argv[i], "--raw") == 0)
+      raw = true;
+    else if (std::strcmp(argv[i], "--quiet") == 0)
+      quiet = true;
+    else if (std::strcmp(argv[i], "--xlsx") == 0 && i + 1 < argc && !xlsx)
+      xlsx = argv[++i];
+    else if (argv[i][0] == '-' && argv[i][1] != '\0')
+      return Usage(), 2;
+    else if (path)
+      return Usage(), 2;
+    else
+      path = argv[i];
   }
   if (!path) return Usage(), 2;
   if (xlsx) {
@@ -167,13 +176,15 @@ int main(int argc, char** argv) {
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::error_code ec;
     if (extension != ".xlsx" || std::filesystem::equivalent(out, path, ec)) {
-      std::fprintf(stderr, "marcrows: the workbook's name must end in .xlsx and differ from FILE\n");
+      std::fputs("marcrows: the workbook's name must end in .xlsx and differ from FILE\n", stderr);
       return 2;
     }
     return WriteWorkbook(xlsx, path);
   }
 
-  marc::RecordReader reader(tessaly::UserLongTimeFormat());
+  tessaly::SetBinaryOutput();
+  // The elapsed time goes out in seconds below, so the user's time pattern plays no part.
+  marc::RecordReader reader;
   PrintSink sink(raw, quiet, reader);
   const auto start = std::chrono::steady_clock::now();
   int status = 0;
