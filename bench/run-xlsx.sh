@@ -23,8 +23,8 @@ for n in "${counts[@]}"; do
   file="$data/app-$n.mrc"
   [[ -f "$file" ]] || "$dir/bin/gen_cnmarc" --records "$n" --layout lines "$file" >/dev/null
   echo "== $n records ($(du -h "$file" | cut -f1))"
-  /usr/bin/time -f "marcrows --quiet: %e s, peak %M KB" "$dir/bin/marcrows" --quiet "$file"
-  /usr/bin/time -f "marcrows --xlsx: %e s, peak %M KB" "$dir/bin/marcrows" --xlsx "$out/$n.xlsx" "$file"
+  /usr/bin/time -f "marcrows --quiet: %e s (user %U s, system %S s), peak %M KB" "$dir/bin/marcrows" --quiet "$file"
+  /usr/bin/time -f "marcrows --xlsx: %e s (user %U s, system %S s), peak %M KB" "$dir/bin/marcrows" --xlsx "$out/$n.xlsx" "$file"
   echo "workbook: $(du -h "$out/$n.xlsx" | cut -f1)"
   rm -f "$out/$n.xlsx"
 done
