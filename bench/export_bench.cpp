@@ -50,9 +50,8 @@ class TimedSpreadsheet final : public tessaly::SpreadsheetApplication {
   void SetVisible() override {
     Time(document, [&] { inner_->SetVisible(); });
   }
-  void PutCell(std::int32_t row, std::int32_t column, std::string_view text,
-               marc::TextEncoding encoding) override {
-    Time(writing, [&] { inner_->PutCell(row, column, text, encoding); });
+  void PutCell(std::int32_t row, std::int32_t column, std::string_view text) override {
+    Time(writing, [&] { inner_->PutCell(row, column, text); });
   }
   void Flush() override {
     Time(writing, [&] { inner_->Flush(); });

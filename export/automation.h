@@ -39,11 +39,16 @@ class SpreadsheetApplication {
   virtual void AttachFirstWorksheet() = 0;
   // Makes the application's window visible.
   virtual void SetVisible() = 0;
-  // Writes one text cell (row and column from 1); text is in the given encoding. A backend may
-  // gather cells and write them in blocks, as long as Flush (and the disconnects) write them.
-  virtual void PutCell(std::int32_t row, std::int32_t column, std::string_view text,
-                       marc::TextEncoding encoding) = 0;
+  // Writes one text cell (row and column from 1); text is UTF-8. A backend may gather cells
+  // and write them in blocks, as long as Flush (and the disconnects) write them.
+  virtual void PutCell(std::int32_t row, std::int32_t column, std::string_view utf8) = 0;
   virtual void Flush() {}
+  // Called from another thread when the user gives up on an application that does not answer,
+  // or cancels: a call blocked in the backend returns soon with an AutomationError, and every
+  // later call fails at once until DisconnectApplication. Must not throw.
+  virtual void Abandon() noexcept {}
+  // How many cells the backend had to cut to fit the application's cell limit in this export.
+  virtual std::int64_t CellsCut() const { return 0; }
   // Each releases what its component holds; nothing when it holds nothing. Never asks the
   // application to quit. Must not throw.
   virtual void DisconnectWorksheet() noexcept = 0;

@@ -171,8 +171,7 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
 
   // One remote call per cell manages about a thousand cells a second; gathering rows and
   // writing each block with one setDataArray is what makes a large list bearable.
-  void PutCell(std::int32_t row, std::int32_t column, std::string_view text,
-               marc::TextEncoding encoding) override {
+  void PutCell(std::int32_t row, std::int32_t column, std::string_view text) override {
     if (row < 1 || column < 1) throw AutomationError("Cell outside the sheet");
     const std::int64_t next_row = first_row_ + static_cast<std::int64_t>(rows_.size());
     const bool continues =
@@ -194,8 +193,7 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
       cells.put.resize(c + 1, false);
     }
     cells.text[c] = rtl::OStringToOUString(
-        rtl::OString(text.data(), static_cast<sal_Int32>(text.size())),
-        encoding == marc::TextEncoding::Utf8 ? RTL_TEXTENCODING_UTF8 : RTL_TEXTENCODING_GBK);
+        rtl::OString(text.data(), static_cast<sal_Int32>(text.size())), RTL_TEXTENCODING_UTF8);
     cells.put[c] = true;
     width_ = std::max(width_, c + 1);
   }

@@ -64,9 +64,8 @@ class CalcModuleLoader final : public SpreadsheetApplication {
   void AddWorkbook() override { Loaded().AddWorkbook(); }
   void AttachFirstWorksheet() override { Loaded().AttachFirstWorksheet(); }
   void SetVisible() override { Loaded().SetVisible(); }
-  void PutCell(std::int32_t row, std::int32_t column, std::string_view text,
-               marc::TextEncoding encoding) override {
-    Loaded().PutCell(row, column, text, encoding);
+  void PutCell(std::int32_t row, std::int32_t column, std::string_view text) override {
+    Loaded().PutCell(row, column, text);
   }
   void Flush() override { Loaded().Flush(); }
   void DisconnectWorksheet() noexcept override {

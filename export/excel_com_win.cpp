@@ -1,5 +1,7 @@
 // Excel over OLE Automation. Every call goes through IDispatch: the members of Excel's dual
-// interfaces are looked up by name, the range's Item is put by its published dispatch id.
+// interfaces are looked up by name, the range's Item is put by its published dispatch id. The
+// calls run on a thread of the backend's own; the caller hands each one over and waits for it,
+// or for the user to give up.
 #include "excel_com_win.h"
 
 // clang-format off
@@ -8,11 +10,16 @@
 #include <oleauto.h>
 // clang-format on
 
+#include <atomic>
 #include <climits>
 #include <cstddef>
 #include <cstdio>
+#include <exception>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace tessaly {
 
@@ -26,14 +33,22 @@ constexpr IID kApplicationInterface = {
 constexpr IID kWorksheetInterface = {
     0x000208D8, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr DISPID kRangeItem = 170;
+// WPS Office's spreadsheet: its current ProgID, then the one of older versions.
+constexpr const wchar_t* kWpsProgIds[] = {L"KET.Application", L"ET.Application"};
 
 // In-process or local server: Excel registers itself as a local server.
 constexpr DWORD kCreateContext = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER;
 // Every call passes locale id 0, so Excel takes its arguments the same way whatever the user's
 // regional settings are.
 constexpr LCID kLocale = 0;
-// Where the thread's locale has no ANSI code page, the record texts are still GBK.
-constexpr UINT kGbkCodePage = 936;
+// How often a rejected call is tried again.
+constexpr DWORD kRetryIntervalMs = 100;
+
+// The user's texts for the ends that are the backend's own.
+constexpr char kNotAnswering[] = "电子表格没有响应，导出已中止";
+constexpr char kBusy[] = "电子表格一直忙，不接受导出的调用";
+constexpr char kNotConnected[] = "没有连接到电子表格";
+constexpr char kTooLong[] = "单元格的文字太长，无法交给电子表格";
 
 // Owns one reference to a COM interface.
 template <class T>
@@ -161,62 +176,155 @@ std::string FailureText(HRESULT hr, EXCEPINFO* info = nullptr) {
   return fallback;
 }
 
-[[noreturn]] void Fail(HRESULT hr, EXCEPINFO* info = nullptr) {
+// What the backend and its thread share. The thread owns the references into the application
+// and releases them before it ends; the caller only hands over jobs and reads their outcome.
+struct Session {
+  explicit Session(const ExcelComOptions& o) : options(o) {}
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  ~Session() {
+    for (HANDLE h : {job_ready, job_done, abandon_event, thread}) {
+      if (h) CloseHandle(h);
+    }
+  }
+
+  const ExcelComOptions options;
+  HANDLE job_ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  HANDLE job_done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  HANDLE abandon_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE thread = nullptr;
+  DWORD thread_id = 0;
+  std::atomic<bool> abandoned{false};
+  std::atomic<bool> quit{false};
+
+  // The job in hand and how it ended; passed between the threads through the two events.
+  std::function<void()> job;
+  std::exception_ptr error;
+
+  // The thread's own.
+  HRESULT apartment = E_UNEXPECTED;
+  bool filter_gave_up = false;
+  bool wps = false;
+  Ref<IDispatch> application;
+  Ref<IDispatch> workbook;
+  Ref<IDispatch> worksheet;
+  DISPID cells = DISPID_UNKNOWN;
+};
+
+// Retries the calls that a busy application rejects, inside COM, for up to the busy limit; and
+// cancels a waiting call once the user has given up (where COM lets a call be cancelled).
+class MessageFilter final : public IMessageFilter {
+ public:
+  explicit MessageFilter(Session& session) : session_(session) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IMessageFilter)) {
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    *out = static_cast<IMessageFilter*>(this);
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO) override {
+    return SERVERCALL_ISHANDLED;
+  }
+  DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD elapsed_ms, DWORD) override {
+    if (session_.abandoned) return static_cast<DWORD>(-1);
+    if (elapsed_ms < Limit()) return kRetryIntervalMs;
+    session_.filter_gave_up = true;
+    return static_cast<DWORD>(-1);
+  }
+  DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override {
+    return session_.abandoned ? PENDINGMSG_CANCELCALL : PENDINGMSG_WAITDEFPROCESS;
+  }
+
+ private:
+  ULONGLONG Limit() const { return static_cast<ULONGLONG>(session_.options.busy_limit.count()); }
+  Session& session_;
+  std::atomic<ULONG> refs_{1};
+};
+
+[[noreturn]] void Fail(const Session& s, HRESULT hr, EXCEPINFO* info = nullptr) {
+  if (hr == RPC_E_CALL_CANCELED || s.abandoned) throw AutomationError(kNotAnswering);
   throw AutomationError(FailureText(hr, info));
 }
 
-DISPID MemberId(IDispatch* object, const wchar_t* name) {
+// Makes a call, and makes it again while the application rejects it: every 100 ms, up to the
+// busy limit, or until the user gives up. COM retries through the message filter first where it
+// consults one (Windows); where it does not, the rejection arrives here.
+template <class F>
+HRESULT Retrying(Session& s, F&& call) {
+  const ULONGLONG start = GetTickCount64();
+  const auto limit = static_cast<ULONGLONG>(s.options.busy_limit.count());
+  for (;;) {
+    s.filter_gave_up = false;
+    const HRESULT hr = call();
+    if (hr != RPC_E_CALL_REJECTED && hr != RPC_E_SERVERCALL_RETRYLATER) return hr;
+    if (s.abandoned) throw AutomationError(kNotAnswering);
+    if (s.filter_gave_up || GetTickCount64() - start >= limit) throw AutomationError(kBusy);
+    if (WaitForSingleObject(s.abandon_event, kRetryIntervalMs) == WAIT_OBJECT_0) {
+      throw AutomationError(kNotAnswering);
+    }
+  }
+}
+
+DISPID MemberId(Session& s, IDispatch* object, const wchar_t* name) {
   LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
   DISPID id = DISPID_UNKNOWN;
-  const HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, kLocale, &id);
-  if (FAILED(hr)) Fail(hr);
+  const HRESULT hr =
+      Retrying(s, [&] { return object->GetIDsOfNames(IID_NULL, names, 1, kLocale, &id); });
+  if (FAILED(hr)) Fail(s, hr);
   return id;
 }
 
 // One call through IDispatch::Invoke. args are in IDispatch's order, the last argument first;
 // a property put passes its value first, as the named argument DISPID_PROPERTYPUT.
-void Invoke(IDispatch* object, DISPID member, WORD flags, VARIANT* args, UINT count,
+void Invoke(Session& s, IDispatch* object, DISPID member, WORD flags, VARIANT* args, UINT count,
             VARIANT* result) {
   DISPID put_id = DISPID_PROPERTYPUT;
   const bool put = (flags & DISPATCH_PROPERTYPUT) != 0;
   DISPPARAMS params{count > 0 ? args : nullptr, put ? &put_id : nullptr, count, put ? 1u : 0u};
   ExceptionInfo error;
-  UINT bad_argument = 0;
-  const HRESULT hr =
-      object->Invoke(member, IID_NULL, kLocale, flags, &params, result, &error.info, &bad_argument);
-  if (FAILED(hr)) Fail(hr, &error.info);
+  const HRESULT hr = Retrying(s, [&] {
+    UINT bad_argument = 0;
+    return object->Invoke(member, IID_NULL, kLocale, flags, &params, result, &error.info,
+                          &bad_argument);
+  });
+  if (FAILED(hr)) Fail(s, hr, &error.info);
+}
+
+HRESULT Query(Session& s, IUnknown* object, const IID& iid, void** out) {
+  return Retrying(s, [&] { return object->QueryInterface(iid, out); });
 }
 
 // A call whose result is an object.
-Ref<IDispatch> InvokeForObject(IDispatch* object, DISPID member, WORD flags,
+Ref<IDispatch> InvokeForObject(Session& s, IDispatch* object, DISPID member, WORD flags,
                                VARIANT* args = nullptr, UINT count = 0) {
   Variant result;
-  Invoke(object, member, flags, args, count, &result);
+  Invoke(s, object, member, flags, args, count, &result);
   VARIANT& v = result.Get();
   Ref<IDispatch> out;
   if (v.vt == VT_DISPATCH && v.pdispVal) {
     out = Ref<IDispatch>(std::exchange(v.pdispVal, nullptr));
     v.vt = VT_EMPTY;
   } else if (v.vt == VT_UNKNOWN && v.punkVal) {
-    const HRESULT hr = v.punkVal->QueryInterface(IID_IDispatch, out.Out());
-    if (FAILED(hr)) Fail(hr);
+    const HRESULT hr = Query(s, v.punkVal, IID_IDispatch, out.Out());
+    if (FAILED(hr)) Fail(s, hr);
   } else {
-    Fail(DISP_E_TYPEMISMATCH);
+    Fail(s, DISP_E_TYPEMISMATCH);
   }
   return out;
 }
 
-Ref<IDispatch> GetObjectProperty(IDispatch* object, const wchar_t* name) {
-  return InvokeForObject(object, MemberId(object, name), DISPATCH_PROPERTYGET);
-}
-
-void PutTrue(IDispatch* object, const wchar_t* name) {
-  const DISPID id = MemberId(object, name);
-  VARIANT value;
-  VariantInit(&value);
-  value.vt = VT_BOOL;
-  value.boolVal = VARIANT_TRUE;
-  Invoke(object, id, DISPATCH_PROPERTYPUT, &value, 1, nullptr);
+Ref<IDispatch> GetObjectProperty(Session& s, IDispatch* object, const wchar_t* name) {
+  return InvokeForObject(s, object, MemberId(s, object, name), DISPATCH_PROPERTYGET);
 }
 
 VARIANT Int32(std::int32_t n) {
@@ -227,40 +335,140 @@ VARIANT Int32(std::int32_t n) {
   return v;
 }
 
-// The code page of the thread's locale, or GBK's where that locale has none (Unicode-only
-// locales).
-UINT RecordCodePage(marc::TextEncoding encoding) {
-  if (encoding == marc::TextEncoding::Utf8) return CP_UTF8;
-  DWORD ansi = 0;
-  if (GetLocaleInfoW(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
-                     reinterpret_cast<wchar_t*>(&ansi), sizeof ansi / sizeof(wchar_t)) == 0 ||
-      ansi == CP_ACP) {
-    return kGbkCodePage;
-  }
-  return CP_THREAD_ACP;
+IDispatch* Connected(const Ref<IDispatch>& component) {
+  if (!component) throw AutomationError(kNotConnected);
+  return component.Get();
 }
 
-// The whole text as an automation string; the empty text as an empty string, not a null one.
-BSTR ToBstr(std::string_view text, marc::TextEncoding encoding) {
-  if (text.size() > static_cast<std::size_t>(INT_MAX)) {
-    throw AutomationError("A cell's text is too long to be sent to Excel");
+// The application component's connect, on the backend's thread: a running Excel, a new Excel,
+// then WPS's spreadsheet the same two ways.
+void Connect(Session& s) {
+  if (FAILED(s.apartment)) {
+    throw ConnectError(std::string("COM 无法在导出线程上使用：") + FailureText(s.apartment));
   }
-  const UINT code_page = RecordCodePage(encoding);
-  const int size = static_cast<int>(text.size());
-  int n = 0;
+  struct Candidate {
+    CLSID clsid;
+    bool wps;
+  };
+  std::vector<Candidate> candidates{{kExcelApplicationClass, false}};
+  for (const wchar_t* prog_id : kWpsProgIds) {
+    CLSID clsid;
+    if (FAILED(CLSIDFromProgID(prog_id, &clsid))) continue;
+    // Both ProgIDs may name the same class.
+    if (!IsEqualCLSID(clsid, candidates.back().clsid)) candidates.push_back({clsid, true});
+  }
+  Ref<IUnknown> found;
+  HRESULT excel_hr = S_OK;
+  for (const Candidate& c : candidates) {
+    HRESULT hr = GetActiveObject(c.clsid, nullptr, reinterpret_cast<IUnknown**>(found.Out()));
+    if (FAILED(hr) && s.options.connect == ExcelConnect::RunningOrNew) {
+      hr = CoCreateInstance(c.clsid, nullptr, kCreateContext, IID_IUnknown, found.Out());
+    }
+    if (!c.wps) excel_hr = hr;
+    if (SUCCEEDED(hr) && found) {
+      s.wps = c.wps;
+      break;
+    }
+    found.Reset();
+  }
+  if (!found) throw ConnectError("无法连接 Excel：" + FailureText(excel_hr));
+  // _Application is a dual interface, so its pointer is an IDispatch too. WPS may answer
+  // Excel's model through its own interfaces; there its IDispatch serves the same calls.
+  HRESULT hr = Query(s, found.Get(), kApplicationInterface, s.application.Out());
+  if (FAILED(hr) && s.wps) hr = Query(s, found.Get(), IID_IDispatch, s.application.Out());
+  if (FAILED(hr)) {
+    s.application.Reset();
+    throw ConnectError("注册为 Excel 的对象没有应用程序接口：" + FailureText(hr));
+  }
+}
+
+DWORD WINAPI RunSession(void* parameter) {
+  const std::unique_ptr<std::shared_ptr<Session>> owner(
+      static_cast<std::shared_ptr<Session>*>(parameter));
+  Session& s = **owner;
+  s.apartment = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  MessageFilter* filter = nullptr;
+  if (SUCCEEDED(s.apartment)) {
+    filter = new MessageFilter(s);
+    if (FAILED(CoRegisterMessageFilter(filter, nullptr))) {
+      filter->Release();
+      filter = nullptr;
+    }
+  }
+  for (;;) {
+    // An apartment's thread keeps its messages flowing while it waits.
+    const DWORD r = MsgWaitForMultipleObjectsEx(1, &s.job_ready, INFINITE, QS_ALLINPUT,
+                                                MWMO_INPUTAVAILABLE);
+    if (r == WAIT_OBJECT_0 + 1) {
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+      }
+      continue;
+    }
+    if (r != WAIT_OBJECT_0 || s.quit) break;
+    try {
+      s.job();
+      s.error = nullptr;
+    } catch (...) {
+      s.error = std::current_exception();
+    }
+    s.job = nullptr;
+    SetEvent(s.job_done);
+  }
+  s.worksheet.Reset();
+  s.workbook.Reset();
+  s.application.Reset();
+  if (filter) {
+    CoRegisterMessageFilter(nullptr, nullptr);
+    filter->Release();
+  }
+  if (SUCCEEDED(s.apartment)) CoUninitialize();
+  return 0;
+}
+
+// Waits for one of the handles. A caller in a single-threaded apartment waits in COM's modal
+// loop, as it would in a call of its own: an object of its apartment may be serving the very
+// calls waited for, and the loop leaves the user's input alone. The index of the handle, or
+// `count` when the wait failed.
+DWORD WaitFor(const HANDLE* handles, DWORD count) {
+  APTTYPE type = APTTYPE_CURRENT;
+  APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+  if (SUCCEEDED(CoGetApartmentType(&type, &qualifier)) &&
+      (type == APTTYPE_STA || type == APTTYPE_MAINSTA)) {
+    DWORD index = 0;
+    const HRESULT hr =
+        CoWaitForMultipleHandles(0, INFINITE, count, const_cast<HANDLE*>(handles), &index);
+    return SUCCEEDED(hr) ? index : count;
+  }
+  const DWORD r = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+  return r < WAIT_OBJECT_0 + count ? r - WAIT_OBJECT_0 : count;
+}
+
+// The cell's text as UTF-16, cut to Excel's limit without splitting a surrogate pair.
+std::wstring CellText(std::string_view utf8, bool& cut) {
+  if (utf8.size() > static_cast<std::size_t>(INT_MAX)) throw AutomationError(kTooLong);
+  const int size = static_cast<int>(utf8.size());
+  std::wstring text;
   if (size > 0) {
-    n = MultiByteToWideChar(code_page, 0, text.data(), size, nullptr, 0);
-    if (n == 0) Fail(HRESULT_FROM_WIN32(GetLastError()));
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    if (n <= 0) throw AutomationError(FailureText(HRESULT_FROM_WIN32(GetLastError())));
+    text.resize(static_cast<std::size_t>(n));
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), n);
   }
-  BSTR s = SysAllocStringLen(nullptr, static_cast<UINT>(n));
-  if (!s) Fail(E_OUTOFMEMORY);
-  if (n > 0) MultiByteToWideChar(code_page, 0, text.data(), size, s, n);
-  return s;
+  cut = text.size() > static_cast<std::size_t>(kExcelCellLimit);
+  if (cut) {
+    std::size_t keep = kExcelCellLimit;
+    if (IS_HIGH_SURROGATE(text[keep - 1])) --keep;
+    text.resize(keep);
+  }
+  return text;
 }
 
 class ExcelComApplication final : public SpreadsheetApplication {
  public:
-  explicit ExcelComApplication(ExcelConnect connect) : connect_(connect) {}
+  explicit ExcelComApplication(const ExcelComOptions& options) : options_(options) {}
   ~ExcelComApplication() override {
     DisconnectWorksheet();
     DisconnectWorkbook();
@@ -268,117 +476,165 @@ class ExcelComApplication final : public SpreadsheetApplication {
   }
 
   void ConnectApplication() override {
-    if (application_) return;
-    EnterApartment();
+    if (session_) {
+      if (session_->abandoned) throw AutomationError(kNotAnswering);
+      return;
+    }
+    auto session = std::make_shared<Session>(options_);
+    auto* handed = new std::shared_ptr<Session>(session);
+    session->thread = CreateThread(nullptr, 0, RunSession, handed, 0, &session->thread_id);
+    if (!session->thread) {
+      delete handed;
+      throw ConnectError("无法启动导出线程：" + FailureText(HRESULT_FROM_WIN32(GetLastError())));
+    }
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      session_ = std::move(session);
+    }
+    cells_cut_ = 0;
     try {
-      Ref<IUnknown> excel;
-      HRESULT hr = GetActiveObject(kExcelApplicationClass, nullptr,
-                                   reinterpret_cast<IUnknown**>(excel.Out()));
-      if (FAILED(hr) && connect_ == ExcelConnect::RunningOrNew) {
-        hr = CoCreateInstance(kExcelApplicationClass, nullptr, kCreateContext, IID_IUnknown,
-                              excel.Out());
-      }
-      if (FAILED(hr)) throw ConnectError("Excel cannot be reached: " + FailureText(hr));
-      // _Application is a dual interface, so its pointer is an IDispatch too.
-      hr = excel->QueryInterface(kApplicationInterface, application_.Out());
-      if (FAILED(hr)) {
-        throw ConnectError("The object registered as Excel has no application interface: " +
-                           FailureText(hr));
-      }
+      Run([](Session& s) { Connect(s); });
     } catch (...) {
-      LeaveApartment();
+      DisconnectApplication();
       throw;
     }
   }
 
   void AddWorkbook() override {
-    IDispatch* application = Connected(application_);
-    const Ref<IDispatch> workbooks = GetObjectProperty(application, L"Workbooks");
-    const DISPID add = MemberId(workbooks.Get(), L"Add");
-    // The template is passed as null, not left out.
-    VARIANT no_template;
-    VariantInit(&no_template);
-    no_template.vt = VT_NULL;
-    Ref<IDispatch> workbook =
-        InvokeForObject(workbooks.Get(), add, DISPATCH_METHOD, &no_template, 1);
-    DisconnectWorkbook();
-    workbook_ = std::move(workbook);
+    Run([](Session& s) {
+      IDispatch* application = Connected(s.application);
+      const Ref<IDispatch> workbooks = GetObjectProperty(s, application, L"Workbooks");
+      const DISPID add = MemberId(s, workbooks.Get(), L"Add");
+      // The template is passed as null, not left out.
+      VARIANT no_template;
+      VariantInit(&no_template);
+      no_template.vt = VT_NULL;
+      Ref<IDispatch> workbook =
+          InvokeForObject(s, workbooks.Get(), add, DISPATCH_METHOD, &no_template, 1);
+      s.workbook = std::move(workbook);
+    });
   }
 
   void AttachFirstWorksheet() override {
-    IDispatch* workbook = Connected(workbook_);
-    const Ref<IDispatch> sheets = GetObjectProperty(workbook, L"Worksheets");
-    VARIANT index = Int32(1);
-    const Ref<IDispatch> first = InvokeForObject(sheets.Get(), DISPID_VALUE,
-                                                 DISPATCH_METHOD | DISPATCH_PROPERTYGET, &index, 1);
-    Ref<IDispatch> worksheet;
-    const HRESULT hr = first->QueryInterface(kWorksheetInterface, worksheet.Out());
-    if (FAILED(hr)) Fail(hr);
-    DisconnectWorksheet();
-    worksheet_ = std::move(worksheet);
+    Run([](Session& s) {
+      IDispatch* workbook = Connected(s.workbook);
+      const Ref<IDispatch> sheets = GetObjectProperty(s, workbook, L"Worksheets");
+      VARIANT index = Int32(1);
+      const Ref<IDispatch> first = InvokeForObject(
+          s, sheets.Get(), DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &index, 1);
+      Ref<IDispatch> worksheet;
+      HRESULT hr = Query(s, first.Get(), kWorksheetInterface, worksheet.Out());
+      if (FAILED(hr) && s.wps) hr = Query(s, first.Get(), IID_IDispatch, worksheet.Out());
+      if (FAILED(hr)) Fail(s, hr);
+      s.worksheet = std::move(worksheet);
+      s.cells = DISPID_UNKNOWN;
+    });
   }
 
-  void SetVisible() override { PutTrue(Connected(application_), L"Visible"); }
-
-  void PutCell(std::int32_t row, std::int32_t column, std::string_view text,
-               marc::TextEncoding encoding) override {
-    IDispatch* worksheet = Connected(worksheet_);
-    const Bstr value(ToBstr(text, encoding));
-    VARIANT args[3];  // Item(row, column) = value, last argument first
-    VariantInit(&args[0]);
-    args[0].vt = VT_BSTR;
-    args[0].bstrVal = value.Get();
-    args[1] = Int32(column);
-    args[2] = Int32(row);
-    if (cells_ == DISPID_UNKNOWN) cells_ = MemberId(worksheet, L"Cells");
-    // A fresh range for every cell, over the whole sheet from its top-left cell.
-    const Ref<IDispatch> range = InvokeForObject(worksheet, cells_, DISPATCH_PROPERTYGET);
-    Invoke(range.Get(), kRangeItem, DISPATCH_PROPERTYPUT, args, 3, nullptr);
+  void SetVisible() override {
+    Run([](Session& s) {
+      IDispatch* application = Connected(s.application);
+      const DISPID id = MemberId(s, application, L"Visible");
+      VARIANT value;
+      VariantInit(&value);
+      value.vt = VT_BOOL;
+      value.boolVal = VARIANT_TRUE;
+      Invoke(s, application, id, DISPATCH_PROPERTYPUT, &value, 1, nullptr);
+    });
   }
+
+  void PutCell(std::int32_t row, std::int32_t column, std::string_view utf8) override {
+    bool cut = false;
+    std::wstring text = CellText(utf8, cut);
+    Run([row, column, text = std::move(text)](Session& s) {
+      IDispatch* worksheet = Connected(s.worksheet);
+      const Bstr value(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+      if (!value.Get()) Fail(s, E_OUTOFMEMORY);
+      VARIANT args[3];  // Item(row, column) = value, last argument first
+      VariantInit(&args[0]);
+      args[0].vt = VT_BSTR;
+      args[0].bstrVal = value.Get();
+      args[1] = Int32(column);
+      args[2] = Int32(row);
+      if (s.cells == DISPID_UNKNOWN) s.cells = MemberId(s, worksheet, L"Cells");
+      // A fresh range for every cell, over the whole sheet from its top-left cell.
+      const Ref<IDispatch> range = InvokeForObject(s, worksheet, s.cells, DISPATCH_PROPERTYGET);
+      Invoke(s, range.Get(), kRangeItem, DISPATCH_PROPERTYPUT, args, 3, nullptr);
+    });
+    if (cut) ++cells_cut_;
+  }
+
+  void Abandon() noexcept override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!session_) return;
+    session_->abandoned = true;
+    SetEvent(session_->abandon_event);
+    // Wakes the thread's wait inside COM, where the message filter then cancels the call.
+    PostThreadMessageW(session_->thread_id, WM_NULL, 0, 0);
+  }
+
+  std::int64_t CellsCut() const override { return cells_cut_; }
 
   void DisconnectWorksheet() noexcept override {
-    worksheet_.Reset();
-    cells_ = DISPID_UNKNOWN;
+    RunQuietly([](Session& s) {
+      s.worksheet.Reset();
+      s.cells = DISPID_UNKNOWN;
+    });
   }
-  void DisconnectWorkbook() noexcept override { workbook_.Reset(); }
-  // Only releases: Excel stays running with whatever it shows.
+  void DisconnectWorkbook() noexcept override {
+    RunQuietly([](Session& s) { s.workbook.Reset(); });
+  }
+  // Only releases: Excel stays running with whatever it shows. After the user gave up, nothing
+  // is waited for: the thread lets go of what it holds once the call it is stuck in returns.
   void DisconnectApplication() noexcept override {
-    if (!application_) return;
-    application_.Reset();
-    LeaveApartment();
+    if (!session_) return;
+    RunQuietly([](Session& s) { s.application.Reset(); });
+    std::shared_ptr<Session> session;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      session = std::move(session_);
+    }
+    session->quit = true;
+    SetEvent(session->job_ready);
+    if (!session->abandoned) {
+      const HANDLE handles[] = {session->thread, session->abandon_event};
+      WaitFor(handles, 2);
+    }
   }
 
  private:
-  static IDispatch* Connected(const Ref<IDispatch>& component) {
-    if (!component) throw AutomationError("Excel is not connected");
-    return component.Get();
+  // Hands a job to the session's thread and waits for it, or for the user to give up.
+  void Run(std::function<void(Session&)> job) {
+    Session* s = session_.get();
+    if (!s) throw AutomationError(kNotConnected);
+    if (s->abandoned) throw AutomationError(kNotAnswering);
+    s->job = [s, job = std::move(job)] { job(*s); };
+    SetEvent(s->job_ready);
+    const HANDLE handles[] = {s->job_done, s->abandon_event};
+    const DWORD which = WaitFor(handles, 2);
+    if (which != 0) throw AutomationError(kNotAnswering);
+    if (s->error) std::rethrow_exception(std::exchange(s->error, nullptr));
   }
-
-  // Excel's proxies need an apartment; the GUI thread normally has one already, which is then
-  // only counted once more here.
-  void EnterApartment() {
-    const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (FAILED(hr) && hr != RPC_E_CHANGED_MODE) {
-      throw ConnectError("COM cannot be used on this thread: " + FailureText(hr));
+  void RunQuietly(std::function<void(Session&)> job) noexcept {
+    if (!session_ || session_->abandoned) return;
+    try {
+      Run(std::move(job));
+    } catch (...) {
+      // Releasing reports nothing: the export has already ended one way or the other.
     }
-    entered_apartment_ = SUCCEEDED(hr);
-  }
-  void LeaveApartment() noexcept {
-    if (std::exchange(entered_apartment_, false)) CoUninitialize();
   }
 
-  const ExcelConnect connect_;
-  bool entered_apartment_ = false;
-  Ref<IDispatch> application_;
-  Ref<IDispatch> workbook_;
-  Ref<IDispatch> worksheet_;
-  DISPID cells_ = DISPID_UNKNOWN;
+  const ExcelComOptions options_;
+  // Guards session_ against Abandon from another thread; only this object's user changes it.
+  std::mutex mutex_;
+  std::shared_ptr<Session> session_;
+  std::atomic<std::int64_t> cells_cut_{0};
 };
 
 }  // namespace
 
-std::unique_ptr<SpreadsheetApplication> MakeExcelComApplication(ExcelConnect connect) {
-  return std::make_unique<ExcelComApplication>(connect);
+std::unique_ptr<SpreadsheetApplication> MakeExcelComApplication(const ExcelComOptions& options) {
+  return std::make_unique<ExcelComApplication>(options);
 }
 
 }  // namespace tessaly

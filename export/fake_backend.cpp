@@ -73,13 +73,12 @@ void RecordingSpreadsheet::SetVisible() {
   Require(connected_, "SetVisible before connecting");
 }
 
-void RecordingSpreadsheet::PutCell(std::int32_t row, std::int32_t column, std::string_view text,
-                                   marc::TextEncoding encoding) {
+void RecordingSpreadsheet::PutCell(std::int32_t row, std::int32_t column,
+                                   std::string_view text) {
   Call call = Named("PutCell");
   call.row = row;
   call.column = column;
   call.text = text;
-  call.encoding = encoding;
   Record(std::move(call));
   Require(worksheet_ >= 0, "PutCell without a worksheet");
   Require(row >= 1 && column >= 1, "PutCell outside the sheet");

@@ -20,7 +20,6 @@ class RecordingSpreadsheet final : public SpreadsheetApplication {
     std::int32_t row = 0;
     std::int32_t column = 0;
     std::string text;
-    marc::TextEncoding encoding = marc::TextEncoding::Gbk;
 
     // "PutCell(2,3)" for cells, the bare name otherwise: what order tests compare.
     std::string Brief() const;
@@ -50,8 +49,7 @@ class RecordingSpreadsheet final : public SpreadsheetApplication {
   void AddWorkbook() override;
   void AttachFirstWorksheet() override;
   void SetVisible() override;
-  void PutCell(std::int32_t row, std::int32_t column, std::string_view text,
-               marc::TextEncoding encoding) override;
+  void PutCell(std::int32_t row, std::int32_t column, std::string_view utf8) override;
   void Flush() override;
   void DisconnectWorksheet() noexcept override;
   void DisconnectWorkbook() noexcept override;

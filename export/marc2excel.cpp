@@ -63,17 +63,16 @@ void ExportListToExcel(TMarc2ExcelFm& module, const ExportSource& list, ExportUi
   app.AttachFirstWorksheet();
   app.SetVisible();
 
-  const marc::TextEncoding encoding = list.Encoding();
   const int columns = list.ColumnCount();
-  for (int c = 1; c <= columns; ++c) app.PutCell(1, c, list.ColumnCaption(c - 1), encoding);
+  for (int c = 1; c <= columns; ++c) app.PutCell(1, c, list.ColumnCaption(c - 1));
 
   // The counts are read again on every pass, as the list reports them at that moment.
   for (std::int64_t r = 2; r < list.ItemCount() + 2; ++r) {
     const std::int64_t item = r - 2;
     const std::int32_t row = SheetRow(r);
-    app.PutCell(row, 1, list.ItemCaption(item), encoding);
+    app.PutCell(row, 1, list.ItemCaption(item));
     const int n = list.ColumnCount();
-    for (int c = 2; c <= n; ++c) app.PutCell(row, c, list.SubItem(item, c - 2), encoding);
+    for (int c = 2; c <= n; ++c) app.PutCell(row, c, list.SubItem(item, c - 2));
   }
 
   app.Flush();

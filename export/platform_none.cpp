@@ -12,7 +12,7 @@ class NoSpreadsheet final : public SpreadsheetApplication {
   void AddWorkbook() override {}
   void AttachFirstWorksheet() override {}
   void SetVisible() override {}
-  void PutCell(std::int32_t, std::int32_t, std::string_view, marc::TextEncoding) override {}
+  void PutCell(std::int32_t, std::int32_t, std::string_view) override {}
   void DisconnectWorksheet() noexcept override {}
   void DisconnectWorkbook() noexcept override {}
   void DisconnectApplication() noexcept override {}

@@ -3,6 +3,9 @@
 #include <atomic>
 #include <cstdio>
 #include <cwchar>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace fake_excel {
@@ -124,7 +127,7 @@ std::string IidName(const IID& iid) {
 
 bool IsExcelInterface(const IID& iid) {
   for (const IID* known :
-       {&IID_IDispatch, &kApplicationInterface, &kWorkbookInterface, &kWorksheetInterface,
+       {&kApplicationInterface, &kWorkbookInterface, &kWorksheetInterface,
         &kWorkbooksInterface, &kSheetsInterface, &kRangeInterface}) {
     if (IsEqualIID(iid, *known)) return true;
   }
@@ -194,18 +197,6 @@ std::string FlagsText(WORD flags) {
   return text;
 }
 
-// The description for the next pfnDeferredFillIn (one call in flight at a time).
-std::wstring g_deferred_description;
-HRESULT g_deferred_code = S_OK;
-
-HRESULT STDMETHODCALLTYPE FillInDeferred(EXCEPINFO* info) {
-  info->bstrSource = SysAllocString(L"Microsoft Excel");
-  info->bstrDescription = SysAllocStringLen(g_deferred_description.data(),
-                                            static_cast<UINT>(g_deferred_description.size()));
-  info->scode = g_deferred_code;
-  return S_OK;
-}
-
 // Records the call and answers whether it is the one to fail; fills the exception information
 // when the failure reports one.
 HRESULT Enter(State& state, Call call, EXCEPINFO* info) {
@@ -228,11 +219,6 @@ HRESULT Enter(State& state, Call call, EXCEPINFO* info) {
           SysAllocStringLen(f->description.data(), static_cast<UINT>(f->description.size()));
       info->scode = f->code;
       break;
-    case Failure::Report::Deferred:
-      g_deferred_description = f->description;
-      g_deferred_code = f->code;
-      info->pfnDeferredFillIn = FillInDeferred;
-      break;
     case Failure::Report::NoDescription:
       info->scode = f->code;
       break;
@@ -249,7 +235,10 @@ class Object final : public IDispatch {
       : state_(std::move(state)), kind_(kind), book_(book), sheet_(sheet) {
     ++state_->live[static_cast<int>(kind_)];
   }
-  ~Object() { --state_->live[static_cast<int>(kind_)]; }
+  ~Object() {
+    --state_->live[static_cast<int>(kind_)];
+    state_->Changed();
+  }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
@@ -258,7 +247,9 @@ class Object final : public IDispatch {
     call.object = kind_;
     call.method = "QueryInterface";
     call.iid = iid;
-    if (const HRESULT hr = Enter(*state_, std::move(call), nullptr); FAILED(hr)) return hr;
+    const HRESULT entered = Enter(*state_, std::move(call), nullptr);
+    state_->Changed();
+    if (FAILED(entered)) return entered;
     bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
                  IsEqualIID(iid, KindInterface(kind_));
     if (kind_ == Kind::Application && IsEqualIID(iid, kApplicationInterface)) {
@@ -327,14 +318,34 @@ class Object final : public IDispatch {
         call.named.push_back(params->rgdispidNamedArgs[i]);
       }
     }
-    if (const HRESULT hr = Enter(*state_, std::move(call), info); FAILED(hr)) return hr;
-    if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    if (!params) return E_INVALIDARG;
-    if (result) VariantInit(result);
-    return Dispatch(id, flags, *params, result, bad_argument);
+    const HRESULT entered = Enter(*state_, std::move(call), info);
+    if (++state_->invokes == state_->hang_invoke) Hang();
+    HRESULT hr = entered;
+    if (SUCCEEDED(hr)) {
+      if (!IsEqualIID(iid, IID_NULL)) {
+        hr = DISP_E_UNKNOWNINTERFACE;
+      } else if (!params) {
+        hr = E_INVALIDARG;
+      } else {
+        if (result) VariantInit(result);
+        hr = Dispatch(id, flags, *params, result, bad_argument);
+      }
+    }
+    state_->Changed();
+    return hr;
   }
 
  private:
+  // Excel stuck in a dialog: the call never returns (until the test ends the process).
+  void Hang() {
+    state_->Changed();
+    if (HANDLE e = OpenEventW(EVENT_MODIFY_STATE, FALSE, state_->hung_event.c_str())) {
+      SetEvent(e);
+      CloseHandle(e);
+    }
+    Sleep(120000);
+  }
+
   // What Excel does, for the members the export uses; strict about argument shapes so that a
   // wrong call fails here as it might in Excel.
   HRESULT Dispatch(DISPID id, WORD flags, const DISPPARAMS& p, VARIANT* result,
@@ -458,6 +469,7 @@ class Factory final : public IClassFactory {
     auto* application = new Object(state_, Kind::Application);
     const HRESULT hr = application->QueryInterface(iid, out);
     application->Release();
+    state_->Changed();
     return hr;
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
@@ -528,12 +540,13 @@ bool RealExcelRunning() {
 }
 
 bool RealExcelInstalled() {
-  HKEY key = nullptr;
-  const LSTATUS status = RegOpenKeyExW(
-      HKEY_CLASSES_ROOT, L"CLSID\\{00024500-0000-0000-C000-000000000046}", 0, KEY_READ, &key);
-  if (status != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+  wchar_t command[1024] = L"";
+  DWORD size = sizeof command;
+  const LSTATUS status =
+      RegGetValueW(HKEY_CLASSES_ROOT, L"CLSID\\{00024500-0000-0000-C000-000000000046}\\LocalServer32",
+                   nullptr, RRF_RT_REG_SZ, nullptr, command, &size);
+  // The fake's own registration as a local server does not count.
+  return status == ERROR_SUCCESS && !std::wcsstr(command, L"fake_excel_server");
 }
 
 int State::LiveObjects() const {
@@ -544,13 +557,13 @@ int State::LiveObjects() const {
   return n;
 }
 
-Server::Server() : state_(std::make_shared<State>()) {}
+Server::Server(const CLSID& clsid) : clsid_(clsid), state_(std::make_shared<State>()) {}
 
 Server::~Server() { Revoke(); }
 
 void Server::RegisterClass() {
   auto* factory = new Factory(state_);
-  const HRESULT hr = CoRegisterClassObject(kExcelApplicationClass, factory, CLSCTX_LOCAL_SERVER,
+  const HRESULT hr = CoRegisterClassObject(clsid_, factory, CLSCTX_LOCAL_SERVER,
                                            REGCLS_MULTIPLEUSE, &class_cookie_);
   factory->Release();
   Check(hr, "CoRegisterClassObject");
@@ -559,7 +572,7 @@ void Server::RegisterClass() {
 
 void Server::RunInstance() {
   auto* application = new Object(state_, Kind::Application);
-  const HRESULT hr = RegisterActiveObject(application, kExcelApplicationClass, ACTIVEOBJECT_STRONG,
+  const HRESULT hr = RegisterActiveObject(application, clsid_, ACTIVEOBJECT_STRONG,
                                           &active_cookie_);
   application->Release();
   Check(hr, "RegisterActiveObject");
@@ -571,13 +584,142 @@ void Server::Revoke() {
   if (std::exchange(class_registered_, false)) CoRevokeClassObject(class_cookie_);
 }
 
-std::vector<std::string> Server::Log() const {
+std::vector<std::string> State::Log() const {
   std::vector<std::string> lines;
-  for (const Call& call : state_->calls) {
+  for (const Call& call : calls) {
     if (call.method == "QueryInterface" && !IsExcelInterface(call.iid)) continue;
     lines.push_back(Describe(call));
   }
   return lines;
+}
+
+// One fact a line: "pid 12", "log <call>", "cell <book> <row> <column> <text>" and so on; the
+// file is replaced whole, so a reader never sees half of it.
+void State::Changed() const {
+  if (state_file.empty()) return;
+  std::ostringstream out;
+  out << "pid " << GetCurrentProcessId() << "\nthread " << GetCurrentThreadId() << "\nready " << ready << "\nvisible " << visible << "\nquit " << quit
+      << "\nlive " << LiveObjects() << "\nworkbooks " << workbooks.size() << "\n";
+  for (const std::string& line : Log()) out << "log " << line << "\n";
+  for (std::size_t b = 0; b < workbooks.size(); ++b) {
+    if (workbooks[b].sheets.empty()) continue;
+    for (const auto& [at, text] : workbooks[b].sheets[0].cells) {
+      out << "cell " << b << " " << at.first << " " << at.second << " " << Utf8(text) << "\n";
+    }
+  }
+  const std::wstring temporary = state_file + L".new";
+  {
+    std::ofstream file(std::filesystem::path(temporary), std::ios::binary | std::ios::trunc);
+    file << out.str();
+  }
+  // The test may be reading the file just then, which keeps it from being replaced.
+  for (int i = 0; i < 500; ++i) {
+    if (MoveFileExW(temporary.c_str(), state_file.c_str(), MOVEFILE_REPLACE_EXISTING)) break;
+    Sleep(10);
+  }
+}
+
+std::optional<ServerState> ReadServerState(const std::wstring& path) {
+  std::ifstream file(std::filesystem::path(path), std::ios::binary);
+  if (!file) return std::nullopt;
+  ServerState state;
+  std::string line;
+  while (std::getline(file, line)) {
+    const std::size_t space = line.find(' ');
+    const std::string key = line.substr(0, space);
+    const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
+    if (key == "pid") state.pid = static_cast<DWORD>(std::stoul(value));
+    if (key == "thread") state.thread = static_cast<DWORD>(std::stoul(value));
+    if (key == "visible") state.visible = value == "1";
+    if (key == "ready") state.ready = value == "1";
+    if (key == "quit") state.quit = value == "1";
+    if (key == "live") state.live = std::stoi(value);
+    if (key == "workbooks") state.workbooks = std::stoi(value);
+    if (key == "log") state.log.push_back(value);
+    if (key == "cell") {
+      std::istringstream fields(value);
+      int b = 0, r = 0, c = 0;
+      fields >> b >> r >> c;
+      std::string text;
+      fields.get();
+      std::getline(fields, text);
+      state.cells[{b, r, c}] = Wide(text);
+    }
+  }
+  return state;
+}
+
+std::wstring Wide(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int size = static_cast<int>(utf8.size());
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, out.data(), n);
+  return out;
+}
+
+std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path, n);
+  return folder.substr(0, folder.find_last_of(L"\\/") + 1);
+}
+
+namespace {
+bool InterfaceRegistered(const IID& iid) {
+  wchar_t key[64] = L"Interface\\";
+  StringFromGUID2(iid, key + 10, 40);
+  wcscat(key, L"\\TypeLib");
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+  RegCloseKey(handle);
+  return true;
+}
+}  // namespace
+
+void RegisterExcelInterfaces() {
+  if (InterfaceRegistered(kApplicationInterface) && InterfaceRegistered(kWorksheetInterface)) {
+    return;
+  }
+  // {6F1D6C55-3A3B-4E0B-9F55-7A4C2E1B8D01}: the fake's own library.
+  const GUID library = {
+      0x6F1D6C55, 0x3A3B, 0x4E0B, {0x9F, 0x55, 0x7A, 0x4C, 0x2E, 0x1B, 0x8D, 0x01}};
+  const GUID stdole = {
+      0x00020430, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+  const std::wstring path = ProgramFolder() + L"fake_excel.tlb";
+  ICreateTypeLib2* lib = nullptr;
+  Check(CreateTypeLib2(SYS_WIN64, path.c_str(), &lib), "CreateTypeLib2");
+  lib->SetGuid(library);
+  lib->SetName(const_cast<LPOLESTR>(L"FakeExcel"));
+  lib->SetVersion(1, 0);
+  lib->SetLcid(LOCALE_NEUTRAL);
+  ITypeLib* ole = nullptr;
+  Check(LoadRegTypeLib(stdole, 2, 0, LOCALE_NEUTRAL, &ole), "LoadRegTypeLib stdole2");
+  ITypeInfo* dispatch = nullptr;
+  Check(ole->GetTypeInfoOfGuid(IID_IDispatch, &dispatch), "IDispatch's type information");
+  struct Named {
+    const wchar_t* name;
+    const IID* iid;
+  };
+  for (const Named& n : {Named{L"_Application", &kApplicationInterface},
+                         Named{L"_Worksheet", &kWorksheetInterface}}) {
+    ICreateTypeInfo* info = nullptr;
+    Check(lib->CreateTypeInfo(const_cast<LPOLESTR>(n.name), TKIND_DISPATCH, &info),
+          "CreateTypeInfo");
+    info->SetGuid(*n.iid);
+    HREFTYPE base = 0;
+    Check(info->AddRefTypeInfo(dispatch, &base), "AddRefTypeInfo");
+    Check(info->AddImplType(0, base), "AddImplType");
+    Check(info->LayOut(), "LayOut");
+    info->Release();
+  }
+  Check(lib->SaveAllChanges(), "SaveAllChanges");
+  lib->Release();
+  dispatch->Release();
+  ole->Release();
+  ITypeLib* saved = nullptr;
+  Check(LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, &saved), "registering the type library");
+  saved->Release();
 }
 
 }  // namespace fake_excel

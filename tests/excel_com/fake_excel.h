@@ -1,7 +1,8 @@
-// A fake Excel automation server inside the test process: the objects of Excel's object model
-// that the export uses, each an IDispatch, registered for Excel's class as the class object that
-// starts a new instance and, for the running-instance path, as the active object. It records
-// every call, can fail a chosen one, and counts its live objects.
+// A fake Excel automation server: the objects of Excel's object model that the export uses, each
+// an IDispatch, registered for Excel's class as the class object that starts a new instance and,
+// for the running-instance path, as the active object. It records every call, can fail a chosen
+// one, and counts its live objects. It serves from the test process, or as a local server in a
+// process of its own (fake_excel_server), which writes what it knows to a file after every call.
 #pragma once
 
 // clang-format off
@@ -14,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -65,7 +67,6 @@ struct Failure {
   enum class Report {
     Code,           // the call returns the code
     Description,    // DISP_E_EXCEPTION, EXCEPINFO with scode and description
-    Deferred,       // DISP_E_EXCEPTION, EXCEPINFO filled in by pfnDeferredFillIn
     NoDescription,  // DISP_E_EXCEPTION, EXCEPINFO with scode only
   } report = Report::Code;
   std::wstring description;
@@ -91,15 +92,28 @@ struct State {
   bool first_sheet_is_worksheet = true;   // answers QueryInterface for _Worksheet
   int sheets_in_new_workbook = 3;
   int live[kKinds] = {};
+  // The Invoke (counted from 1 over all objects) that never returns; 0: none. Before it
+  // blocks, the named event is set.
+  int hang_invoke = 0;
+  std::wstring hung_event;
+  int invokes = 0;
+  // Where the local server writes its state after every change; empty: nowhere.
+  std::wstring state_file;
+  bool ready = false;  // registered, serving
 
   // Objects of the object model alive now (the class object not counted).
   int LiveObjects() const;
+  // The calls so far, described; QueryInterface calls only for Excel's interfaces (the COM
+  // runtime asks for others of its own, IDispatch among them when it marshals an object).
+  std::vector<std::string> Log() const;
+  // Writes the state file, if there is one.
+  void Changed() const;
 };
 
 // The fake Excel of one test. The destructor revokes what is registered.
 class Server {
  public:
-  Server();
+  explicit Server(const CLSID& clsid = kExcelApplicationClass);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
@@ -111,11 +125,10 @@ class Server {
   void RunInstance();
   void Revoke();
 
-  // The calls so far, described; QueryInterface calls only for the interfaces of Excel and
-  // IDispatch (the COM runtime asks for others of its own).
-  std::vector<std::string> Log() const;
+  std::vector<std::string> Log() const { return state_->Log(); }
 
  private:
+  CLSID clsid_;
   std::shared_ptr<State> state_;
   DWORD class_cookie_ = 0;
   DWORD active_cookie_ = 0;
@@ -124,6 +137,31 @@ class Server {
 };
 
 std::string Utf8(const std::wstring& text);
+std::wstring Wide(const std::string& utf8);
+
+// Describes the two interfaces the export asks Excel's objects for (_Application, _Worksheet) in a
+// type library, registered in the machine's (wine's prefix's) registry, so that COM can marshal
+// them between apartments and processes as it does with Excel's own type library. Nothing where
+// they are registered already.
+void RegisterExcelInterfaces();
+
+// What a fake Excel in its own process wrote to its state file.
+struct ServerState {
+  DWORD pid = 0;
+  DWORD thread = 0;  // the one that serves; WM_QUIT to it ends the server
+  bool ready = false;
+  bool visible = false;
+  bool quit = false;
+  int live = 0;
+  std::vector<std::string> log;
+  std::map<std::tuple<int, int, int>, std::wstring> cells;  // (workbook, row, column), sheet 1
+  int workbooks = 0;
+};
+// Reads the file; nullopt when there is none (yet).
+std::optional<ServerState> ReadServerState(const std::wstring& path);
+
+// The folder of the running executable, with a trailing backslash.
+std::wstring ProgramFolder();
 
 // On a Windows machine with Excel, the real one could answer in place of the fake: a running
 // Excel is found before the fake's running instance, and an installed one starts where no fake

@@ -365,7 +365,7 @@ TEST_F(CalcExport, CellsPutInAnyOrderLandWhereTheyWereSent) {
   calc->AddWorkbook();
   calc->AttachFirstWorksheet();
   const auto put = [&](std::int32_t row, std::int32_t column, const char* text) {
-    calc->PutCell(row, column, Gbk(text), marc::TextEncoding::Gbk);
+    calc->PutCell(row, column, text);
   };
   put(1, 1, "甲");
   calc->Flush();
