@@ -34,7 +34,10 @@ fi
 passed=0
 failed=0
 check() {
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)) && echo "FAILED: $*" && return 1; fi
+  "$@" && passed=$((passed + 1)) && return 0
+  failed=$((failed + 1))
+  echo "FAILED: $*"
+  return 1
 }
 lacks() { ! grep -qE "$1" <<<"$2"; }
 
@@ -78,9 +81,9 @@ done
 check cmp -s <(python3 tests/tools/read_xlsx.py "$tmp/rows.xlsx" | tail -n +3) \
   tests/data/realcn.rows.tsv
 
-# The installed Calc module, found where the installed program looks for it, exports into a
-# headless office of this test's own on the program's pipe (so that the click below reaches it
-# too, and no office of the program's own starting is left behind).
+# The installed Calc module exports into a headless office of this test's own, on the program's
+# pipe: the click below reaches the same office, and no office of the program's starting is left
+# behind.
 module=$(grep '/libtessaly_calc\.so$' <<<"$files")
 check test -n "$module"
 exec {office_in}> >(exec build/bin/tessaly_office_guard /usr/lib/libreoffice/program/soffice \
