@@ -140,7 +140,8 @@ int main(int argc, char** argv) {
   options.pipe_name = pipe;
   options.start_office = false;
   options.block_rows = block_rows;
-  auto timed = std::make_unique<TimedSpreadsheet>(tessaly::MakeLibreOfficeCalc(options, module_path));
+  auto timed =
+      std::make_unique<TimedSpreadsheet>(tessaly::MakeLibreOfficeCalc(options, module_path));
   TimedSpreadsheet& backend = *timed;
   tessaly::TMarc2ExcelFm module(std::move(timed));
 

@@ -18,9 +18,10 @@
 namespace {
 
 void Usage() {
-  std::fputs("usage: marcrows [--raw] [--quiet] FILE\n"
-             "       marcrows --xlsx OUT.xlsx FILE\n",
-             stderr);
+  std::fputs(
+      "usage: marcrows [--raw] [--quiet] FILE\n"
+      "       marcrows --xlsx OUT.xlsx FILE\n",
+      stderr);
 }
 
 // Backslash, TAB, CR and LF escaped so that a row is one line and its cells split at TABs.

@@ -40,8 +40,13 @@ class XlsxOutTest : public ::testing::Test {
   static std::string ReadBack(const std::string& path) {
     std::string out;
     std::FILE* pipe = popen(("python3 " TESSALY_READ_XLSX " '" + path + "'").c_str(), "r");
+    if (pipe == nullptr) {
+      ADD_FAILURE() << "cannot run read_xlsx.py";
+      return out;
+    }
     char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+      out.append(buffer, n);
     EXPECT_EQ(pclose(pipe), 0) << "read_xlsx.py rejected " << path;
     return out;
   }
@@ -71,19 +76,19 @@ TEST_P(XlsxSplit, EverySheetStartsWithTheCaptions) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, XlsxSplit,
-    ::testing::Values(
-        SplitCase{"NoRows", 0, 3, "== Sheet1\n名称\tisbn\n"},
-        SplitCase{"FillsOneSheet", 2, 3, "== Sheet1\n名称\tisbn\nr1\t\nr2\t\n"},
-        SplitCase{"OneRowOver", 3, 3,
-                  "== Sheet1\n名称\tisbn\nr1\t\nr2\t\n== Sheet2\n名称\tisbn\nr3\t\n"},
-        SplitCase{"ThreeSheets", 5, 3,
-                  "== Sheet1\n名称\tisbn\nr1\t\nr2\t\n== Sheet2\n名称\tisbn\nr3\t\nr4\t\n"
-                  "== Sheet3\n名称\tisbn\nr5\t\n"}),
+    ::testing::Values(SplitCase{"NoRows", 0, 3, "== Sheet1\n名称\tisbn\n"},
+                      SplitCase{"FillsOneSheet", 2, 3, "== Sheet1\n名称\tisbn\nr1\t\nr2\t\n"},
+                      SplitCase{"OneRowOver", 3, 3,
+                                "== Sheet1\n名称\tisbn\nr1\t\nr2\t\n== Sheet2\n名称\tisbn\nr3\t\n"},
+                      SplitCase{
+                          "ThreeSheets", 5, 3,
+                          "== Sheet1\n名称\tisbn\nr1\t\nr2\t\n== Sheet2\n名称\tisbn\nr3\t\nr4\t\n"
+                          "== Sheet3\n名称\tisbn\nr5\t\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(XlsxOutTest, CellsStayTextExactlyAsGiven) {
-  const Row row = {"0012", "=1+1", "1.50", "2024-01-02", "  lead", "a\x01z", "_x0041_", "TRUE",
-                   "7\\t"};
+  const Row row = {"0012",   "=1+1",    "1.50", "2024-01-02", "  lead",
+                   "a\x01z", "_x0041_", "TRUE", "7\\t"};
   XlsxOut out(Path("t.xlsx"), {"c"});
   out.AppendRow(row);
   out.Finish();
