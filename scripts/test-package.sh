@@ -89,7 +89,8 @@ check test -n "$module"
 exec {office_in}> >(exec build/bin/tessaly_office_guard /usr/lib/libreoffice/program/soffice \
   tessaly >"$tmp/office.pid")
 office_guard=$!
-build/bin/export_bench --pipe tessaly --module "$module" --rows 100 --repeat 1 >"$tmp/bench.log" 2>&1
+build/bin/export_bench --pipe tessaly --module "$module" --rows 100 --repeat 1 \
+  >"$tmp/bench.log" 2>&1
 check test $? -eq 0 || cat "$tmp/bench.log"
 
 # The installed tessaly on a virtual display: the main window shows with its caption and icon; the
@@ -113,7 +114,10 @@ until_true() {
   return 1
 }
 window=
-find_window() { window=$(xdotool search --name '^禾朔Tessaly  1\.0$' 2>/dev/null | head -n 1); [[ -n "$window" ]]; }
+find_window() {
+  window=$(xdotool search --name '^禾朔Tessaly  1\.0$' 2>/dev/null | head -n 1)
+  [[ -n "$window" ]]
+}
 check until_true find_window
 if [[ -n "$window" ]]; then
   check grep -q '_NET_WM_ICON(CARDINAL) = ' <(xprop -id "$window" _NET_WM_ICON 2>/dev/null)
