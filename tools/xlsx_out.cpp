@@ -19,8 +19,9 @@ void Check(lxw_error error, const char* what) {
   if (error != LXW_NO_ERROR) throw XlsxError(std::string(what) + ": " + lxw_strerror(error));
 }
 
-// Reserves a fresh name beside path ("x" opens only a file that does not exist yet), so the
-// rename at the end stays on one file system and never crosses another writer's file.
+// A fresh name beside path, so that the rename at the end stays on one file system: "x" opens
+// only a file that does not exist yet. The file is removed again at once (the library creates it
+// when it writes the workbook at the end), so a run stopped halfway leaves nothing behind.
 std::string ReserveTempName(const std::string& path) {
   const fs::path target(path);
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
@@ -34,6 +35,7 @@ std::string ReserveTempName(const std::string& path) {
     const std::string candidate = (folder / name).string();
     if (std::FILE* f = std::fopen(candidate.c_str(), "wbx")) {
       std::fclose(f);
+      std::remove(candidate.c_str());
       return candidate;
     }
     // Only a name taken already is worth another try.

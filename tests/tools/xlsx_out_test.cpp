@@ -113,7 +113,8 @@ TEST_F(XlsxOutTest, TargetAppearsOnlyAtFinishAndReplacesAnOldFile) {
   {
     XlsxOut out(Path("old.xlsx"), {"c"});
     out.AppendRow(Row{"x"});
-    EXPECT_EQ(Files().size(), 2u) << "the old file and one temporary file";
+    EXPECT_EQ(Files(), std::vector<std::string>{"old.xlsx"});
+    EXPECT_EQ(fs::file_size(Path("old.xlsx")), 14u) << "the old file untouched until Finish";
     out.Finish();
   }
   EXPECT_EQ(Files(), std::vector<std::string>{"old.xlsx"});
