@@ -1,14 +1,17 @@
 #!/usr/bin/python3
 """Tells whether an office holds a document whose first sheet is exactly the expected rows.
 
-calc_has_rows.py PIPE EXPECTED.tsv: connects to the office listening on PIPE (UNO), and exits 0
-when one of its open documents has a first sheet whose used area equals EXPECTED (one line per
-row, cells separated by TAB, escaped as marcrows escapes them) with every cell text; otherwise it
-prints the sheets it found and exits 1. Needs Debian's python3-uno (run by /usr/bin/python3).
+calc_has_rows.py PIPE EXPECTED.tsv [FILE]: connects to the office listening on PIPE (UNO), opens
+FILE in it (hidden) when given, and exits 0 when that document, or else one of its new, unsaved
+documents, has a first sheet whose used area equals EXPECTED (one line per row, cells separated
+by TAB, escaped as marcrows escapes them) with every cell text; otherwise it prints the sheets it
+found and exits 1. Needs Debian's python3-uno (run by /usr/bin/python3).
 """
+import os
 import sys
 
 import uno
+from com.sun.star.beans import PropertyValue
 
 
 def escape(cell):
@@ -30,7 +33,7 @@ def first_sheet(doc):
     return rows
 
 
-def main(pipe, expected_path):
+def main(pipe, expected_path, load=None):
     with open(expected_path, encoding="utf-8") as f:
         expected = f.read().splitlines()
     local = uno.getComponentContext()
@@ -39,12 +42,21 @@ def main(pipe, expected_path):
     context = resolver.resolve("uno:pipe,name=%s;urp;StarOffice.ComponentContext" % pipe)
     desktop = context.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop",
                                                                context)
+    if load:
+        hidden = PropertyValue()
+        hidden.Name, hidden.Value = "Hidden", True
+        candidates = [desktop.loadComponentFromURL(
+            uno.systemPathToFileUrl(os.path.abspath(load)), "_blank", 0, (hidden,))]
+    else:
+        # What an export made: never saved, so without a URL.
+        candidates = []
+        documents = desktop.Components.createEnumeration()
+        while documents.hasMoreElements():
+            doc = documents.nextElement()
+            if hasattr(doc, "Sheets") and not doc.URL:
+                candidates.append(doc)
     found = []
-    documents = desktop.Components.createEnumeration()
-    while documents.hasMoreElements():
-        doc = documents.nextElement()
-        if not hasattr(doc, "Sheets"):
-            continue
+    for doc in candidates:
         rows = first_sheet(doc)
         if rows == expected:
             return 0
@@ -57,4 +69,4 @@ def main(pipe, expected_path):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], sys.argv[2]))
+    sys.exit(main(*sys.argv[1:4]))
