@@ -39,6 +39,7 @@ class Answer : public tessaly::WindowDialogs {
     failed = true;
   }
   void ShowNoSpreadsheet(QWidget*) override {}
+  void ShowCellsCut(QWidget*, std::int64_t) override {}
   void ShowFailure(const QString& text) override {
     std::fprintf(stderr, "failure: %s\n", qPrintable(text));
     failed = true;
@@ -53,7 +54,6 @@ class Answer : public tessaly::WindowDialogs {
 class FirstRows : public tessaly::ExportSource {
  public:
   FirstRows(const tessaly::ExportSource& list, std::int64_t rows) : list_(list), rows_(rows) {}
-  marc::TextEncoding Encoding() const override { return list_.Encoding(); }
   int ColumnCount() const override { return list_.ColumnCount(); }
   std::string ColumnCaption(int column) const override { return list_.ColumnCaption(column); }
   std::int64_t ItemCount() const override { return std::min(rows_, list_.ItemCount()); }

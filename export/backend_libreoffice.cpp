@@ -5,26 +5,37 @@
 #include <rtl/textenc.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
-#include <com/sun/star/bridge/UnoUrlResolver.hpp>
-#include <com/sun/star/bridge/XUnoUrlResolver.hpp>
+#include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/bridge/BridgeFactory.hpp>
+#include <com/sun/star/bridge/XBridge.hpp>
+#include <com/sun/star/bridge/XBridgeFactory2.hpp>
+#include <com/sun/star/connection/Connector.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/connection/XConnection.hpp>
+#include <com/sun/star/connection/XConnector.hpp>
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/frame/XTitle.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/IndexOutOfBoundsException.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
 #include <com/sun/star/table/XCellRange.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
 #include <cppuhelper/bootstrap.hxx>
+#include <mutex>
 #include <rtl/bootstrap.hxx>
 #include <rtl/string.hxx>
 #include <rtl/ustring.hxx>
@@ -49,10 +60,12 @@ namespace tessaly {
 namespace {
 
 // What the user reads when an export breaks off; the failure display adds the full stop.
-constexpr const char* kOfficeStopped = "LibreOffice Calc stopped before the export finished";
-constexpr const char* kDocumentClosed = "The Calc document was closed before the export finished";
-constexpr const char* kTooManyRows = "The list has more rows than a Calc sheet can hold";
-constexpr const char* kRefused = "LibreOffice Calc refused the export";
+constexpr const char* kOfficeStopped = "LibreOffice Calc 在导出完成之前停止了";
+constexpr const char* kDocumentClosed = "Calc 文档在导出完成之前被关闭了";
+constexpr const char* kTooManyRows = "列表的行数超出了 Calc 工作表能容纳的行数";
+constexpr const char* kRefused = "LibreOffice Calc 拒绝了导出";
+constexpr const char* kAbandoned = "电子表格没有响应，导出已放弃";
+constexpr const char* kNotConnected = "LibreOffice Calc 尚未连接";
 
 std::string Utf8(const OUString& s) {
   const rtl::OString bytes = rtl::OUStringToOString(s, RTL_TEXTENCODING_UTF8);
@@ -104,42 +117,49 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
 
   void ConnectApplication() override {
     if (desktop_.is()) return;
+    CheckAbandoned();
     try {
-      const Reference<css::bridge::XUnoUrlResolver> resolver =
-          css::bridge::UnoUrlResolver::create(LocalContext());
-      Reference<css::uno::XComponentContext> remote = Resolve(resolver);
+      Reference<css::uno::XComponentContext> remote = Resolve();
       if (!remote.is()) {
         if (!options_.start_office) {
-          throw ConnectError("No LibreOffice answers on the pipe " + options_.pipe_name);
+          throw ConnectError("没有 LibreOffice 在管道 " + options_.pipe_name + " 上应答");
         }
         StartDetached(Soffice(), {"--accept=" + AcceptString(), "--nologo"});
         const auto deadline = std::chrono::steady_clock::now() + options_.start_timeout;
         while (!remote.is() && std::chrono::steady_clock::now() < deadline) {
           std::this_thread::sleep_for(std::chrono::milliseconds(200));
-          remote = Resolve(resolver);
+          CheckAbandoned();
+          remote = Resolve();
         }
         if (!remote.is()) {
           const auto seconds =
               std::chrono::duration_cast<std::chrono::seconds>(options_.start_timeout).count();
-          throw ConnectError("LibreOffice did not start within " + std::to_string(seconds) +
-                             " seconds");
+          throw ConnectError("LibreOffice 没有在 " + std::to_string(seconds) + " 秒内启动");
         }
       }
       desktop_ = css::frame::Desktop::create(remote);
+      RepairGivenUpDocument();
     } catch (const css::uno::Exception& e) {
       desktop_.clear();
-      throw ConnectError("LibreOffice cannot be reached: " + Plain(e.Message));
+      DropBridge();
+      CheckAbandoned();
+      throw ConnectError("无法连接 LibreOffice：" + Plain(e.Message));
+    } catch (...) {
+      desktop_.clear();
+      DropBridge();
+      throw;
     }
   }
 
   void AddWorkbook() override {
     Guard([&] {
+      // Loaded hidden, shown by SetVisible: the frame is not laid out and painted twice.
       Sequence<css::beans::PropertyValue> args(1);
       args.getArray()[0].Name = "Hidden";
-      args.getArray()[0].Value <<= false;
+      args.getArray()[0].Value <<= options_.load_hidden;
       Reference<css::sheet::XSpreadsheetDocument> doc(
           Desktop()->loadComponentFromURL("private:factory/scalc", "_blank", 0, args), UNO_QUERY);
-      if (!doc.is()) throw AutomationError("LibreOffice did not open a new Calc document");
+      if (!doc.is()) throw AutomationError("LibreOffice 没有打开新的 Calc 文档");
       doc_ = doc;
     });
   }
@@ -147,10 +167,10 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
   void AttachFirstWorksheet() override {
     DisconnectWorksheet();
     Guard([&] {
-      if (!doc_.is()) throw AutomationError("No Calc document is open for the export");
+      if (!doc_.is()) throw AutomationError("没有为导出打开的 Calc 文档");
       const Reference<css::container::XIndexAccess> sheets(doc_->getSheets(), UNO_QUERY_THROW);
       Reference<css::table::XCellRange> sheet(sheets->getByIndex(0), UNO_QUERY);
-      if (!sheet.is()) throw AutomationError("The new Calc document has no sheet");
+      if (!sheet.is()) throw AutomationError("新的 Calc 文档没有工作表");
       sheet_ = sheet;
     });
   }
@@ -171,8 +191,9 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
 
   // One remote call per cell manages about a thousand cells a second; gathering rows and
   // writing each block with one setDataArray is what makes a large list bearable.
-  void PutCell(std::int32_t row, std::int32_t column, std::string_view text) override {
-    if (row < 1 || column < 1) throw AutomationError("Cell outside the sheet");
+  void PutCell(std::int32_t row, std::int32_t column, std::string_view utf8) override {
+    CheckAbandoned();
+    if (row < 1 || column < 1) throw AutomationError("单元格在工作表之外");
     const std::int64_t next_row = first_row_ + static_cast<std::int64_t>(rows_.size());
     const bool continues =
         !rows_.empty() && row >= first_row_ && row <= next_row && column >= first_column_;
@@ -192,8 +213,9 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
       cells.text.resize(c + 1);
       cells.put.resize(c + 1, false);
     }
-    cells.text[c] = rtl::OStringToOUString(
-        rtl::OString(text.data(), static_cast<sal_Int32>(text.size())), RTL_TEXTENCODING_UTF8);
+    // Every character the list holds, whatever plane it is in.
+    cells.text[c] =
+        rtl::OUString(utf8.data(), static_cast<sal_Int32>(utf8.size()), RTL_TEXTENCODING_UTF8);
     cells.put[c] = true;
     width_ = std::max(width_, c + 1);
   }
@@ -213,7 +235,8 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
              std::all_of(row.put.begin(), row.put.end(), [](bool p) { return p; });
     };
     Guard([&] {
-      if (!sheet_.is()) throw AutomationError("No Calc sheet is open for the export");
+      if (!sheet_.is()) throw AutomationError("没有为导出打开的 Calc 工作表");
+      Lock();
       for (std::size_t r = 0; r < rows.size();) {
         const std::int32_t top = first_row_ + static_cast<std::int32_t>(r);
         if (full(rows[r])) {
@@ -240,8 +263,30 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
     });
   }
 
+  void Abandon() noexcept override {
+    abandoned_ = true;
+    // Disposing the bridge closes the pipe and wakes every call waiting for an answer; it waits
+    // for those calls to leave, so it runs apart from the caller (the window's thread).
+    Reference<css::lang::XComponent> bridge;
+    {
+      const std::lock_guard lock(bridge_mutex_);
+      bridge.set(bridge_, UNO_QUERY);
+      bridge_.clear();
+    }
+    if (!bridge.is()) return;
+    try {
+      std::thread([bridge] {
+        try {
+          bridge->dispose();
+        } catch (...) {
+        }
+      }).detach();
+    } catch (...) {
+    }
+  }
+
   // Writes what was gathered (the cells of an export that failed halfway stay in the sheet),
-  // then lets go of the sheet.
+  // then lets go of the sheet and of the document's locks.
   void DisconnectWorksheet() noexcept override {
     try {
       Flush();
@@ -250,18 +295,77 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
     rows_.clear();
     width_ = 0;
     sheet_.clear();
+    Unlock();
   }
 
-  void DisconnectWorkbook() noexcept override { doc_.clear(); }
+  void DisconnectWorkbook() noexcept override {
+    Unlock();
+    doc_.clear();
+  }
 
-  // Only lets go: the office, and every document in it, belongs to the user.
-  void DisconnectApplication() noexcept override { desktop_.clear(); }
+  // Only lets go: the office, and every document in it, belongs to the user. The bridge goes
+  // too, so that the next export starts from a fresh connection.
+  void DisconnectApplication() noexcept override {
+    desktop_.clear();
+    DropBridge();
+    abandoned_ = false;
+  }
 
  private:
   struct GatheredRow {
     std::vector<OUString> text;
     std::vector<bool> put;  // whether text[i] was put, rather than only lying left of one
   };
+
+  // Calc measures the text of every cell it is given to fit the row heights, block by block:
+  // that is most of what a block costs (four fifths, measured). The rows are of one line each,
+  // so the heights are left alone while the cells arrive and Calc catches up once at the end.
+  // Locking the controllers, the document's actions or its undo gains nothing measurable on
+  // top, and a lock left behind when the user gives up on a stopped office would keep the
+  // document from repainting or undoing: those stay unlocked.
+  void Lock() {
+    if (locked_ || !options_.lock_document) return;
+    const Reference<css::beans::XPropertySet> props(doc_, UNO_QUERY);
+    if (!props.is()) return;
+    const Reference<css::frame::XTitle> title(doc_, UNO_QUERY);
+    locked_title_ = title.is() ? title->getTitle() : OUString();
+    props->setPropertyValue("IsAdjustHeightEnabled", Any(false));
+    locked_ = true;
+  }
+
+  // Gives the document back as the user expects it. An abandoned office is not asked: its
+  // bridge is gone, and the next connection puts the row heights right (by the title the
+  // document had, the only thing that outlives the bridge).
+  void Unlock() noexcept {
+    if (!std::exchange(locked_, false)) return;
+    if (abandoned_) {
+      given_up_title_ = locked_title_;
+      return;
+    }
+    try {
+      const Reference<css::beans::XPropertySet> props(doc_, UNO_QUERY);
+      if (props.is()) props->setPropertyValue("IsAdjustHeightEnabled", Any(true));
+    } catch (...) {
+    }
+  }
+
+  void RepairGivenUpDocument() noexcept {
+    if (given_up_title_.isEmpty()) return;
+    const OUString wanted = std::exchange(given_up_title_, OUString());
+    try {
+      const auto documents = desktop_->getComponents()->createEnumeration();
+      while (documents->hasMoreElements()) {
+        const Reference<css::frame::XTitle> title(documents->nextElement(), UNO_QUERY);
+        const Reference<css::beans::XPropertySet> props(title, UNO_QUERY);
+        if (!title.is() || !props.is() || title->getTitle() != wanted) continue;
+        bool fitted = true;
+        if ((props->getPropertyValue("IsAdjustHeightEnabled") >>= fitted) && !fitted) {
+          props->setPropertyValue("IsAdjustHeightEnabled", Any(true));
+        }
+      }
+    } catch (...) {
+    }
+  }
 
   // One setDataArray: columns [from, to) of the rows [begin, end), placed with its top left
   // corner at (row, column), both 1-based.
@@ -285,40 +389,87 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
     range->setDataArray(data);
   }
 
-  OUString AcceptUrl() const {
-    return "uno:" + rtl::OStringToOUString(AcceptString().c_str(), RTL_TEXTENCODING_UTF8) +
-           ";StarOffice.ComponentContext";
-  }
   std::string AcceptString() const { return "pipe,name=" + options_.pipe_name + ";urp"; }
 
   std::string Soffice() const {
     return options_.soffice.empty() ? TESSALY_LO_PROGRAM_DIR "/soffice" : options_.soffice;
   }
 
-  // The office's component context, or nothing when no office answers on the pipe yet.
-  Reference<css::uno::XComponentContext> Resolve(
-      const Reference<css::bridge::XUnoUrlResolver>& resolver) const {
+  // The office's component context over a bridge of our own (kept, so that Abandon can drop
+  // it), or nothing when no office answers on the pipe yet.
+  Reference<css::uno::XComponentContext> Resolve() {
+    const Reference<css::uno::XComponentContext> local = LocalContext();
+    Reference<css::connection::XConnection> connection;
     try {
-      return Reference<css::uno::XComponentContext>(resolver->resolve(AcceptUrl()), UNO_QUERY);
+      connection = css::connection::Connector::create(local)->connect(rtl::OStringToOUString(
+          ("pipe,name=" + options_.pipe_name).c_str(), RTL_TEXTENCODING_UTF8));
     } catch (const css::connection::NoConnectException&) {
+      return {};
+    }
+    const Reference<css::bridge::XBridge> bridge =
+        css::bridge::BridgeFactory::create(local)->createBridge("", "urp", connection, nullptr);
+    {
+      const std::lock_guard lock(bridge_mutex_);
+      bridge_ = bridge;
+    }
+    // Given up while the bridge was being made: Abandon may have found none to drop.
+    if (abandoned_) {
+      {
+        const std::lock_guard lock(bridge_mutex_);
+        bridge_.clear();
+      }
+      try {
+        Reference<css::lang::XComponent>(bridge, UNO_QUERY_THROW)->dispose();
+      } catch (...) {
+      }
+      CheckAbandoned();
+    }
+    try {
+      Reference<css::uno::XComponentContext> remote(
+          bridge->getInstance("StarOffice.ComponentContext"), UNO_QUERY);
+      if (remote.is()) return remote;
     } catch (const css::uno::RuntimeException&) {
       // An office still starting up may accept the pipe before it can answer.
+      CheckAbandoned();
     }
+    DropBridge();
     return {};
   }
 
+  // Closes our connection to the office; one that was abandoned is being disposed already.
+  void DropBridge() noexcept {
+    Reference<css::lang::XComponent> bridge;
+    {
+      const std::lock_guard lock(bridge_mutex_);
+      bridge.set(bridge_, UNO_QUERY);
+      bridge_.clear();
+    }
+    if (!bridge.is() || abandoned_) return;
+    try {
+      bridge->dispose();
+    } catch (...) {
+    }
+  }
+
   const Reference<css::frame::XDesktop2>& Desktop() const {
-    if (!desktop_.is()) throw AutomationError("LibreOffice Calc is not connected");
+    if (!desktop_.is()) throw AutomationError(kNotConnected);
     return desktop_;
+  }
+
+  void CheckAbandoned() const {
+    if (abandoned_) throw AutomationError(kAbandoned);
   }
 
   template <typename F>
   void Guard(F&& call) {
+    CheckAbandoned();
     try {
       call();
     } catch (const css::lang::IndexOutOfBoundsException&) {
+      CheckAbandoned();
       throw AutomationError(kTooManyRows);
     } catch (const css::uno::Exception& e) {
+      CheckAbandoned();
       throw AutomationError(Explain(e));
     }
   }
@@ -329,7 +480,7 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
     if (!OfficeAnswers()) return kOfficeStopped;
     if (doc_.is() && !DocumentOpen()) return kDocumentClosed;
     const std::string detail = Plain(e.Message);
-    return detail.empty() ? kRefused : std::string(kRefused) + ": " + detail;
+    return detail.empty() ? kRefused : std::string(kRefused) + "：" + detail;
   }
 
   bool OfficeAnswers() const {
@@ -356,6 +507,16 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
   Reference<css::frame::XDesktop2> desktop_;         // ExcelApplication1
   Reference<css::sheet::XSpreadsheetDocument> doc_;  // ExcelWorkbook1
   Reference<css::table::XCellRange> sheet_;          // ExcelWorksheet1
+
+  // The connection's bridge: set on the export's thread, dropped by Abandon from another.
+  std::mutex bridge_mutex_;
+  Reference<css::bridge::XBridge> bridge_;
+  std::atomic<bool> abandoned_{false};
+
+  bool locked_ = false;  // row heights held while the cells arrive
+  OUString locked_title_;
+  // The document whose row heights were held when the user gave up.
+  OUString given_up_title_;
 
   // Cells gathered since the last block was written: rows from first_row_, columns from
   // first_column_ (both 1-based), width_ the widest row.

@@ -23,14 +23,20 @@ struct CalcOptions {
   // How long a started office may take before the pipe answers.
   std::chrono::milliseconds start_timeout{30'000};
   // Cells are gathered and written a block of rows at a time; a block never holds more rows.
-  int block_rows = 1000;
+  // 250 rows (3,250 cells) measured fastest: larger blocks cost the office more in fresh memory
+  // than they save in calls.
+  int block_rows = 250;
+  // The document is loaded hidden and shown by SetVisible; while cells arrive Calc does not fit
+  // the row heights (false: the plain way, for comparison in the benchmark).
+  bool load_hidden = true;
+  bool lock_document = true;
 };
 
 // The module's entry point, looked up by name after loading it.
 inline constexpr const char* kCalcModuleEntry = "tessaly_calc_create";
 // Changes whenever CalcOptions or SpreadsheetApplication change shape, so that a stale module
 // is refused rather than called with the wrong layout.
-inline constexpr int kCalcModuleAbi = 1;
+inline constexpr int kCalcModuleAbi = 2;
 using CalcModuleEntry = SpreadsheetApplication* (*)(const CalcOptions& options, int abi);
 
 // A backend that loads the module on the first connect. module_path empty: libtessaly_calc.so

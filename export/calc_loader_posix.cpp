@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <filesystem>
 #include <mutex>
@@ -40,10 +41,10 @@ CalcModuleEntry LoadEntry(const std::string& path) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* why = dlerror();
-    throw ConnectError("LibreOffice cannot be used: " + std::string(why ? why : path));
+    throw ConnectError("无法使用 LibreOffice：" + std::string(why ? why : path));
   }
   void* entry = dlsym(handle, kCalcModuleEntry);
-  if (entry == nullptr) throw ConnectError("LibreOffice cannot be used: " + path + " is broken");
+  if (entry == nullptr) throw ConnectError("无法使用 LibreOffice：" + path + " 已损坏");
   return reinterpret_cast<CalcModuleEntry>(entry);
 }
 
@@ -52,41 +53,51 @@ class CalcModuleLoader final : public SpreadsheetApplication {
   CalcModuleLoader(CalcOptions options, std::string module_path)
       : options_(std::move(options)),
         module_path_(module_path.empty() ? DefaultModulePath() : std::move(module_path)) {}
+  ~CalcModuleLoader() override { delete calc_.load(); }
 
   void ConnectApplication() override {
-    if (!calc_) {
+    if (calc_.load() == nullptr) {
       SpreadsheetApplication* made = LoadEntry(module_path_)(options_, kCalcModuleAbi);
-      if (made == nullptr) throw ConnectError("LibreOffice module " + module_path_ + " is stale");
-      calc_.reset(made);
+      if (made == nullptr) throw ConnectError("LibreOffice 模块 " + module_path_ + " 版本不符");
+      calc_.store(made);
     }
-    calc_->ConnectApplication();
+    calc_.load()->ConnectApplication();
   }
   void AddWorkbook() override { Loaded().AddWorkbook(); }
   void AttachFirstWorksheet() override { Loaded().AttachFirstWorksheet(); }
   void SetVisible() override { Loaded().SetVisible(); }
-  void PutCell(std::int32_t row, std::int32_t column, std::string_view text) override {
-    Loaded().PutCell(row, column, text);
+  void PutCell(std::int32_t row, std::int32_t column, std::string_view utf8) override {
+    Loaded().PutCell(row, column, utf8);
   }
   void Flush() override { Loaded().Flush(); }
+  // From another thread: the backend, once made, lives as long as the loader.
+  void Abandon() noexcept override {
+    if (SpreadsheetApplication* calc = calc_.load()) calc->Abandon();
+  }
+  std::int64_t CellsCut() const override {
+    const SpreadsheetApplication* calc = calc_.load();
+    return calc ? calc->CellsCut() : 0;
+  }
   void DisconnectWorksheet() noexcept override {
-    if (calc_) calc_->DisconnectWorksheet();
+    if (SpreadsheetApplication* calc = calc_.load()) calc->DisconnectWorksheet();
   }
   void DisconnectWorkbook() noexcept override {
-    if (calc_) calc_->DisconnectWorkbook();
+    if (SpreadsheetApplication* calc = calc_.load()) calc->DisconnectWorkbook();
   }
   void DisconnectApplication() noexcept override {
-    if (calc_) calc_->DisconnectApplication();
+    if (SpreadsheetApplication* calc = calc_.load()) calc->DisconnectApplication();
   }
 
  private:
   SpreadsheetApplication& Loaded() {
-    if (!calc_) throw AutomationError("LibreOffice Calc is not connected");
-    return *calc_;
+    SpreadsheetApplication* calc = calc_.load();
+    if (calc == nullptr) throw AutomationError("LibreOffice Calc 尚未连接");
+    return *calc;
   }
 
   CalcOptions options_;
   std::string module_path_;
-  std::unique_ptr<SpreadsheetApplication> calc_;
+  std::atomic<SpreadsheetApplication*> calc_{nullptr};
 };
 
 }  // namespace

@@ -4,16 +4,13 @@
 #include <cstdint>
 #include <string>
 
-#include "text.h"
-
 namespace tessaly {
 
 class ExportSource {
  public:
   virtual ~ExportSource() = default;
-  // Every text below is in Encoding(): the record file's encoding (GBK unless the file was
-  // UTF-8), column captions included.
-  virtual marc::TextEncoding Encoding() const = 0;
+  // Every text below is UTF-8, column captions included, whatever the record file's encoding.
+  // The export may read from a thread of its own; the list holds still while it runs.
   virtual int ColumnCount() const = 0;
   virtual std::string ColumnCaption(int column) const = 0;
   virtual std::int64_t ItemCount() const = 0;

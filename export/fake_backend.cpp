@@ -34,7 +34,34 @@ void RecordingSpreadsheet::FailCell(std::int32_t row, std::int32_t column, std::
   failure_message_ = std::move(message);
 }
 
+void RecordingSpreadsheet::HangAtCell(std::int32_t row, std::int32_t column) {
+  const std::lock_guard lock(mutex_);
+  hang_cell_ = {row, column};
+}
+
+void RecordingSpreadsheet::Release() {
+  const std::lock_guard lock(mutex_);
+  hang_cell_.reset();
+  wake_.notify_all();
+}
+
+void RecordingSpreadsheet::Abandon() noexcept {
+  const std::lock_guard lock(mutex_);
+  abandoned_ = true;
+  wake_.notify_all();
+}
+
 void RecordingSpreadsheet::Record(Call call) {
+  if (abandoned_) throw AutomationError("abandoned");
+  if (call.op == "PutCell") {
+    std::unique_lock lock(mutex_);
+    if (hang_cell_ == std::pair{call.row, call.column}) {
+      hanging_ = true;
+      wake_.wait(lock, [&] { return abandoned_ || !hang_cell_; });
+      hanging_ = false;
+      if (abandoned_) throw AutomationError("abandoned");
+    }
+  }
   const int nth = ++counts_[call.op];
   const bool fail_call =
       failing_call_ && failing_call_->first == call.op && failing_call_->second == nth;
@@ -53,6 +80,7 @@ void RecordingSpreadsheet::ConnectApplication() {
   if (connected_) return;
   if (refuse_connect_) throw ConnectError("refused");
   connected_ = true;
+  cells_cut_ = 0;
 }
 
 void RecordingSpreadsheet::AddWorkbook() {
@@ -73,16 +101,19 @@ void RecordingSpreadsheet::SetVisible() {
   Require(connected_, "SetVisible before connecting");
 }
 
-void RecordingSpreadsheet::PutCell(std::int32_t row, std::int32_t column,
-                                   std::string_view text) {
+void RecordingSpreadsheet::PutCell(std::int32_t row, std::int32_t column, std::string_view utf8) {
   Call call = Named("PutCell");
   call.row = row;
   call.column = column;
-  call.text = text;
+  call.text = utf8;
   Record(std::move(call));
   Require(worksheet_ >= 0, "PutCell without a worksheet");
   Require(row >= 1 && column >= 1, "PutCell outside the sheet");
-  workbooks_[static_cast<std::size_t>(worksheet_)][{row, column}] = std::string(text);
+  if (utf8.size() > cell_limit_) {
+    utf8 = utf8.substr(0, cell_limit_);
+    ++cells_cut_;
+  }
+  workbooks_[static_cast<std::size_t>(worksheet_)][{row, column}] = std::string(utf8);
 }
 
 void RecordingSpreadsheet::Flush() { Record(Named("Flush")); }
@@ -100,6 +131,7 @@ void RecordingSpreadsheet::DisconnectWorkbook() noexcept {
 void RecordingSpreadsheet::DisconnectApplication() noexcept {
   calls_.push_back(Named("DisconnectApplication"));
   connected_ = false;
+  abandoned_ = false;
 }
 
 }  // namespace tessaly

@@ -1,9 +1,13 @@
 // A spreadsheet that exists only in memory and records every call made on it, for tests of the
-// export logic. It can refuse to connect and fail a chosen call or cell.
+// export logic. It can refuse to connect, fail a chosen call or cell, hang at a cell until it is
+// released or abandoned, and cut texts longer than a cell limit.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -37,6 +41,12 @@ class RecordingSpreadsheet final : public SpreadsheetApplication {
     failing_call_.reset();
     failing_cell_.reset();
   }
+  // Writing that cell waits, as a spreadsheet that stopped answering, until Release or Abandon.
+  void HangAtCell(std::int32_t row, std::int32_t column);
+  void Release();
+  bool Hanging() const { return hanging_; }
+  // Texts longer than this many bytes are cut to it and counted in CellsCut.
+  void SetCellLimit(std::size_t bytes) { cell_limit_ = bytes; }
 
   const std::vector<Call>& Calls() const { return calls_; }
   std::vector<std::string> Briefs() const;
@@ -51,6 +61,8 @@ class RecordingSpreadsheet final : public SpreadsheetApplication {
   void SetVisible() override;
   void PutCell(std::int32_t row, std::int32_t column, std::string_view utf8) override;
   void Flush() override;
+  void Abandon() noexcept override;
+  std::int64_t CellsCut() const override { return cells_cut_; }
   void DisconnectWorksheet() noexcept override;
   void DisconnectWorkbook() noexcept override;
   void DisconnectApplication() noexcept override;
@@ -66,6 +78,14 @@ class RecordingSpreadsheet final : public SpreadsheetApplication {
   std::optional<std::pair<std::int32_t, std::int32_t>> failing_cell_;
   std::string failure_message_;
   bool refuse_connect_ = false;
+  std::size_t cell_limit_ = static_cast<std::size_t>(-1);
+  std::int64_t cells_cut_ = 0;
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::optional<std::pair<std::int32_t, std::int32_t>> hang_cell_;
+  std::atomic<bool> hanging_{false};
+  std::atomic<bool> abandoned_{false};
 
   bool connected_ = false;
   int workbook_ = -1;   // index into workbooks_ held by the workbook component

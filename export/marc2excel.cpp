@@ -20,6 +20,8 @@ TMarc2ExcelFm::~TMarc2ExcelFm() = default;
 
 namespace {
 
+constexpr const char* kCancelled = "导出已取消";
+
 // Releases the components, worksheet first, however the export ends.
 class ReleaseComponents {
  public:
@@ -38,7 +40,7 @@ class ReleaseComponents {
 
 std::int32_t SheetRow(std::int64_t row) {
   if (row > std::numeric_limits<std::int32_t>::max()) {
-    throw AutomationError("The list has more rows than a worksheet can address");
+    throw AutomationError("列表的行数超出了工作表能容纳的行数");
   }
   return static_cast<std::int32_t>(row);
 }
@@ -46,7 +48,8 @@ std::int32_t SheetRow(std::int64_t row) {
 }  // namespace
 
 void ExportListToExcel(TMarc2ExcelFm& module, const ExportSource& list, ExportUi& ui) {
-  if (list.ItemCount() == 0) return;
+  const std::int64_t rows = list.ItemCount();
+  if (rows == 0) return;
 
   SpreadsheetApplication& app = module.Application();
   try {
@@ -54,6 +57,11 @@ void ExportListToExcel(TMarc2ExcelFm& module, const ExportSource& list, ExportUi
     app.DisconnectApplication();
     app.ConnectApplication();
   } catch (...) {
+    // A connection the user gave up on is no missing spreadsheet.
+    if (ui.Cancelled()) {
+      app.DisconnectApplication();
+      throw ExportCancelled(kCancelled);
+    }
     ui.ShowNoSpreadsheet();
     return;
   }
@@ -63,16 +71,22 @@ void ExportListToExcel(TMarc2ExcelFm& module, const ExportSource& list, ExportUi
   app.AttachFirstWorksheet();
   app.SetVisible();
 
+  ui.Progress(0, rows);
+
   const int columns = list.ColumnCount();
   for (int c = 1; c <= columns; ++c) app.PutCell(1, c, list.ColumnCaption(c - 1));
 
   // The counts are read again on every pass, as the list reports them at that moment.
-  for (std::int64_t r = 2; r < list.ItemCount() + 2; ++r) {
+  for (std::int64_t r = 2;; ++r) {
+    const std::int64_t count = list.ItemCount();
+    if (r >= count + 2) break;
+    if (ui.Cancelled()) throw ExportCancelled(kCancelled);
     const std::int64_t item = r - 2;
     const std::int32_t row = SheetRow(r);
     app.PutCell(row, 1, list.ItemCaption(item));
     const int n = list.ColumnCount();
     for (int c = 2; c <= n; ++c) app.PutCell(row, c, list.SubItem(item, c - 2));
+    ui.Progress(item + 1, count);
   }
 
   app.Flush();

@@ -15,6 +15,19 @@ class ExportUi {
   virtual ~ExportUi() = default;
   // The spreadsheet cannot be reached: "NO excel ！", caption "错误", OK, no icon.
   virtual void ShowNoSpreadsheet() = 0;
+  // Rows of the list written so far (the header not counted) of all its rows at that moment;
+  // called on the export's thread once the worksheet is ready and after every row, so it also
+  // tells a watchdog that the spreadsheet is answering.
+  virtual void Progress(std::int64_t /*written*/, std::int64_t /*rows*/) {}
+  // Asked before every row: true ends the export there, as a failure would, with
+  // ExportCancelled.
+  virtual bool Cancelled() const { return false; }
+};
+
+// The user cancelled the export or gave up waiting for the spreadsheet; not a fault to report.
+class ExportCancelled : public AutomationError {
+ public:
+  using AutomationError::AutomationError;
 };
 
 // The non-visual module that holds the application, workbook and worksheet components.
@@ -36,7 +49,9 @@ class TMarc2ExcelFm {
 };
 
 // Writes the list's header and rows into a new worksheet. Shows "NO excel ！" itself when the
-// spreadsheet cannot be reached; any later failure is thrown after disconnecting everything.
+// spreadsheet cannot be reached; any later failure is thrown after disconnecting everything. A
+// cancel (ui.Cancelled(), then mostly Abandon on the backend) throws ExportCancelled instead,
+// also when it came while connecting.
 void ExportListToExcel(TMarc2ExcelFm& module, const ExportSource& list, ExportUi& ui);
 
 }  // namespace tessaly

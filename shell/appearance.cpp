@@ -1,7 +1,11 @@
 #include "appearance.h"
 
+#include <QCoreApplication>
 #include <QFontDatabase>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QStringList>
+#include <QTranslator>
 
 // Outside any namespace, as Q_INIT_RESOURCE requires.
 static void InitTessalyResource() { Q_INIT_RESOURCE(tessaly); }
@@ -28,6 +32,23 @@ QFont WindowFont(int pixelSize) {
 QIcon ApplicationIcon() {
   InitResources();
   return QIcon(QStringLiteral(":/tessaly.png"));
+}
+
+bool InstallChineseTranslations() {
+  // Owned by the application object, which keeps it for the rest of the run.
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  // qt_zh_CN names the catalogues it is made of (qtbase_zh_CN, ...); they load with it.
+  const QStringList folders = {
+      QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+      QCoreApplication::applicationDirPath() + QStringLiteral("/translations")};
+  for (const QString& folder : folders) {
+    if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qt"),
+                         QStringLiteral("_"), folder)) {
+      return QCoreApplication::installTranslator(translator);
+    }
+  }
+  delete translator;
+  return false;
 }
 
 void InitResources() {

@@ -19,4 +19,9 @@ QIcon ApplicationIcon();
 // Registers the icon's resource (the resources live in a static library).
 void InitResources();
 
+// Installs Qt's own Simplified Chinese translations (qt_zh_CN, from Qt's translations folder),
+// so that Qt's standard texts ("OK", "Show Details...", the file dialog) read in Chinese like the
+// rest of the window. False when they are not installed; Qt's English texts then stay.
+bool InstallChineseTranslations();
+
 }  // namespace tessaly

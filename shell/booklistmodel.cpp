@@ -40,7 +40,8 @@ QVariant BookListModel::data(const QModelIndex& index, int role) const {
 }
 
 bool BookListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-  if (!index.isValid() || index.column() != marc::Title || role != Qt::EditRole) return false;
+  if (frozen_ || !index.isValid() || index.column() != marc::Title || role != Qt::EditRole)
+    return false;
   store_.SetCell(static_cast<std::size_t>(index.row()), marc::Title,
                  EncodeText(value.toString(), encoding_));
   emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
@@ -57,15 +58,18 @@ QVariant BookListModel::headerData(int section, Qt::Orientation orientation, int
 Qt::ItemFlags BookListModel::flags(const QModelIndex& index) const {
   Qt::ItemFlags f = QAbstractTableModel::flags(index);
   // Only a row's caption (its first cell) can be edited in place.
-  if (index.isValid() && index.column() == marc::Title) f |= Qt::ItemIsEditable;
+  if (!frozen_ && index.isValid() && index.column() == marc::Title) f |= Qt::ItemIsEditable;
   return f;
 }
 
-std::string BookListModel::ColumnCaption(int column) const {
-  const std::string_view gbk = marc::ColumnCaptionsGbk().at(static_cast<std::size_t>(column));
-  if (encoding_ == marc::TextEncoding::Gbk) return std::string(gbk);
-  return EncodeText(DecodeText(gbk), encoding_);
+namespace {
+std::string Utf8(const QString& text) {
+  const QByteArray bytes = text.toUtf8();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
+}  // namespace
+
+std::string BookListModel::ColumnCaption(int column) const { return Utf8(captions_.at(column)); }
 
 void BookListModel::CheckItem(std::int64_t item) const {
   if (item < 0 || static_cast<std::size_t>(item) >= committed_) throw marc::EStringListError(item);
@@ -73,15 +77,15 @@ void BookListModel::CheckItem(std::int64_t item) const {
 
 std::string BookListModel::ItemCaption(std::int64_t item) const {
   CheckItem(item);
-  return std::string(store_.Cell(static_cast<std::size_t>(item), marc::Title));
+  return Utf8(DecodeText(store_.Cell(static_cast<std::size_t>(item), marc::Title), encoding_));
 }
 
 std::string BookListModel::SubItem(std::int64_t item, int index) const {
   CheckItem(item);
   if (index < 0 || index >= static_cast<int>(marc::CellCount) - 1)
     throw marc::EStringListError(index);
-  return std::string(
-      store_.Cell(static_cast<std::size_t>(item), static_cast<std::size_t>(index) + 1));
+  return Utf8(DecodeText(
+      store_.Cell(static_cast<std::size_t>(item), static_cast<std::size_t>(index) + 1), encoding_));
 }
 
 }  // namespace tessaly

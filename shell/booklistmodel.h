@@ -25,6 +25,9 @@ class BookListModel : public QAbstractTableModel, public ExportSource {
   void Commit();
   // Removes every row; the columns stay.
   void Clear();
+  // While an export reads the list from its own thread, no cell may change: titles are not
+  // editable then.
+  void SetFrozen(bool frozen) { frozen_ = frozen; }
   std::size_t StoredRows() const { return store_.Size(); }
   const RowStore& Store() const { return store_; }
 
@@ -35,7 +38,8 @@ class BookListModel : public QAbstractTableModel, public ExportSource {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-  marc::TextEncoding Encoding() const override { return encoding_; }
+  marc::TextEncoding Encoding() const { return encoding_; }
+  // ExportSource: the cells in UTF-8, converted as the list shows them.
   int ColumnCount() const override { return marc::CellCount; }
   std::string ColumnCaption(int column) const override;
   std::int64_t ItemCount() const override { return committed_; }
@@ -49,6 +53,7 @@ class BookListModel : public QAbstractTableModel, public ExportSource {
   std::size_t committed_ = 0;
   marc::TextEncoding encoding_ = marc::TextEncoding::Gbk;
   QStringList captions_;
+  bool frozen_ = false;
 };
 
 }  // namespace tessaly

@@ -46,6 +46,12 @@ void QtDialogs::ShowFailure(const QString& text) {
   ShowBox(nullptr, QMessageBox::Critical, kApplicationTitle, text);
 }
 
+void QtDialogs::ShowCellsCut(QWidget* parent, std::int64_t cells) {
+  ShowBox(
+      parent, QMessageBox::Information, kApplicationTitle,
+      QStringLiteral("有 %1 个单元格的文字超过了电子表格单元格的长度上限，已截断。").arg(cells));
+}
+
 WindowDialogs& DefaultDialogs() {
   static QtDialogs dialogs;
   return dialogs;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <optional>
 
 class QWidget;
@@ -25,6 +26,8 @@ class WindowDialogs {
   virtual void ShowNoSpreadsheet(QWidget* parent) = 0;
   // The top-level failure display: caption the application title, error icon, OK.
   virtual void ShowFailure(const QString& text) = 0;
+  // After an export: how many cells were cut to fit the spreadsheet's cell limit.
+  virtual void ShowCellsCut(QWidget* parent, std::int64_t cells) = 0;
 };
 
 // The real dialogs.
@@ -35,6 +38,7 @@ class QtDialogs : public WindowDialogs {
   void ShowOpenFailed(QWidget* parent, const QString& details) override;
   void ShowNoSpreadsheet(QWidget* parent) override;
   void ShowFailure(const QString& text) override;
+  void ShowCellsCut(QWidget* parent, std::int64_t cells) override;
 };
 
 // The dialogs the program uses unless told otherwise (a QtDialogs).

@@ -20,15 +20,19 @@ QString FailureDisplayText(const QString& message) {
   return message;
 }
 
-void ShowCurrentFailure() {
+void ShowFailureMessage(const QString& message) {
   auto* app = qobject_cast<TessalyApplication*>(QCoreApplication::instance());
   WindowDialogs& dialogs = app ? app->Dialogs() : DefaultDialogs();
+  dialogs.ShowFailure(FailureDisplayText(message));
+}
+
+void ShowCurrentFailure() {
   try {
     throw;
   } catch (const std::exception& e) {
-    dialogs.ShowFailure(FailureDisplayText(DecodeMessage(e.what())));
+    ShowFailureMessage(DecodeMessage(e.what()));
   } catch (...) {
-    dialogs.ShowFailure(FailureDisplayText(QStringLiteral("Unknown exception")));
+    ShowFailureMessage(QStringLiteral("未知错误"));
   }
 }
 

@@ -19,6 +19,8 @@ QString FailureDisplayText(const QString& message);
 
 // Shows the failure being handled in the top-level failure display. Call it inside a catch block.
 void ShowCurrentFailure();
+// Shows a failure's message in the top-level failure display.
+void ShowFailureMessage(const QString& message);
 
 // A handler that shows its failures in the top-level display instead of throwing them. Command
 // handlers are connected through it, so that no exception unwinds through Qt's own frames (which

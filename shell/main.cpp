@@ -19,12 +19,15 @@ int main(int argc, char** argv) {
   // The application title; not a display name, which Qt would append to every window caption.
   tessaly::TessalyApplication::setApplicationName(QStringLiteral("Tessaly"));
   tessaly::TessalyApplication::setWindowIcon(tessaly::ApplicationIcon());
+  tessaly::InstallChineseTranslations();
 
   tessaly::TMarcFun MarcFun;
   tessaly::TMarc2ExcelFm Marc2ExcelFm;
   MarcFun.SetExportModule(&Marc2ExcelFm);
   MarcFun.show();
   app.exec();
+  // An export still running lets go of the spreadsheet before its module goes.
+  MarcFun.SetExportModule(nullptr);
   // The module and the window are destroyed here, in that order, without FormClose.
   return 0;
 }

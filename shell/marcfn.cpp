@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <stdexcept>
+#include <utility>
 
 #include "appearance.h"
 #include "booklistmodel.h"
@@ -117,6 +118,13 @@ void TMarcFun::resizeEvent(QResizeEvent* event) {
 }
 
 void TMarcFun::closeEvent(QCloseEvent* event) {
+  if (export_) {
+    // The spreadsheet is let go first; the window closes when the export has stopped.
+    closeAfterExport_ = true;
+    export_->Cancel();
+    event->ignore();
+    return;
+  }
   FormClose();
   event->accept();  // the main window: closing it ends the program
 }
@@ -228,6 +236,11 @@ void TMarcFun::Button4Click() {
 
 void TMarcFun::FormClose() { reader_.ReleaseLineList(); }
 
+void TMarcFun::SetExportModule(TMarc2ExcelFm* module) {
+  if (export_ && module != exportModule_) export_.reset();
+  exportModule_ = module;
+}
+
 void TMarcFun::SetTimeFormatSource(std::function<marc::LongTimeFormat()> source) {
   timeFormatSource_ = std::move(source);
   reader_.SetTimeFormat(timeFormatSource_());
@@ -240,11 +253,49 @@ void TMarcFun::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
 }
 
+// The export runs on a thread of its own; the window answers meanwhile, with the other commands
+// and the titles out of reach until it has ended.
 void TMarcFun::Button5Click() {
-  if (!exportModule_) throw std::logic_error("The export module has not been created");
-  ExportListToExcel(*exportModule_, *model_, *this);
+  if (!exportModule_) throw std::logic_error("导出模块尚未创建");
+  if (export_) return;
+  model_->SetFrozen(true);
+  SetCommandsEnabled(false);
+  export_ = std::make_unique<ExportRun>(*exportModule_, *model_, exportTimings_, this);
+  connect(export_.get(), &ExportRun::finished, this, &TMarcFun::ExportFinished);
+  export_->Start();
 }
 
-void TMarcFun::ShowNoSpreadsheet() { dialogs_->ShowNoSpreadsheet(this); }
+void TMarcFun::ExportFinished() {
+  // Deleted once its signal has returned.
+  ExportRun* run = export_.release();
+  run->deleteLater();
+  model_->SetFrozen(false);
+  SetCommandsEnabled(true);
+  switch (run->Result()) {
+    case ExportRun::Outcome::NoSpreadsheet:
+      dialogs_->ShowNoSpreadsheet(this);
+      break;
+    case ExportRun::Outcome::Failed:
+      try {
+        std::rethrow_exception(run->Failure());
+      } catch (...) {
+        ShowCurrentFailure();
+      }
+      break;
+    case ExportRun::Outcome::GaveUp:
+      ShowFailureMessage(QStringLiteral("电子表格没有响应，导出已放弃；已写入的行留在文档中"));
+      break;
+    default:
+      break;
+  }
+  if (run->CellsCut() > 0 && run->Result() != ExportRun::Outcome::Cancelled) {
+    dialogs_->ShowCellsCut(this, run->CellsCut());
+  }
+  if (std::exchange(closeAfterExport_, false)) close();
+}
+
+void TMarcFun::SetCommandsEnabled(bool enabled) {
+  for (QPushButton* b : {Button1, Button5, Button3, Button4}) b->setEnabled(enabled);
+}
 
 }  // namespace tessaly

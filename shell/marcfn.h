@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "exportrun.h"
 #include "marc2excel.h"
 #include "reader.h"
 
@@ -40,7 +41,7 @@ class TOpenDialog {
   bool Execute(QWidget* owner, WindowDialogs& dialogs);
 };
 
-class TMarcFun : public QWidget, private marc::ReadSink, private ExportUi {
+class TMarcFun : public QWidget, private marc::ReadSink {
   Q_OBJECT
 
  public:
@@ -80,7 +81,11 @@ class TMarcFun : public QWidget, private marc::ReadSink, private ExportUi {
 
   // Wiring done at start-up (and by tests).
   void SetDialogs(WindowDialogs& dialogs) { dialogs_ = &dialogs; }
-  void SetExportModule(TMarc2ExcelFm* module) { exportModule_ = module; }
+  // A running export is given up first (the module is about to go).
+  void SetExportModule(TMarc2ExcelFm* module);
+  void SetExportTimings(ExportTimings timings) { exportTimings_ = timings; }
+  // The export in progress, if any.
+  ExportRun* RunningExport() const { return export_.get(); }
 
   BookListModel& ListModel() { return *model_; }
   // The read command's reader; it owns LineList.
@@ -109,8 +114,9 @@ class TMarcFun : public QWidget, private marc::ReadSink, private ExportUi {
   void AppendRow(marc::BookRow&& row) override;
   void Progress(std::int64_t rowCount) override;
   void Elapsed(const marc::Text& text) override;
-  // ExportUi.
-  void ShowNoSpreadsheet() override;
+  void ExportFinished();
+  // The commands other than the running export's own dialogs.
+  void SetCommandsEnabled(bool enabled);
 
   void AlignTop();
   void ShowProgress();
@@ -122,6 +128,10 @@ class TMarcFun : public QWidget, private marc::ReadSink, private ExportUi {
   marc::RecordReader reader_;
   WindowDialogs* dialogs_;
   TMarc2ExcelFm* exportModule_ = nullptr;
+  ExportTimings exportTimings_;
+  std::unique_ptr<ExportRun> export_;
+  // The window was closed during an export: it closes once the export has stopped.
+  bool closeAfterExport_ = false;
   int listHeight_;
   // Progress of the running read: rows so far (-1 before the first) and the last repaint.
   std::int64_t progressRows_ = -1;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fake_backend.h"
-#include "gbk.h"
+#include "gbk.h"  // the captions
 #include "marc2excel.h"
 #include "moduledesc.h"
 #include "vector_source.h"
@@ -22,7 +22,6 @@ namespace tessaly {
 namespace {
 
 using testing::ColumnCaptionsUtf8;
-using testing::Gbk;
 using testing::ListItem;
 using testing::VectorSource;
 using Sheet = RecordingSpreadsheet::Sheet;
@@ -30,7 +29,15 @@ using Sheet = RecordingSpreadsheet::Sheet;
 class CountingUi : public ExportUi {
  public:
   void ShowNoSpreadsheet() override { ++shown; }
+  void Progress(std::int64_t written, std::int64_t rows) override {
+    progress.emplace_back(written, rows);
+    if (on_progress) on_progress(written);
+  }
+  bool Cancelled() const override { return cancelled; }
   int shown = 0;
+  std::vector<std::pair<std::int64_t, std::int64_t>> progress;
+  std::function<void(std::int64_t)> on_progress;
+  bool cancelled = false;
 };
 
 struct Rig {
@@ -44,19 +51,17 @@ struct Rig {
   CountingUi ui;
 };
 
-// Items of the shape the read command makes: a title and twelve sub-items, in GBK.
+// Items of the shape the read command makes: a title and twelve sub-items.
 VectorSource BookList(int items) {
-  std::vector<std::string> captions;
-  for (const auto& c : ColumnCaptionsUtf8()) captions.push_back(Gbk(c));
   std::vector<ListItem> rows;
   for (int i = 0; i < items; ++i) {
-    ListItem item{Gbk("书名" + std::to_string(i)), {}};
-    for (int s = 0; s < 12; ++s) item.sub_items.push_back(Gbk("值" + std::to_string(i * 100 + s)));
+    ListItem item{"书名" + std::to_string(i), {}};
+    for (int s = 0; s < 12; ++s) item.sub_items.push_back("值" + std::to_string(i * 100 + s));
     item.sub_items[1] = "978711122222" + std::to_string(i % 10);  // ISBN stays as it is
     item.sub_items[3] = "";                                       // an empty cell is written too
     rows.push_back(std::move(item));
   }
-  return VectorSource(std::move(captions), std::move(rows));
+  return VectorSource(ColumnCaptionsUtf8(), std::move(rows));
 }
 
 // What the sheet must hold after exporting list completely.
@@ -119,8 +124,8 @@ TEST(ExportListToExcel, WritesEveryCellOfABookListAsItsText) {
   const Sheet& sheet = rig.app->Workbooks()[0];
   EXPECT_EQ(sheet.size(), 26u * 13u);
   EXPECT_EQ(sheet, Expected(list));
-  EXPECT_EQ(sheet.at({1, 1}), Gbk("名称"));
-  EXPECT_EQ(sheet.at({1, 13}), Gbk("提要"));
+  EXPECT_EQ(sheet.at({1, 1}), "名称");
+  EXPECT_EQ(sheet.at({1, 13}), "提要");
   EXPECT_EQ(sheet.at({2, 5}), "");
 }
 
@@ -291,6 +296,49 @@ TEST(ExportListToExcel, AfterAFailureTheNextExportStartsFromNothing) {
   EXPECT_EQ(std::vector<std::string>(briefs.begin(), briefs.begin() + 5), kOpening);
   ASSERT_EQ(rig.app->Workbooks().size(), 2u);
   EXPECT_EQ(rig.app->Workbooks()[1], Expected(list));
+}
+
+// Progress counts the rows written of all, once the worksheet is ready and after every row.
+TEST(ExportListToExcel, ReportsRowsWrittenOfAll) {
+  Rig rig;
+  VectorSource list = BookList(3);
+  ExportListToExcel(*rig.module, list, rig.ui);
+  const std::vector<std::pair<std::int64_t, std::int64_t>> expected = {
+      {0, 3}, {1, 3}, {2, 3}, {3, 3}};
+  EXPECT_EQ(rig.ui.progress, expected);
+}
+
+// A cancel ends the export before the next row like a failure (components released, the rows
+// written stay) but is no failure to display; the next export starts over.
+TEST(ExportListToExcel, CancelStopsBeforeTheNextRowAndReleasesEverything) {
+  Rig rig;
+  VectorSource list = BookList(5);
+  rig.ui.on_progress = [&](std::int64_t written) { rig.ui.cancelled = written == 2; };
+  EXPECT_THROW(ExportListToExcel(*rig.module, list, rig.ui), ExportCancelled);
+  const auto briefs = rig.app->Briefs();
+  EXPECT_EQ(std::vector<std::string>(briefs.end() - 4, briefs.end()),
+            Join({{"PutCell(3,13)"}, kRelease}));
+  ASSERT_EQ(rig.app->Workbooks().size(), 1u);
+  EXPECT_EQ(rig.app->Workbooks()[0].size(), 3u * 13u);
+  EXPECT_FALSE(rig.app->HoldsAnything());
+  EXPECT_EQ(rig.ui.shown, 0);
+
+  rig.ui.on_progress = nullptr;
+  rig.ui.cancelled = false;
+  ExportListToExcel(*rig.module, list, rig.ui);
+  ASSERT_EQ(rig.app->Workbooks().size(), 2u);
+  EXPECT_EQ(rig.app->Workbooks()[1], Expected(list));
+}
+
+// Given up while connecting: no "NO excel ！" on top of it.
+TEST(ExportListToExcel, CancelWhileConnectingIsNoMissingSpreadsheet) {
+  Rig rig;
+  rig.app->RefuseConnect(true);
+  rig.ui.cancelled = true;
+  VectorSource list = BookList(2);
+  EXPECT_THROW(ExportListToExcel(*rig.module, list, rig.ui), ExportCancelled);
+  EXPECT_EQ(rig.ui.shown, 0);
+  EXPECT_FALSE(rig.app->HoldsAnything());
 }
 
 // --- The module's description ------------------------------------------------------------

@@ -59,6 +59,10 @@ void TestOffice::Kill() {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
 
+void TestOffice::Signal(int sig) {
+  if (office_ > 0) kill(-office_, sig);
+}
+
 void TestOffice::Stop() {
   if (control_ >= 0) {
     close(control_);

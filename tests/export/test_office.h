@@ -19,6 +19,8 @@ class TestOffice {
   const std::string& Pipe() const { return pipe_; }
   // Kills the office's processes at once, as a crash would; its remains go with Stop.
   void Kill();
+  // Sends sig to the office's process group (SIGSTOP: it stops answering; SIGCONT: it goes on).
+  void Signal(int sig);
   // Ends the office and returns once its processes, pipes and profile are gone.
   void Stop();
 

@@ -1,4 +1,5 @@
-// An in-memory list for the export: the columns and items as the main window would hold them.
+// An in-memory list for the export: the columns and items in UTF-8, as the main window hands
+// them over.
 #pragma once
 
 #include <cstdint>
@@ -19,14 +20,12 @@ struct ListItem {
 
 class VectorSource : public ExportSource {
  public:
-  VectorSource(std::vector<std::string> captions, std::vector<ListItem> items,
-               marc::TextEncoding encoding = marc::TextEncoding::Gbk)
-      : captions_(std::move(captions)), items_(std::move(items)), encoding_(encoding) {}
+  VectorSource(std::vector<std::string> captions, std::vector<ListItem> items)
+      : captions_(std::move(captions)), items_(std::move(items)) {}
 
   // Called with the item's index each time the export reads an item's caption.
   std::function<void(std::int64_t)> on_item_caption;
 
-  marc::TextEncoding Encoding() const override { return encoding_; }
   int ColumnCount() const override { return static_cast<int>(captions_.size()); }
   std::string ColumnCaption(int column) const override {
     return captions_.at(static_cast<std::size_t>(column));
@@ -50,7 +49,6 @@ class VectorSource : public ExportSource {
  private:
   std::vector<std::string> captions_;
   std::vector<ListItem> items_;
-  marc::TextEncoding encoding_;
 };
 
 }  // namespace tessaly::testing

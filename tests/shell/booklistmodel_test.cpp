@@ -115,8 +115,9 @@ class BookListModelTest : public QObject {
     model.AppendRow(Row({{marc::Author, bytes.toStdString()}, {marc::Isbn, "\xD5"}}));
     model.Commit();
     QCOMPARE(model.data(model.index(0, marc::Author), Qt::DisplayRole).toString(), shown);
-    // The cell's bytes are kept as they are for the export.
-    QCOMPARE(model.SubItem(0, marc::Author - 1), bytes.toStdString());
+    // The cell's bytes are kept as they are; the export gets what the list shows, in UTF-8.
+    QCOMPARE(model.Store().Cell(0, marc::Author), bytes.toStdString());
+    QCOMPARE(QString::fromStdString(model.SubItem(0, marc::Author - 1)), shown);
   }
 
   // The export reads a row as its caption and twelve sub-items; one more is an error.
@@ -132,10 +133,10 @@ class BookListModelTest : public QObject {
     QVERIFY_THROWS_EXCEPTION(marc::EStringListError, model.SubItem(0, 12));
     QVERIFY_THROWS_EXCEPTION(marc::EStringListError, model.SubItem(0, -1));
     QVERIFY_THROWS_EXCEPTION(marc::EStringListError, model.ItemCaption(1));
-    // Captions too are handed over in the file's encoding.
-    QCOMPARE(model.ColumnCaption(0), std::string("\xC3\xFB\xB3\xC6"));  // 名称 in GBK
+    // Captions too are handed over in UTF-8, whatever the file's encoding.
+    QCOMPARE(model.ColumnCaption(0), std::string("名称"));
     model.SetEncoding(marc::TextEncoding::Utf8);
-    QCOMPARE(QString::fromStdString(model.ColumnCaption(0)), QStringLiteral("名称"));
+    QCOMPARE(model.ColumnCaption(12), std::string("提要"));
   }
 
   void editCaption_data() {
@@ -159,9 +160,15 @@ class BookListModelTest : public QObject {
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     QVERIFY(model.setData(model.index(0, 0), QStringLiteral("新书名"), Qt::EditRole));
     QCOMPARE(changed.count(), 1);
-    QCOMPARE(model.ItemCaption(0), stored.toStdString());
+    QCOMPARE(model.Store().Cell(0, marc::Title), stored.toStdString());
+    QCOMPARE(model.ItemCaption(0), std::string("新书名"));
     QCOMPARE(model.SubItem(0, 0), std::string("A"));
     QCOMPARE(model.data(model.index(0, 0), Qt::DisplayRole).toString(), QStringLiteral("新书名"));
+    // While an export reads the list, no title can change.
+    model.SetFrozen(true);
+    QVERIFY(!(model.flags(model.index(0, 0)) & Qt::ItemIsEditable));
+    QVERIFY(!model.setData(model.index(0, 0), QStringLiteral("又改"), Qt::EditRole));
+    QCOMPARE(model.ItemCaption(0), std::string("新书名"));
   }
 };
 

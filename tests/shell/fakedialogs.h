@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "appearance.h"
 #include "dialogs.h"
 #include "failure.h"
 
@@ -26,6 +27,7 @@ class FakeDialogs : public WindowDialogs {
   QStringList openFailedDetails;
   int noSpreadsheet = 0;
   QStringList failures;
+  std::vector<std::int64_t> cellsCut;
   // Runs while the "open failed" box would be up, to look at the window at that moment.
   std::function<void()> whileOpenFailedShown;
 
@@ -45,6 +47,7 @@ class FakeDialogs : public WindowDialogs {
   }
   void ShowNoSpreadsheet(QWidget*) override { ++noSpreadsheet; }
   void ShowFailure(const QString& text) override { failures << text; }
+  void ShowCellsCut(QWidget*, std::int64_t cells) override { cellsCut.push_back(cells); }
 };
 
 }  // namespace tessaly
@@ -54,6 +57,7 @@ class FakeDialogs : public WindowDialogs {
   int main(int argc, char** argv) {                                              \
     tessaly::TessalyApplication app(argc, argv);                                 \
     tessaly::TessalyApplication::setApplicationName(tessaly::kApplicationTitle); \
+    tessaly::InstallChineseTranslations();                                       \
     TestObject test;                                                             \
     return QTest::qExec(&test, argc, argv);                                      \
   }

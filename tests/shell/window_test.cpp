@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -413,7 +414,7 @@ class WindowTest : public QObject {
     QCOMPARE(dialogs.openFailedDetails.size(), 1);
   }
 
-  // F2 edits the selected row's caption; the export then reads the edited text as GBK bytes.
+  // F2 edits the selected row's caption; the export then reads the edited text.
   void editCaption() {
     w->show();
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
@@ -428,8 +429,8 @@ class WindowTest : public QObject {
     editor->setText(QStringLiteral("新书名"));
     QTest::keyClick(editor, Qt::Key_Return);
     // The delegate commits the edit from the event loop.
-    QTRY_COMPARE(w->ListModel().ItemCaption(1), std::string("\xD0\xC2\xCA\xE9\xC3\xFB"));
-    QCOMPARE(w->ListModel().SubItem(1, 0), std::string("\xC0\xEE\xCB\xC4"));  // 李四, unchanged
+    QTRY_COMPARE(w->ListModel().ItemCaption(1), std::string("新书名"));
+    QCOMPARE(w->ListModel().SubItem(1, 0), std::string("李四"));  // unchanged
     QCOMPARE(Cell(1, 0), QStringLiteral("新书名"));
     QCOMPARE(Cell(0, 0), QStringLiteral("甲书"));
   }
@@ -448,7 +449,8 @@ class WindowTest : public QObject {
   }
 
   // 生成Excel hands the list to the export: the captions and every row as the list holds them,
-  // an edited title included; an unreachable spreadsheet gets its message and nothing else.
+  // an edited title included; an unreachable spreadsheet gets its message and nothing else; cut
+  // cells are counted to the user afterwards.
   void export_button() {
     auto owned = std::make_unique<RecordingSpreadsheet>();
     RecordingSpreadsheet& sheet = *owned;
@@ -458,24 +460,111 @@ class WindowTest : public QObject {
     QVERIFY(
         w->ListModel().setData(w->ListModel().index(1, 0), QStringLiteral("改题"), Qt::EditRole));
     QTest::mouseClick(w->Button5, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->RunningExport(), 30'000);
     QCOMPARE(dialogs.noSpreadsheet, 0);
     QVERIFY(dialogs.failures.isEmpty());
+    QVERIFY(dialogs.cellsCut.empty());
     QCOMPARE(sheet.Workbooks().size(), std::size_t{1});
     const RecordingSpreadsheet::Sheet& cells = sheet.Workbooks()[0];
     QCOMPARE(cells.size(), std::size_t{4 * 13});
-    QCOMPARE(DecodeText(cells.at({1, 1})), QStringLiteral("名称"));
-    QCOMPARE(DecodeText(cells.at({1, 13})), QStringLiteral("提要"));
-    QCOMPARE(DecodeText(cells.at({2, 1})), QStringLiteral("甲书"));
-    QCOMPARE(DecodeText(cells.at({3, 1})), QStringLiteral("改题"));
-    QCOMPARE(DecodeText(cells.at({3, 2})), QStringLiteral("李四"));
-    QCOMPARE(DecodeText(cells.at({4, 3})), QStringLiteral("0012"));
+    QCOMPARE(cells.at({1, 1}), std::string("名称"));
+    QCOMPARE(cells.at({1, 13}), std::string("提要"));
+    QCOMPARE(cells.at({2, 1}), std::string("甲书"));
+    QCOMPARE(cells.at({3, 1}), std::string("改题"));
+    QCOMPARE(cells.at({3, 2}), std::string("李四"));
+    QCOMPARE(cells.at({4, 3}), std::string("0012"));
     QVERIFY(!sheet.HoldsAnything());
+
+    sheet.SetCellLimit(4);
+    QTest::mouseClick(w->Button5, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->RunningExport(), 30'000);
+    QCOMPARE(dialogs.cellsCut, std::vector<std::int64_t>{sheet.CellsCut()});
+    QVERIFY(sheet.CellsCut() > 0);
 
     sheet.RefuseConnect(true);
     QTest::mouseClick(w->Button5, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->RunningExport(), 30'000);
     QCOMPARE(dialogs.noSpreadsheet, 1);
-    QCOMPARE(sheet.Workbooks().size(), std::size_t{1});
+    QCOMPARE(sheet.Workbooks().size(), std::size_t{2});
     QCOMPARE(Rows(), 3);
+  }
+
+  void export_stalls_data() {
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("failures");
+    QTest::addColumn<int>("cellsKept");
+    QTest::newRow("keep waiting") << "keepWaiting" << 0 << 4 * 13;
+    QTest::newRow("give up") << "giveUp" << 1 << 2 * 13;
+    QTest::newRow("cancel") << "cancel" << 0 << 2 * 13;
+  }
+  // A spreadsheet that stops answering: the window goes on answering, its other commands are
+  // out of reach (and clicks on them are not kept for later), the box comes after the time
+  // limit, and each way out leaves the document and the window as it says.
+  void export_stalls() {
+    QFETCH(QString, answer);
+    QFETCH(int, failures);
+    QFETCH(int, cellsKept);
+    auto* app = qobject_cast<TessalyApplication*>(QCoreApplication::instance());
+    app->SetDialogs(dialogs);
+    auto owned = std::make_unique<RecordingSpreadsheet>();
+    RecordingSpreadsheet& sheet = *owned;
+    TMarc2ExcelFm module(std::move(owned));
+    w->SetExportModule(&module);
+    // However the test ends, the window lets go of the module before it goes.
+    const std::shared_ptr<void> detach(nullptr, [&](void*) { w->SetExportModule(nullptr); });
+    w->SetExportTimings({std::chrono::milliseconds(50), std::chrono::milliseconds(0)});
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    Open(Data("cases_lines.mrc"));
+    sheet.HangAtCell(3, 1);
+
+    QTest::mouseClick(w->Button5, Qt::LeftButton);
+    ExportRun* run = w->RunningExport();
+    QVERIFY(run);
+    QTRY_VERIFY(run->NotAnsweringBox() && run->NotAnsweringBox()->isVisible());
+    QCOMPARE(run->NotAnsweringBox()->text(), QStringLiteral("电子表格没有响应"));
+    QVERIFY(run->ProgressDialog() && run->ProgressDialog()->isVisible());
+    for (QPushButton* b : {w->Button1, w->Button3, w->Button4, w->Button5})
+      QVERIFY(!b->isEnabled());
+    QTest::mouseClick(w->Button3, Qt::LeftButton);
+    QVERIFY(!w->ListModel().flags(w->ListModel().index(0, 0)).testFlag(Qt::ItemIsEditable));
+
+    if (answer == "cancel") {
+      QTest::mouseClick(run->ProgressDialog()->findChild<QPushButton*>("cancel"), Qt::LeftButton);
+    } else {
+      QTest::mouseClick(run->NotAnsweringBox()->findChild<QPushButton*>(answer), Qt::LeftButton);
+    }
+    if (answer == "keepWaiting") {
+      QVERIFY(!run->NotAnsweringBox());
+      sheet.Release();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!w->RunningExport(), 30'000);
+    QCOMPARE(dialogs.failures.size(), failures);
+    if (failures) QVERIFY(dialogs.failures[0].startsWith(QStringLiteral("电子表格没有响应")));
+    QCOMPARE(dialogs.noSpreadsheet, 0);
+    QCOMPARE(sheet.Workbooks().size(), std::size_t{1});
+    QCOMPARE(sheet.Workbooks()[0].size(), std::size_t(cellsKept));
+    QVERIFY(!sheet.HoldsAnything());
+    QCOMPARE(Rows(), 3);
+    for (QPushButton* b : {w->Button1, w->Button3, w->Button4, w->Button5}) QVERIFY(b->isEnabled());
+    QVERIFY(w->ListModel().flags(w->ListModel().index(0, 0)).testFlag(Qt::ItemIsEditable));
+
+    // The next click starts over and writes everything.
+    sheet.Release();
+    QTest::mouseClick(w->Button5, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->RunningExport(), 30'000);
+    QCOMPARE(sheet.Workbooks().size(), std::size_t{2});
+    QCOMPARE(sheet.Workbooks()[1].size(), std::size_t{4 * 13});
+    QCOMPARE(dialogs.failures.size(), failures);
+    app->SetDialogs(DefaultDialogs());
+  }
+
+  // Qt's own texts in the boxes and the file dialog read in Chinese.
+  void qtTextsInChinese() {
+    QCOMPARE(QCoreApplication::translate("QMessageBox", "Show Details..."),
+             QStringLiteral("显示详情..."));
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "File &name:"),
+             QStringLiteral("文件名称(&N)："));
   }
 
   void failureText_data() {
@@ -535,7 +624,7 @@ class WindowTest : public QObject {
     // The window's own commands are wired the same way.
     QTest::mouseClick(w->Button5, Qt::LeftButton);  // no export module was given
     QCOMPARE(dialogs.failures.size(), 4);
-    QCOMPARE(dialogs.failures.last(), QStringLiteral("The export module has not been created."));
+    QCOMPARE(dialogs.failures.last(), QStringLiteral("导出模块尚未创建."));
     app->SetDialogs(DefaultDialogs());
   }
 

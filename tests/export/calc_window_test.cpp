@@ -1,0 +1,183 @@
+// The main window exporting into a real headless LibreOffice that the test starts: an office that
+// stops answering (SIGSTOP on its process group) brings the box within the time limit while the
+// window goes on answering; giving up ends the export, and once the office goes on the next
+// export writes every row. Cancelling midway keeps the rows written. Time limits are injected.
+// The test reads the office back over connections of its own that it drops again before the
+// window exports: two bridges to one office in one process share their proxies, so a call of the
+// export could otherwise travel over the test's connection, which giving up does not drop.
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/frame/XDesktop2.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+#include <csignal>
+#include <memory>
+#include <string>
+
+#include "booklistmodel.h"
+#include "calc.h"
+#include "calc_readback.h"
+#include "fakedialogs.h"
+#include "marcfn.h"
+#include "test_office.h"
+
+using namespace tessaly;
+using namespace std::chrono_literals;
+using testing::Doc;
+using testing::TestOffice;
+
+namespace {
+
+std::string CellText(int row, int column) {
+  return "第" + std::to_string(row) + "行·" + std::to_string(column) + "列";
+}
+
+}  // namespace
+
+class CalcWindowTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<TestOffice> office;
+  std::unique_ptr<TMarc2ExcelFm> module;
+  std::unique_ptr<TMarcFun> w;
+  FakeDialogs dialogs;
+
+  void Fill(int rows) {
+    BookListModel& model = w->ListModel();
+    model.SetEncoding(marc::TextEncoding::Utf8);
+    for (int r = 0; r < rows; ++r) {
+      marc::BookRow row;
+      for (std::size_t c = 0; c < marc::CellCount; ++c) {
+        row[c] = CellText(r, static_cast<int>(c));
+      }
+      model.AppendRow(row);
+    }
+    model.Commit();
+  }
+
+  // The document's rows below the header: how many there are, each checked to be the list's.
+  int CheckedRows(const Doc& doc) {
+    const testing::Grid grid = testing::ReadFirstSheet(doc);
+    if (grid.empty() || grid[0].empty() || grid[0][0].text != "名称") return -1;
+    for (std::size_t r = 1; r < grid.size(); ++r) {
+      if (grid[r].size() != marc::CellCount) return -1;
+      for (std::size_t c = 0; c < grid[r].size(); ++c) {
+        if (grid[r][c].text != CellText(static_cast<int>(r) - 1, static_cast<int>(c))) return -1;
+      }
+    }
+    return static_cast<int>(grid.size()) - 1;
+  }
+
+  // The rows of every document the office holds, each checked (-1: not the list's rows, or
+  // Calc left not fitting its row heights).
+  std::vector<int> RowsPerDocument() {
+    std::vector<int> rows;
+    for (const Doc& doc : testing::CalcDocuments(testing::Connect(office->Pipe()))) {
+      bool fitted = false;
+      com::sun::star::uno::Reference<com::sun::star::beans::XPropertySet>(
+          doc, com::sun::star::uno::UNO_QUERY_THROW)
+          ->getPropertyValue("IsAdjustHeightEnabled") >>= fitted;
+      rows.push_back(fitted ? CheckedRows(doc) : -1);
+    }
+    return rows;
+  }
+
+  void CloseAllDocuments() {
+    for (const Doc& doc : testing::CalcDocuments(testing::Connect(office->Pipe()))) {
+      com::sun::star::uno::Reference<com::sun::star::util::XCloseable>(
+          doc, com::sun::star::uno::UNO_QUERY_THROW)
+          ->close(true);
+    }
+  }
+
+ private slots:
+  void initTestCase() {
+    office = std::make_unique<TestOffice>(testing::UniquePipeName("window"));
+    testing::Connect(office->Pipe());
+    CalcOptions options;
+    options.pipe_name = office->Pipe();
+    options.start_office = false;
+    options.block_rows = 200;
+    module = std::make_unique<TMarc2ExcelFm>(MakeLibreOfficeCalc(options));
+  }
+  void cleanupTestCase() {
+    module.reset();
+    office.reset();
+  }
+  void init() {
+    CloseAllDocuments();
+    dialogs = FakeDialogs();
+    qobject_cast<TessalyApplication*>(QCoreApplication::instance())->SetDialogs(dialogs);
+    w = std::make_unique<TMarcFun>();
+    w->SetDialogs(dialogs);
+    w->SetExportModule(module.get());
+    w->show();
+  }
+  void cleanup() {
+    office->Signal(SIGCONT);
+    w.reset();
+  }
+
+  void stoppedOffice_giveUp_thenEveryRowArrives() {
+    w->SetExportTimings({300ms, 0ms});
+    const int rows = 20000;
+    Fill(rows);
+    QTest::mouseClick(w->Button5, Qt::LeftButton);
+    ExportRun* run = w->RunningExport();
+    QVERIFY(run);
+    QTRY_VERIFY_WITH_TIMEOUT(run->RowsWritten() >= 1000, 60'000);
+    office->Signal(SIGSTOP);
+
+    QTRY_VERIFY_WITH_TIMEOUT(run->NotAnsweringBox() && run->NotAnsweringBox()->isVisible(), 30'000);
+    // The window's loop runs while the office is stopped: timers fire, clicks are refused.
+    bool ticked = false;
+    QTimer::singleShot(0, w.get(), [&] { ticked = true; });
+    QTRY_VERIFY(ticked);
+    QVERIFY(!w->Button3->isEnabled());
+
+    QTest::mouseClick(run->NotAnsweringBox()->findChild<QPushButton*>("giveUp"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->RunningExport(), 30'000);
+    QCOMPARE(dialogs.failures.size(), 1);
+    QVERIFY2(dialogs.failures[0].startsWith(QStringLiteral("电子表格没有响应")),
+             qPrintable(dialogs.failures[0]));
+    QCOMPARE(dialogs.noSpreadsheet, 0);
+    QVERIFY(w->Button5->isEnabled());
+
+    office->Signal(SIGCONT);
+    QTest::mouseClick(w->Button5, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->RunningExport(), 120'000);
+    QCOMPARE(dialogs.failures.size(), 1);
+    QCOMPARE(dialogs.noSpreadsheet, 0);
+    // The document given up on stays with what reached it, its row heights given back; the new
+    // one holds every row.
+    const std::vector<int> documents = RowsPerDocument();
+    QCOMPARE(documents.size(), std::size_t{2});
+    QVERIFY(std::count(documents.begin(), documents.end(), rows) == 1);
+    QVERIFY(std::count(documents.begin(), documents.end(), -1) == 0);
+  }
+
+  void cancel_keepsWhatWasWritten() {
+    w->SetExportTimings({10s, 0ms});
+    const int rows = 30000;
+    Fill(rows);
+    QTest::mouseClick(w->Button5, Qt::LeftButton);
+    ExportRun* run = w->RunningExport();
+    QVERIFY(run);
+    QTRY_VERIFY_WITH_TIMEOUT(run->RowsWritten() >= 2000, 60'000);
+    if (!w->RunningExport()) QSKIP("the export ended before it could be cancelled");
+    QTRY_VERIFY(run->ProgressDialog() && run->ProgressDialog()->isVisible());
+    QTest::mouseClick(run->ProgressDialog()->findChild<QPushButton*>("cancel"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->RunningExport(), 30'000);
+    QVERIFY(dialogs.failures.isEmpty());
+    QCOMPARE(dialogs.noSpreadsheet, 0);
+    const std::vector<int> documents = RowsPerDocument();
+    QCOMPARE(documents.size(), std::size_t{1});
+    QVERIFY2(documents[0] >= 2000 && documents[0] < rows,
+             qPrintable(QString::number(documents[0])));
+  }
+};
+
+TESSALY_QTEST_MAIN(CalcWindowTest)
+#include "calc_window_test.moc"
