@@ -1,4 +1,5 @@
-// The read path (load + decode, no window) beside two baselines on the same generated files:
+// The read path (load + decode, no window, rows counted as `marcrows --quiet` counts them) beside
+// two baselines on the same generated files:
 // a bare walk (lines and records cut, leader and directory read, nothing copied) and libyaz's
 // ISO 2709 reader. Every contender starts from the file on disk (in the page cache after the
 // first run), so loading is counted for all alike.
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -82,12 +84,15 @@ int Digits(const char* p, int n) {
   return v;
 }
 
-// Counts rows and touches each so the decoding cannot be skipped.
+// Counts rows as `marcrows --quiet` does, and touches each row's places so the decoding cannot
+// be skipped.
 class CountingSink : public marc::ReadSink {
  public:
-  void AppendRow(marc::BookRow&& row) override {
-    ++rows;
-    cellBytes += row[marc::Title].size() + row[marc::Summary].size();
+  void AppendRows(const std::shared_ptr<const marc::FileBytes>&,
+                  std::span<const marc::RowRef> rowRefs, std::int64_t) override {
+    rows += static_cast<std::int64_t>(rowRefs.size());
+    for (const marc::RowRef& row : rowRefs)
+      cellBytes += row.length[marc::Title] + row.length[marc::Summary];
   }
   void Progress(std::int64_t) override {}
   void Elapsed(const marc::Text&) override {}
@@ -213,7 +218,9 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
       auto items = run.counters.find("items_per_second");
       auto bytes = run.counters.find("bytes_per_second");
       if (items == run.counters.end() || bytes == run.counters.end()) continue;
-      results_[run.run_name.str()] = {items->second.value, bytes->second.value};
+      std::string name = run.run_name.str();
+      if (const auto at = name.find("/real_time"); at != std::string::npos) name.erase(at);
+      results_[name] = {items->second.value, bytes->second.value};
     }
   }
 
@@ -221,7 +228,7 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::Finalize();
     static const char* const kContenders[] = {"file_load", "load_lines", "read_path", "bare_walk",
                                               "libyaz"};
-    std::printf("\nMedians, CPU time (records/s | MB/s, 1 MB = 10^6 bytes)\n");
+    std::printf("\nMedians, wall time (records/s | MB/s, 1 MB = 10^6 bytes)\n");
     std::printf("%-12s", "file");
     for (const char* c : kContenders) std::printf(" %21s", c);
     std::printf(" %10s %10s\n", "read/bare", "read/yaz");
@@ -248,11 +255,11 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
         std::printf(" %10s", "-");
       std::printf("\n");
     }
-    std::printf("Targets: read/bare >= 0.50, read/yaz >= 3.00\n");
+    std::printf("Targets: read/bare >= 0.67 and read/yaz >= 5.00 on 100k, read/bare >= 0.50 on 1M\n");
 
     // Every contender reads the whole file first; what each does beyond that shows where the
     // read path's own time goes, apart from the page faults and copying every reader pays.
-    std::printf("\nMicroseconds per record beyond file_load (CPU time)\n");
+    std::printf("\nMicroseconds per record beyond file_load (wall time)\n");
     std::printf("%-12s %10s %10s %10s %10s %10s\n", "file", "read_path", "bare_walk", "libyaz",
                 "bare/read", "yaz/read");
     for (const Input& in : inputs_) {
@@ -310,13 +317,15 @@ int main(int argc, char** argv) {
 
   std::vector<Input> inputs;
   try {
-    for (const std::int64_t n : {10000, 100000}) {
+    for (const std::int64_t n : {10000, 100000, 1000000}) {
       for (const Layout layout : {Layout::Lines, Layout::Concat}) {
+        if (n == 1000000 && layout == Layout::Concat) continue;  // one layout is enough at 1 GB
         Input in;
-        in.label = std::to_string(n / 1000) + "k " + tessaly::bench::LayoutName(layout);
+        in.label = (n >= 1000000 ? std::to_string(n / 1000000) + "M " : std::to_string(n / 1000) + "k ") +
+                   tessaly::bench::LayoutName(layout);
         in.path = tessaly::bench::EnsureCnmarcFile(DataDir(), n, layout);
         in.records = n;
-        in.bytes = static_cast<std::int64_t>(LoadFile(in.path).size());
+        in.bytes = static_cast<std::int64_t>(std::filesystem::file_size(in.path));
         inputs.push_back(std::move(in));
       }
     }
@@ -337,7 +346,8 @@ int main(int argc, char** argv) {
     for (const auto& [name, fn] : contenders) {
       benchmark::RegisterBenchmark((std::string(name) + "/" + SideBySideReporter::Key(in)).c_str(),
                                    fn, &in)
-          ->Unit(benchmark::kMillisecond);
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime();  // the read path decodes on two threads
     }
   }
   SideBySideReporter reporter(inputs);

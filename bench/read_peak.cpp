@@ -19,17 +19,22 @@
 
 namespace {
 
+// Keeps the rows as the window's list keeps them: places in the loaded bytes.
 class Sink : public marc::ReadSink {
  public:
   explicit Sink(bool keep) : keep_(keep) {}
-  void AppendRow(marc::BookRow&& row) override {
-    ++rows;
-    if (keep_) kept.push_back(std::move(row));
+  void AppendRows(const std::shared_ptr<const marc::FileBytes>& bytes,
+                  std::span<const marc::RowRef> rowRefs, std::int64_t) override {
+    rows += static_cast<std::int64_t>(rowRefs.size());
+    if (!keep_) return;
+    held = bytes;
+    kept.insert(kept.end(), rowRefs.begin(), rowRefs.end());
   }
   void Progress(std::int64_t) override {}
   void Elapsed(const marc::Text&) override {}
   std::int64_t rows = 0;
-  std::vector<marc::BookRow> kept;
+  std::shared_ptr<const marc::FileBytes> held;
+  std::vector<marc::RowRef> kept;
 
  private:
   bool keep_;

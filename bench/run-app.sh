@@ -15,15 +15,20 @@ data="${TESSALY_BENCH_DATA:-$dir/bench-data}"
 if [[ ! -f "$dir/build.ninja" ]]; then
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$dir" --target window_open marcrows gen_cnmarc export_bench
+cmake --build "$dir" --target window_open marcrows gen_cnmarc export_bench read_bench
 mkdir -p "$data"
 export QT_QPA_PLATFORM=offscreen
 counts=("$@")
 ((${#counts[@]})) || counts=(100000 1000000)
 echo "== load before: $(uptime)"
 largest=$(printf '%s\n' "${counts[@]}" | sort -n | tail -n 1)
+# The bare walk (read_bench's baseline) on the same files, for the window's target beside it.
+filter=$(printf '%s\n' "${counts[@]}" | sed -e 's/000000$/M/' -e 's/000$/k/' | paste -sd'|')
+TESSALY_BENCH_DATA="$data" "$dir/bin/read_bench" --benchmark_color=false \
+  --benchmark_filter="bare_walk/($filter)_lines" --benchmark_repetitions=3 \
+  --benchmark_report_aggregates_only=true | grep -E 'median|^bare'
 for n in "${counts[@]}"; do
-  file="$data/app-$n.mrc"
+  file="$data/cnmarc-v1-$n-lines.mrc"
   [[ -f "$file" ]] || "$dir/bin/gen_cnmarc" --records "$n" --layout lines "$file" >/dev/null
   echo "== $n records ($(du -h "$file" | cut -f1))"
   /usr/bin/time -f "marcrows --quiet: %e s, peak %M KB" "$dir/bin/marcrows" --quiet "$file"

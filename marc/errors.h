@@ -30,6 +30,12 @@ class EStringListError : public Exception {
   explicit EStringListError(std::int64_t index);
 };
 
+// A file another program cut short while it was read.
+class EReadError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // A record the decoder refuses for a reason none of the kinds above covers (too long a line).
 class ERecordError : public Exception {
  public:

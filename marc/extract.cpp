@@ -22,14 +22,28 @@ std::string_view CutOnBoundary(std::string_view s, std::size_t limit, TextEncodi
   return s.substr(0, i);
 }
 
-std::string_view SubfieldView(std::string_view s, std::string_view code) {
-  const std::int64_t a = PosText(code, s);
-  if (a == 0) return {};
-  std::int64_t b = PosTextFrom("$", s, a + 2);
-  if (b == 0) b = static_cast<std::int64_t>(s.size()) + 1;
-  return MidView(s, a + 2, b - a - 2);
+// Where "$" and the code letter first stand in s (0-based), npos when nowhere: a byte loop, as
+// fields are short and hold a "$" every few bytes, where a memchr call for each costs more.
+std::size_t FindCode(std::string_view s, char letter) {
+  for (std::size_t i = 0; i + 1 < s.size(); ++i)
+    if (s[i] == '$' && s[i + 1] == letter) return i;
+  return std::string_view::npos;
 }
 
+std::string_view SubfieldView(std::string_view s, std::string_view code) {
+  if (code.size() != 2 || code[0] != '$') {
+    const std::int64_t a = PosText(code, s);
+    if (a == 0) return {};
+    std::int64_t b = PosTextFrom("$", s, a + 2);
+    if (b == 0) b = static_cast<std::int64_t>(s.size()) + 1;
+    return MidView(s, a + 2, b - a - 2);
+  }
+  const std::size_t a = FindCode(s, code[1]);
+  if (a == std::string_view::npos) return {};
+  std::size_t b = a + 2;
+  while (b < s.size() && s[b] != '$') ++b;
+  return s.substr(a + 2, b - a - 2);
+}
 }  // namespace
 
 const std::array<std::string_view, CellCount>& ColumnCaptionsGbk() {
@@ -55,50 +69,70 @@ Text SubfieldText(std::string_view field, std::string_view code) {
   return Text(SubfieldView(field, code));
 }
 
-Text ExtractTitle(std::string_view s) { return SubfieldText(s, "$a"); }
-Text ExtractAuthor(std::string_view s) { return SubfieldText(s, "$f"); }
-Text ExtractIsbn(std::string_view s) { return SubfieldText(s, "$a"); }
-Text ExtractPubPlace(std::string_view s) { return SubfieldText(s, "$a"); }
-Text ExtractPublisher(std::string_view s) { return SubfieldText(s, "$c"); }
-Text ExtractDimensions(std::string_view s) { return SubfieldText(s, "$d"); }
-Text ExtractClassNumber(std::string_view s) { return SubfieldText(s, "$a"); }
-Text ExtractSubjectHeading(std::string_view s) { return SubfieldText(s, "$a"); }
+std::string_view ExtractView(Cell cell, std::string_view s, TextEncoding enc) {
+  switch (cell) {
+    case Title:
+    case Isbn:
+    case PubPlace:
+    case ClassNumber:
+    case SubjectHeading:
+      return SubfieldView(s, "$a");
+    case Author:
+      return SubfieldView(s, "$f");
+    case Publisher:
+      return SubfieldView(s, "$c");
+    case Dimensions:
+      return SubfieldView(s, "$d");
+    case PubDate:
+      return CutOnBoundary(SubfieldView(s, "$d"), kPubDateBytes, enc);
+    case Pages: {
+      const std::string_view sub = SubfieldView(s, "$a");
+      const std::string_view ye = enc == TextEncoding::Gbk ? kYeGbk : kYeUtf8;
+      const std::int64_t b = PosOnBoundary(ye, sub, enc);
+      if (b == 0) return sub;
+      return sub.substr(0, static_cast<std::size_t>(b - 1) + ye.size());
+    }
+    case Accompanying: {
+      // The rest of the field after "$e", later subfields included; empty without "$e".
+      const std::size_t a = FindCode(s, 'e');
+      return a == std::string_view::npos ? std::string_view() : s.substr(a + 2);
+    }
+    case Summary: {
+      // The rest of the field after "$a", later subfields included; empty without "$a".
+      const std::size_t a = FindCode(s, 'a');
+      return a == std::string_view::npos ? std::string_view() : s.substr(a + 2);
+    }
+    case Price: {
+      // After the first "CNY" to the next "$" or the field's end, cut two bytes past its first
+      // ".".
+      const std::int64_t a = PosOnBoundary("CNY", s, enc);
+      if (a == 0) return {};
+      std::string_view price = s.substr(static_cast<std::size_t>(a - 1) + 3);
+      price = price.substr(0, std::min(price.find('$'), price.size()));
+      const std::size_t dot = price.find('.');
+      if (dot != std::string_view::npos) price = price.substr(0, std::min(price.size(), dot + 3));
+      return price;
+    }
+    case CellCount:
+      break;
+  }
+  return {};
+}
 
+Text ExtractTitle(std::string_view s) { return Text(ExtractView(Title, s)); }
+Text ExtractAuthor(std::string_view s) { return Text(ExtractView(Author, s)); }
+Text ExtractIsbn(std::string_view s) { return Text(ExtractView(Isbn, s)); }
+Text ExtractPubPlace(std::string_view s) { return Text(ExtractView(PubPlace, s)); }
+Text ExtractPublisher(std::string_view s) { return Text(ExtractView(Publisher, s)); }
+Text ExtractDimensions(std::string_view s) { return Text(ExtractView(Dimensions, s)); }
+Text ExtractClassNumber(std::string_view s) { return Text(ExtractView(ClassNumber, s)); }
+Text ExtractSubjectHeading(std::string_view s) { return Text(ExtractView(SubjectHeading, s)); }
 Text ExtractPubDate(std::string_view s, TextEncoding enc) {
-  return Text(CutOnBoundary(SubfieldView(s, "$d"), kPubDateBytes, enc));
+  return Text(ExtractView(PubDate, s, enc));
 }
-
-Text ExtractPages(std::string_view s, TextEncoding enc) {
-  const std::string_view sub = SubfieldView(s, "$a");
-  const std::string_view ye = enc == TextEncoding::Gbk ? kYeGbk : kYeUtf8;
-  const std::int64_t b = PosOnBoundary(ye, sub, enc);
-  if (b == 0) return Text(sub);
-  return Text(sub.substr(0, static_cast<std::size_t>(b - 1) + ye.size()));
-}
-
-// The rest of the field after "$e", later subfields included; empty without "$e".
-Text ExtractAccompanying(std::string_view s) {
-  const std::int64_t a = PosText("$e", s);
-  if (a == 0) return {};
-  return MidText(s, a + 2, static_cast<std::int64_t>(s.size()) - a + 2);
-}
-
-// The rest of the field after "$a", later subfields included; empty without "$a".
-Text ExtractSummary(std::string_view s) {
-  const std::int64_t a = PosText("$a", s);
-  if (a == 0) return {};
-  return MidText(s, a + 2, static_cast<std::int64_t>(s.size()));
-}
-
-// After the first "CNY" to the next "$" or the field's end, cut two bytes past its first ".".
-Text ExtractPrice(std::string_view s, TextEncoding enc) {
-  const std::int64_t a = PosOnBoundary("CNY", s, enc);
-  if (a == 0) return {};
-  std::string_view price = s.substr(static_cast<std::size_t>(a - 1) + 3);
-  price = price.substr(0, std::min(price.find('$'), price.size()));
-  const std::size_t dot = price.find('.');
-  if (dot != std::string_view::npos) price = price.substr(0, std::min(price.size(), dot + 3));
-  return Text(price);
-}
+Text ExtractPages(std::string_view s, TextEncoding enc) { return Text(ExtractView(Pages, s, enc)); }
+Text ExtractAccompanying(std::string_view s) { return Text(ExtractView(Accompanying, s)); }
+Text ExtractSummary(std::string_view s) { return Text(ExtractView(Summary, s)); }
+Text ExtractPrice(std::string_view s, TextEncoding enc) { return Text(ExtractView(Price, s, enc)); }
 
 }  // namespace marc

@@ -42,6 +42,11 @@ const std::array<std::string_view, CellCount>& ColumnCaptionsGbk();
 // empty when the code does not occur.
 Text SubfieldText(std::string_view field, std::string_view code);
 
+// What the extractor of cell gives for a field, as the run of the field's bytes it is (every
+// cell is one), without copying it.
+std::string_view ExtractView(Cell cell, std::string_view field,
+                             TextEncoding enc = TextEncoding::Gbk);
+
 Text ExtractTitle(std::string_view s);
 Text ExtractAuthor(std::string_view s);
 Text ExtractIsbn(std::string_view s);

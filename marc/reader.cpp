@@ -1,8 +1,18 @@
 #include "reader.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <limits>
+#include <mutex>
+#include <thread>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace marc {
 
@@ -54,40 +64,84 @@ Tag KnownTag(std::string_view tag) {
   }
 }
 
-void Extract(Tag tag, std::string_view field, TextEncoding enc, BookRow& row) {
+// The extractors of a tag, in their order; a result replaces the cell's earlier one.
+void Extract(Tag tag, std::string_view field, TextEncoding enc,
+             std::array<std::string_view, CellCount>& cells) {
+  auto set = [&](Cell cell) { cells[cell] = ExtractView(cell, field, enc); };
   switch (tag) {
     case Tag::Title200:
-      row[Title] = ExtractTitle(field);
-      row[Author] = ExtractAuthor(field);
+      set(Title), set(Author);
       break;
     case Tag::Number010: {
-      row[Isbn] = ExtractIsbn(field);
-      Text price = ExtractPrice(field, enc);
-      if (!price.empty()) row[Price] = std::move(price);
+      set(Isbn);
+      // A 010 without a price keeps the price an earlier 010 of the record gave.
+      const std::string_view price = ExtractView(Price, field, enc);
+      if (!price.empty()) cells[Price] = price;
       break;
     }
     case Tag::Publication210:
-      row[PubPlace] = ExtractPubPlace(field);
-      row[Publisher] = ExtractPublisher(field);
-      row[PubDate] = ExtractPubDate(field, enc);
+      set(PubPlace), set(Publisher), set(PubDate);
       break;
     case Tag::Physical215:
-      row[Pages] = ExtractPages(field, enc);
-      row[Dimensions] = ExtractDimensions(field);
-      row[Accompanying] = ExtractAccompanying(field);
+      set(Pages), set(Dimensions), set(Accompanying);
       break;
     case Tag::Class690:
-      row[ClassNumber] = ExtractClassNumber(field);
+      set(ClassNumber);
       break;
     case Tag::Subject606:
-      row[SubjectHeading] = ExtractSubjectHeading(field);
+      set(SubjectHeading);
       break;
     case Tag::Summary330:
-      row[Summary] = ExtractSummary(field);
+      set(Summary);
       break;
     case Tag::None:
       break;
   }
+}
+
+// The first CR, LF, record terminator or NUL at or after p, or end: the bytes where a record,
+// a line or the text ends. Sixteen bytes at a time where the processor has SSE2.
+const char* NextBreak(const char* p, const char* const end) {
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'),
+                rt = _mm_set1_epi8(kRecordTerminator), nul = _mm_setzero_si128();
+  for (; end - p >= 16; p += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf)),
+                                     _mm_or_si128(_mm_cmpeq_epi8(x, rt), _mm_cmpeq_epi8(x, nul)));
+    if (const int mask = _mm_movemask_epi8(hit)) return p + __builtin_ctz(static_cast<unsigned>(mask));
+  }
+#endif
+  for (; p < end; ++p)
+    if (*p == '\r' || *p == '\n' || *p == kRecordTerminator || *p == '\0') return p;
+  return end;
+}
+
+// A piece of a line that holds only blanks, TABs and DOS end-of-file bytes (0x1A): what older
+// tools leave after the last record or between records. It is no record.
+bool BlankOnly(const char* p, const char* end) {
+  for (; p < end; ++p)
+    if (*p != ' ' && *p != '\t' && *p != '\x1A') return false;
+  return true;
+}
+
+// n bytes from src to dst, every subfield delimiter written as "$": eight bytes at a time, as
+// delimiters come every few bytes and -O2 does not vectorise the byte loop.
+void CopyDelimitersAsDollar(char* dst, const char* src, std::size_t n) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  constexpr std::uint64_t olds = kOnes * static_cast<unsigned char>(kSubfieldDelimiter);
+  constexpr std::uint64_t dollars = kOnes * static_cast<unsigned char>('$');
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t x;
+    std::memcpy(&x, src + i, 8);
+    const std::uint64_t y = x ^ olds;  // zero bytes where x holds a delimiter
+    const std::uint64_t zero = ~(((y & kLow7) + kLow7) | y | kLow7);
+    const std::uint64_t mask = (zero >> 7) * 0xFF;
+    x = (x & ~mask) | (dollars & mask);
+    std::memcpy(dst + i, &x, 8);
+  }
+  for (; i < n; ++i) dst[i] = src[i] == kSubfieldDelimiter ? '$' : src[i];
 }
 
 // Length of the well-formed UTF-8 sequence at p (lead byte >= 0x80), 0 when it is not one.
@@ -122,21 +176,28 @@ std::size_t Utf8SequenceLength(const unsigned char* p, const unsigned char* end)
 
 }  // namespace
 
+
 Text ProgressText(std::int64_t rowCount) {
   return "\xB6\xC1\xC8\xEB:" + IntToText(rowCount) + " \xCC\xF5";  // 读入:N 条
 }
 
-TextEncoding DetectEncoding(std::string_view bytes) {
+namespace {
+
+// DetectEncoding, up to the first NUL when stopAtNul (a file's text ends there).
+TextEncoding Detect(std::string_view bytes, bool stopAtNul) {
   auto p = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto end = p + bytes.size();
   bool sawSequence = false;
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
   while (p < end) {
-    // Leaders, directories and tags are ASCII: skip it eight bytes at a time.
+    // Leaders, directories and tags are ASCII: skip it eight bytes at a time (up to a NUL).
     std::uint64_t eight;
-    if (end - p >= 8 && (std::memcpy(&eight, p, 8), (eight & 0x8080808080808080ULL) == 0)) {
+    if (end - p >= 8 && (std::memcpy(&eight, p, 8), (eight & kHigh) == 0) &&
+        (!stopAtNul || ((eight - kOnes) & ~eight & kHigh) == 0)) {
       p += 8;
       continue;
     }
+    if (*p == 0 && stopAtNul) break;
     if (*p < 0x80) {
       ++p;
       continue;
@@ -149,72 +210,453 @@ TextEncoding DetectEncoding(std::string_view bytes) {
   return sawSequence ? TextEncoding::Utf8 : TextEncoding::Gbk;
 }
 
+}  // namespace
+
+TextEncoding DetectEncoding(std::string_view bytes) { return Detect(bytes, false); }
+
+int DefaultDecodeThreads() { return std::thread::hardware_concurrency() > 1 ? 2 : 1; }
+
+std::string_view CellBytes(std::string_view bytes, const RowRef& row, std::size_t cell,
+                           std::string& scratch) {
+  const std::string_view cellBytes = bytes.substr(row.record + row.begin[cell], row.length[cell]);
+  if (cellBytes.find(kSubfieldDelimiter) == std::string_view::npos) return cellBytes;
+  scratch.resize(cellBytes.size());
+  CopyDelimitersAsDollar(scratch.data(), cellBytes.data(), cellBytes.size());
+  return scratch;
+}
+
+BookRow MakeRow(std::string_view bytes, const RowRef& row) {
+  BookRow out;
+  std::string scratch;
+  for (std::size_t c = 0; c < CellCount; ++c) out[c] = Text(CellBytes(bytes, row, c, scratch));
+  return out;
+}
+
+void ReadSink::AppendRows(const std::shared_ptr<const FileBytes>& bytes,
+                          std::span<const RowRef> rows, std::int64_t rowsBefore) {
+  for (const RowRef& row : rows) {
+    AppendRow(MakeRow(bytes->View(), row));
+    Progress(++rowsBefore);
+  }
+}
+
+char* RecordDecoder::Reserve(std::size_t size) {
+  // Sixteen bytes of slack: the scan stores whole blocks of sixteen.
+  if (size + 16 > capacity_) {
+    const std::size_t grown = std::max({size + 16, capacity_ * 2, std::size_t{4096}});
+    auto bigger = std::make_unique_for_overwrite<char[]>(grown);
+    if (size_) std::memcpy(bigger.get(), copy_.get(), size_);
+    copy_ = std::move(bigger);
+    capacity_ = grown;
+  }
+  return copy_.get();
+}
+
+void RecordDecoder::Mark(unsigned mask, std::size_t at) {
+  for (; mask; mask &= mask - 1)
+    marks_.push_back(static_cast<std::uint32_t>(at + static_cast<unsigned>(std::countr_zero(mask))));
+}
+
+namespace {
+
+[[noreturn]] void TooLong(std::uint64_t size) {
+  throw ERecordError("Record of " + IntToText(static_cast<std::int64_t>(size)) +
+                     " bytes is longer than the 2147483647 bytes a record may have");
+}
+
+bool IsBreak(char c) { return c == '\r' || c == '\n' || c == kRecordTerminator || c == '\0'; }
+
+}  // namespace
+
+const char* RecordDecoder::Scan(const char* p, const char* const end) {
+  size_ = 0;
+  marks_.clear();
+  for (;;) {
+    // In runs of at most 64 KB, so that the copy grows with the record, not with the line.
+    const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(end - p), 1 << 16);
+    // A record past 64 MB is measured to its end before more of it is copied: one longer than
+    // 32 bits can count is refused without copying gigabytes first.
+    if (size_ == std::size_t{1} << 26 || size_ + run > static_cast<std::size_t>(kMaxRecordBytes)) {
+      const char* q = NextBreak(p, end);
+      const std::uint64_t total =
+          size_ + static_cast<std::uint64_t>(q - p) + (q < end && *q == kRecordTerminator);
+      if (total > static_cast<std::uint64_t>(kMaxRecordBytes)) TooLong(total);
+    }
+    char* out = Reserve(size_ + run) + size_;
+    const char* const runEnd = p + run;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'),
+                  rt = _mm_set1_epi8(kRecordTerminator), nul = _mm_setzero_si128(),
+                  ft = _mm_set1_epi8(kFieldTerminator), sd = _mm_set1_epi8(kSubfieldDelimiter),
+                  dollar = _mm_set1_epi8('$');
+    for (; runEnd - p >= 16; p += 16, out += 16, size_ += 16) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i isSd = _mm_cmpeq_epi8(x, sd);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                       _mm_or_si128(_mm_and_si128(isSd, dollar), _mm_andnot_si128(isSd, x)));
+      auto terminators = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, ft)));
+      const auto breaks = static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf)),
+                       _mm_or_si128(_mm_cmpeq_epi8(x, rt), _mm_cmpeq_epi8(x, nul)))));
+      if (breaks) {
+        const int n = std::countr_zero(breaks);
+        Mark(terminators & ((1u << n) - 1), size_);
+        size_ += static_cast<std::size_t>(n);
+        return p + n;
+      }
+      Mark(terminators, size_);
+    }
+#endif
+    for (; p < runEnd; ++p, ++out, ++size_) {
+      const char c = *p;
+      if (IsBreak(c)) return p;
+      if (c == kFieldTerminator) marks_.push_back(static_cast<std::uint32_t>(size_));
+      *out = c == kSubfieldDelimiter ? '$' : c;
+    }
+    if (p == end) return end;
+  }
+}
+
+bool RecordDecoder::ScannedBlankOnly() const { return BlankOnly(copy_.get(), copy_.get() + size_); }
+
+void RecordDecoder::Decode(std::string_view record, TextEncoding encoding,
+                           std::array<std::string_view, CellCount>& cells) {
+  if (static_cast<std::int64_t>(record.size()) > kMaxRecordBytes) TooLong(record.size());
+  const bool terminated = !record.empty() && record.back() == kRecordTerminator;
+  if (terminated) record.remove_suffix(1);
+  size_ = 0;
+  marks_.clear();
+  char* out = Reserve(record.size());
+  for (std::size_t i = 0; i < record.size(); ++i) {
+    const char c = record[i];
+    if (c == kFieldTerminator) marks_.push_back(static_cast<std::uint32_t>(i));
+    out[i] = c == kSubfieldDelimiter ? '$' : c;
+  }
+  size_ = record.size();
+  DecodeScanned(terminated, encoding, cells);
+}
+
+void RecordDecoder::DecodeScanned(bool terminated, TextEncoding encoding,
+                                  std::array<std::string_view, CellCount>& cells) {
+  // Every subfield delimiter reads as "$" (0x1F is never a second byte, so each one is read so
+  // under either encoding); the copy keeps the record's offsets.
+  if (terminated) copy_[size_] = kRecordTerminator;
+  const std::string_view rt(copy_.get(), size_ + (terminated ? 1 : 0));
+  const auto length = static_cast<std::int64_t>(rt.size());
+
+  // Leader: the two numbers the decoder needs.
+  LeaderNumbers = 0;
+  RecordLength = StrToIntStrict(MidView(rt, 1, 5));
+  LeaderNumbers = 1;
+  BaseAddress = StrToIntStrict(MidView(rt, 13, 5));
+  LeaderNumbers = 2;
+  const std::int64_t base = BaseAddress;
+
+  // Directory and data part; the record terminator, when present, is not data.
+  const std::string_view directory = MidView(rt, kDirectoryStart, base - kDirectoryStart);
+  const std::string_view fieldsText = MidView(rt, base, length - base + (terminated ? 0 : 1));
+  // The data part's pieces between field terminators: element 0 precedes the directory
+  // terminator, element k + 1 is the field of entry k; no elements when it is empty.
+  const auto from = static_cast<std::uint32_t>(fieldsText.data() - rt.data());
+  const auto to = static_cast<std::uint32_t>(from + fieldsText.size());
+  const auto first = std::lower_bound(marks_.begin(), marks_.end(), from);
+  const auto last = std::lower_bound(first, marks_.end(), to);
+  const std::size_t pieces = fieldsText.empty() ? 0 : static_cast<std::size_t>(last - first) + 1;
+  auto piece = [&](std::size_t i) {
+    const std::uint32_t b = i == 0 ? from : first[static_cast<std::ptrdiff_t>(i) - 1] + 1;
+    const std::uint32_t e = i + 1 == pieces ? to : first[static_cast<std::ptrdiff_t>(i)];
+    return rt.substr(b, e - b);
+  };
+
+  // Walk the directory: entry k names the field at element k + 1. The whole record is decoded
+  // before its row exists.
+  cells = {};
+  const std::int64_t entries = RoundHalfEven(static_cast<double>(directory.size()) / kEntryLength);
+  for (std::int64_t k = 0; k < entries; ++k) {
+    const Tag tag = KnownTag(MidView(directory, kEntryLength * k + 1, 3));
+    if (tag == Tag::None) continue;
+    const auto index = static_cast<std::size_t>(k + 1);
+    if (index >= pieces) throw EStringListError(k + 1);
+    Extract(tag, piece(index), encoding, cells);
+  }
+}
+
+namespace {
+
+// One stretch of the text, cut at a record or line end, and what decoding it gave.
+struct Block {
+  std::uint64_t begin = 0, end = 0;
+  bool done = false;
+  std::vector<RowRef> rows;
+  std::int64_t lineEnds = 0;  // line ends passed (up to the failing record when failed)
+  std::int64_t records = 0;   // records met, the failing one included
+  bool nul = false;           // the text ends at a NUL inside this block
+  std::exception_ptr error;
+  // Leader numbers as the last record decoded here left them, when it got that far.
+  bool lengthSet = false, baseSet = false;
+  std::int32_t recordLength = 0, baseAddress = 0;
+
+  void Leader(const RecordDecoder& decoder) {
+    if (decoder.LeaderNumbers >= 1) lengthSet = true, recordLength = decoder.RecordLength;
+    if (decoder.LeaderNumbers >= 2) baseSet = true, baseAddress = decoder.BaseAddress;
+  }
+};
+
+// Decodes the records of [block.begin, block.end) of text.
+void DecodeBlock(std::string_view text, TextEncoding encoding, RecordDecoder& decoder,
+                 Block& block) {
+  const char* const base = text.data();
+  const char* p = base + block.begin;
+  const char* end = base + block.end;
+  std::array<std::string_view, CellCount> cells;
+  auto keep = [&](const char* from) {
+    RowRef& row = block.rows.emplace_back();
+    row.record = static_cast<std::uint64_t>(from - base);
+    const char* copy = decoder.RecordCopy();
+    for (std::size_t c = 0; c < CellCount; ++c) {
+      if (cells[c].empty()) continue;
+      row.begin[c] = static_cast<std::uint32_t>(cells[c].data() - copy);
+      row.length[c] = static_cast<std::uint32_t>(cells[c].size());
+    }
+  };
+  try {
+    for (;;) {
+      const char* from = p;
+      const char* q;
+      try {
+        q = decoder.Scan(p, end);
+      } catch (...) {
+        ++block.records;  // a record too long to be one is still the record that failed
+        throw;
+      }
+      const bool terminated = q < end && *q == kRecordTerminator;
+      // A terminator alone is no record, nor is an empty or blank piece ending a line.
+      if (terminated ? q > p : q > p && !decoder.ScannedBlankOnly()) {
+        ++block.records;
+        try {
+          decoder.DecodeScanned(terminated, encoding, cells);
+        } catch (...) {
+          block.Leader(decoder);  // a number converted before the failure still counts
+          throw;
+        }
+        block.Leader(decoder);
+        keep(from);
+      }
+      if (terminated) {
+        p = q + 1;
+        continue;
+      }
+      if (q == end) break;
+      if (*q == '\0') {
+        block.nul = true;
+        block.end = static_cast<std::uint64_t>(q - base);
+        break;
+      }
+      ++block.lineEnds;
+      p = (*q == '\r' && q + 1 < end && q[1] == '\n') ? q + 2 : q + 1;
+    }
+  } catch (...) {
+    block.error = std::current_exception();
+  }
+}
+
+// Where the stretch that starts at from and wants to end near from + size ends: after the next
+// record terminator or line end (a CR LF pair kept together), or at the text's end.
+std::uint64_t BlockEnd(std::string_view text, std::uint64_t from, std::size_t size) {
+  if (text.size() - from <= size) return text.size();
+  const char* const base = text.data();
+  const char* const end = base + text.size();
+  const char* q = NextBreak(base + from + size, end);
+  if (q == end) return text.size();
+  if (*q == '\r' && q + 1 < end && q[1] == '\n') ++q;
+  return static_cast<std::uint64_t>(q + 1 - base);
+}
+
+// The stretches of one read: claimed in file order by the decode threads, handed to the sink
+// in file order by the calling thread.
+class BlockRun {
+ public:
+  BlockRun(const FileBytes& file, TextEncoding encoding, std::size_t blockBytes)
+      : file_(file),
+        text_(file.View()),
+        encoding_(encoding),
+        blockBytes_(std::max<std::size_t>(blockBytes, 1)) {}
+
+  // The helper thread: decodes stretches until none is left or the run stops.
+  void Work() {
+    RecordDecoder decoder;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return stop_ || Exhausted() || blocks_.size() - delivered_ < kAhead; });
+      if (stop_ || Exhausted()) return;
+      Decode(ClaimLocked(), decoder, lock);
+    }
+  }
+
+  // The calling thread: decodes stretches too, and between them hands every finished stretch
+  // that is next in file order to deliver(block). Returns once the last one is handed over.
+  template <class Deliver>
+  void Run(Deliver&& deliver) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      while (delivered_ < blocks_.size() && blocks_[delivered_].done) {
+        Block& block = blocks_[delivered_];
+        lock.unlock();
+        const bool more = deliver(block);
+        lock.lock();
+        // The rows' storage goes to a later stretch: fresh memory costs a page fault a page.
+        block.rows.clear();
+        spare_.push_back(std::move(block.rows));
+        ++delivered_;
+        changed_.notify_all();
+        if (!more) {
+          stop_ = true;
+          return;
+        }
+      }
+      if (delivered_ == blocks_.size() && (stop_ || Exhausted())) return;
+      if (!stop_ && !Exhausted()) {
+        Decode(ClaimLocked(), decoder_, lock);
+      } else {
+        changed_.wait(lock);  // the helper is still at the next stretch in file order
+      }
+    }
+  }
+
+  void Stop() {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  // Stretches decoded ahead of the sink at most: bounds the rows held back.
+  static constexpr std::size_t kAhead = 16;
+
+  bool Exhausted() const { return cursor_ >= text_.size(); }
+
+  Block& ClaimLocked() {
+    Block& block = blocks_.emplace_back();
+    block.begin = cursor_;
+    block.end = cursor_ = BlockEnd(text_, cursor_, blockBytes_);
+    return block;
+  }
+
+  void Decode(Block& block, RecordDecoder& decoder, std::unique_lock<std::mutex>& lock) {
+    if (!spare_.empty()) {
+      block.rows = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    lock.unlock();
+    file_.Prefault(block.begin, block.end - block.begin);
+    DecodeBlock(text_, encoding_, decoder, block);
+    lock.lock();
+    block.done = true;
+    // Nothing after a failure or the text's end is wanted.
+    if (block.error || block.nul) stop_ = true;
+    changed_.notify_all();
+  }
+
+  const FileBytes& file_;
+  const std::string_view text_;
+  const TextEncoding encoding_;
+  const std::size_t blockBytes_;
+  RecordDecoder decoder_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Block> blocks_;  // a deque: blocks stay in place while more are added
+  std::vector<std::vector<RowRef>> spare_;
+  std::uint64_t cursor_ = 0;
+  std::size_t delivered_ = 0;
+  bool stop_ = false;
+};
+
+}  // namespace
+
 void RecordReader::Read(const std::string& path, ReadSink& sink) {
   const double start = ClockNow();
   position_ = {};
-  // A new list replaces the old one before loading, so a file that cannot be opened leaves an
-  // empty list rather than the previous file's lines.
-  lineList_ = std::make_unique<TStringList>();
-  LoadTextLines(*lineList_, path);
-  encoding_ = DetectEncoding(lineList_->Bytes());
+  // The previous file's bytes go before loading, so that a file that cannot be opened leaves
+  // none rather than the previous file's, and two files are never held at once.
+  file_ = FileBytes::FromString({});
+  file_ = FileBytes::Load(path, tuning_.file);
+  encoding_ = Detect(file_->View(), true);
   Decode(sink);
   sink.Elapsed(FormatElapsed(ClockNow() - start, timeFormat_));
 }
 
 void RecordReader::Decode(ReadSink& sink) {
   position_ = {};
-  if (!lineList_) return;
-  std::int64_t rows = 0;
-  const std::int64_t lines = lineList_->Count();
-  for (std::int64_t i = 0; i < lines; ++i) {
-    position_.line = i + 1;
-    std::string_view line = lineList_->View(i);
-    // A line may hold several records back to back: each ends at its record terminator, and
-    // what follows the last terminator is one more record.
-    while (!line.empty()) {
-      const std::size_t t = line.find(kRecordTerminator);
-      const std::size_t n = t == std::string_view::npos ? line.size() : t + 1;
-      const std::string_view record = line.substr(0, n);
-      line.remove_prefix(n);
-      if (record.size() == 1 && record[0] == kRecordTerminator) continue;
-      ++position_.record;
-      sink.AppendRow(DecodeRecord(record));
-      sink.Progress(++rows);
+  if (!file_) return;
+  const std::shared_ptr<const FileBytes> file = file_;
+  const std::string_view text = file->View();
+  BlockRun run(*file, encoding_, tuning_.blockBytes);
+  std::int64_t rows = 0, records = 0, lineEnds = 0;
+  std::exception_ptr error;
+  std::uint64_t textEnd = text.size();
+  auto deliver = [&](Block& block) {
+    // Rows cut from a file that shrank under the read may hold its lost bytes as zeros.
+    if (file->Shrank()) {
+      position_ = {};
+      throw EReadError("The file \"" + file->Path() +
+                       "\" was cut short by another program while it was read");
     }
+    if (block.lengthSet) RecordLength = block.recordLength;
+    if (block.baseSet) BaseAddress = block.baseAddress;
+    if (block.error) {
+      // The failing record and its line, counted across the stretches before it.
+      position_.record = records + block.records;
+      position_.line = lineEnds + block.lineEnds + 1;
+    }
+    if (!block.rows.empty()) sink.AppendRows(file, block.rows, rows);
+    rows += static_cast<std::int64_t>(block.rows.size());
+    records += block.records;
+    lineEnds += block.lineEnds;
+    if (block.error) {
+      error = block.error;
+      return false;
+    }
+    if (block.nul) {
+      textEnd = block.end;
+      return false;
+    }
+    return true;
+  };
+
+  std::thread helper;
+  if (tuning_.threads > 1 && text.size() > tuning_.blockBytes)
+    helper = std::thread([&run] { run.Work(); });
+  try {
+    run.Run(deliver);
+  } catch (...) {
+    run.Stop();
+    if (helper.joinable()) helper.join();
+    throw;
   }
+  run.Stop();
+  if (helper.joinable()) helper.join();
+  if (error) std::rethrow_exception(error);
+  // Completed: the last line (a line end at the very end adds none) and the last record.
+  const bool openLine = textEnd > 0 && text[textEnd - 1] != '\r' && text[textEnd - 1] != '\n';
+  position_.line = lineEnds + (openLine ? 1 : 0);
+  position_.record = records;
 }
 
 BookRow RecordReader::DecodeRecord(std::string_view record) {
-  if (static_cast<std::int64_t>(record.size()) > kMaxRecordBytes)
-    throw ERecordError("Record of " + IntToText(static_cast<std::int64_t>(record.size())) +
-                       " bytes is longer than the 2147483647 bytes a record may have");
-  const bool terminated = !record.empty() && record.back() == kRecordTerminator;
-  recordText_.assign(record);
-  ReplaceByteInPlace(recordText_, kSubfieldDelimiter, '$', encoding_);
-  const std::string_view rt = recordText_;
-  const auto length = static_cast<std::int64_t>(rt.size());
-
-  // Leader: the two numbers the decoder needs.
-  RecordLength = StrToIntStrict(MidView(rt, 1, 5));
-  BaseAddress = StrToIntStrict(MidView(rt, 13, 5));
-  const std::int64_t base = BaseAddress;
-
-  // Directory and data part; the record terminator, when present, is not data.
-  const std::string_view directory = MidView(rt, kDirectoryStart, base - kDirectoryStart);
-  const std::string_view fieldsText = MidView(rt, base, length - base + (terminated ? 0 : 1));
-  SplitViews(fieldsText, kFieldTerminator, fields_);
-
-  // Walk the directory: entry k names the field at element k + 1 (element 0 precedes the
-  // directory terminator). The whole record is decoded before its row exists.
-  BookRow row;
-  const std::int64_t entries = RoundHalfEven(static_cast<double>(directory.size()) / kEntryLength);
-  for (std::int64_t k = 0; k < entries; ++k) {
-    const Tag tag = KnownTag(MidView(directory, kEntryLength * k + 1, 3));
-    if (tag == Tag::None) continue;
-    const auto index = static_cast<std::size_t>(k + 1);
-    if (index >= fields_.size()) throw EStringListError(k + 1);
-    Extract(tag, fields_[index], encoding_, row);
+  std::array<std::string_view, CellCount> cells;
+  auto leader = [&] {
+    if (decoder_.LeaderNumbers >= 1) RecordLength = decoder_.RecordLength;
+    if (decoder_.LeaderNumbers >= 2) BaseAddress = decoder_.BaseAddress;
+  };
+  try {
+    decoder_.Decode(record, encoding_, cells);
+  } catch (...) {
+    leader();
+    throw;
   }
+  leader();
+  BookRow row;
+  for (std::size_t c = 0; c < CellCount; ++c) row[c] = Text(cells[c]);
   return row;
 }
 

@@ -1,15 +1,14 @@
 #include "text.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <limits>
+#include <memory>
+
+#include "filebytes.h"
 
 namespace marc {
 
@@ -69,15 +68,6 @@ void TStringList::AssignLines(std::string&& bytes) {
 }
 
 // --- Cutting and searching -----------------------------------------------------------------
-
-std::string_view MidView(std::string_view s, std::int64_t start, std::int64_t count) {
-  const auto len = static_cast<std::int64_t>(s.size());
-  if (len == 0) return {};
-  if (start < 1) start = 1;
-  if (start > len || count <= 0) return {};
-  count = std::min(count, len - start + 1);
-  return s.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count));
-}
 
 namespace {
 
@@ -350,37 +340,9 @@ void CutLinesBeforeNul(std::string_view bytes, std::vector<std::string_view>& ou
 }  // namespace
 
 void LoadTextLines(TStringList& list, const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::path absolute = fs::absolute(fs::path(path), ec);
-  auto fail = [&](int err) {
-    throw EFOpenError("Cannot open file \"" + (ec ? path : absolute.string()) + "\". " +
-                      std::strerror(err));
-  };
-  // Folders and devices are no record files, and some devices never end (/dev/zero): refused
-  // before opening. One swapped in afterwards fails the read below (EISDIR).
-  std::error_code typeEc;
-  const fs::file_type type = fs::status(fs::path(path), typeEc).type();
-  if (type == fs::file_type::directory) fail(EISDIR);
-  if (type == fs::file_type::character || type == fs::file_type::block) fail(ENODEV);
-  // Read-only: POSIX has no deny-write share mode; the whole file is read at once anyway.
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) fail(errno);
-  std::string bytes;
-  std::fseek(f, 0, SEEK_END);
-  const long size = std::ftell(f);
-  std::fseek(f, 0, SEEK_SET);
-  if (size > 0) bytes.resize(static_cast<std::size_t>(size));
-  std::size_t got = size > 0 ? std::fread(bytes.data(), 1, bytes.size(), f) : 0;
-  bytes.resize(got);
-  // A file still growing (or of unknown size): read on to its end.
-  char chunk[65536];
-  while (std::size_t n = std::fread(chunk, 1, sizeof chunk, f)) bytes.append(chunk, n);
-  const bool failed = std::ferror(f);
-  const int err = errno;
-  std::fclose(f);
-  if (failed) fail(err ? err : EIO);
-  list.AssignLines(std::move(bytes));
+  // Opened, refused or read as the read command does (FileBytes), then copied into the list.
+  const std::shared_ptr<const FileBytes> bytes = FileBytes::Load(path);
+  list.AssignLines(std::string(bytes->View()));
 }
 
 // --- Clock ---------------------------------------------------------------------------------

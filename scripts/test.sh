@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds, and runs the whole test suite: the regular build, then the
-# same tests under AddressSanitizer and UndefinedBehaviorSanitizer, a bounded run of the fuzz
-# targets, then the Windows build's tests under wine, then the Debian package, installed and
-# removed again.
+# same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the decoding core's tests
+# under ThreadSanitizer, a bounded run of the fuzz targets, the Windows build's tests under wine,
+# then the Debian package, installed and removed again.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -18,6 +18,9 @@ scripts/build.sh build
 stage "tests" ctest --test-dir build --output-on-failure -j2
 scripts/build.sh build-asan -DTESSALY_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 stage "tests under ASan+UBSan" env ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j2 -LE nosan
+# The decoding core alone, its two decode threads watched for races.
+scripts/build.sh build-tsan -DTESSALY_TSAN=ON -DTESSALY_CORE_ONLY=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+stage "decoding core under ThreadSanitizer" env TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --test-dir build-tsan --output-on-failure -j2 -E HugeLine
 stage "fuzzing: read path, extractors, StrToIntStrict (20 s each)" tests/fuzz/run.sh 20
 stage "Windows build under wine (core and Excel backend)" scripts/test-win.sh build-win
 stage "Debian package: built, installed, used, removed" scripts/test-package.sh

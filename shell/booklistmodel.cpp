@@ -34,9 +34,10 @@ int BookListModel::columnCount(const QModelIndex& parent) const {
 
 QVariant BookListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole)) return {};
-  return DecodeText(
-      store_.Cell(static_cast<std::size_t>(index.row()), static_cast<std::size_t>(index.column())),
-      encoding_);
+  std::string scratch;
+  return DecodeText(store_.Cell(static_cast<std::size_t>(index.row()),
+                                static_cast<std::size_t>(index.column()), scratch),
+                    encoding_);
 }
 
 bool BookListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
@@ -77,15 +78,19 @@ void BookListModel::CheckItem(std::int64_t item) const {
 
 std::string BookListModel::ItemCaption(std::int64_t item) const {
   CheckItem(item);
-  return Utf8(DecodeText(store_.Cell(static_cast<std::size_t>(item), marc::Title), encoding_));
+  std::string scratch;
+  return Utf8(
+      DecodeText(store_.Cell(static_cast<std::size_t>(item), marc::Title, scratch), encoding_));
 }
 
 std::string BookListModel::SubItem(std::int64_t item, int index) const {
   CheckItem(item);
   if (index < 0 || index >= static_cast<int>(marc::CellCount) - 1)
     throw marc::EStringListError(index);
+  std::string scratch;
   return Utf8(DecodeText(
-      store_.Cell(static_cast<std::size_t>(item), static_cast<std::size_t>(index) + 1), encoding_));
+      store_.Cell(static_cast<std::size_t>(item), static_cast<std::size_t>(index) + 1, scratch),
+      encoding_));
 }
 
 }  // namespace tessaly

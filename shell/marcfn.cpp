@@ -184,7 +184,13 @@ void TMarcFun::Button2Click() {
   Button2->setEnabled(false);
 }
 
-void TMarcFun::AppendRow(marc::BookRow&& row) { model_->AppendRow(row); }
+void TMarcFun::AppendRows(const std::shared_ptr<const marc::FileBytes>& bytes,
+                          std::span<const marc::RowRef> rows, std::int64_t rowsBefore) {
+  // The places are stored as they are, on this (the GUI) thread; the count reaches Label1 at
+  // the pace Progress keeps.
+  model_->AppendRows(bytes, rows);
+  Progress(rowsBefore + static_cast<std::int64_t>(rows.size()));
+}
 
 void TMarcFun::Progress(std::int64_t rowCount) {
   progressRows_ = rowCount;

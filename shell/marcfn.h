@@ -111,7 +111,8 @@ class TMarcFun : public QWidget, private marc::ReadSink {
 
  private:
   // ReadSink: the read command's rows, progress and elapsed time.
-  void AppendRow(marc::BookRow&& row) override;
+  void AppendRows(const std::shared_ptr<const marc::FileBytes>& bytes,
+                  std::span<const marc::RowRef> rows, std::int64_t rowsBefore) override;
   void Progress(std::int64_t rowCount) override;
   void Elapsed(const marc::Text& text) override;
   void ExportFinished();

@@ -1,6 +1,6 @@
 #include "rowstore.h"
 
-#include <cstring>
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
 
@@ -8,78 +8,83 @@ namespace tessaly {
 
 namespace {
 
-constexpr std::size_t kHeaderBytes = RowStore::kCells * sizeof(std::uint32_t);
-// Large enough that the per-chunk cost vanishes, small enough that the last chunk wastes little.
-constexpr std::size_t kChunkBytes = std::size_t{4} << 20;
-
-std::uint32_t EndOffset(const char* block, std::size_t cell) {
-  std::uint32_t end;
-  std::memcpy(&end, block + cell * sizeof end, sizeof end);
-  return end;
-}
+// About a megabyte of places a chunk.
+constexpr std::size_t kChunkRows = 8192;
 
 }  // namespace
 
-char* RowStore::Allocate(std::size_t size) {
-  if (size > chunkFree_) {
-    const std::size_t chunk = size > kChunkBytes ? size : kChunkBytes;
-    chunks_.push_back(std::make_unique_for_overwrite<char[]>(chunk));
-    chunkNext_ = chunks_.back().get();
-    chunkFree_ = chunk;
-    arenaBytes_ += chunk;
+RowStore::Chunk& RowStore::ChunkFor(const std::shared_ptr<const marc::FileBytes>& source) {
+  if (chunks_.empty() || chunks_.back().source != source ||
+      chunks_.back().rows.size() == kChunkRows) {
+    Chunk& chunk = chunks_.emplace_back();
+    chunk.source = source;
+    chunk.first = size_;
+    chunk.rows.reserve(kChunkRows);
   }
-  char* p = chunkNext_;
-  chunkNext_ += size;
-  chunkFree_ -= size;
-  return p;
+  return chunks_.back();
 }
 
-void RowStore::Store(std::size_t row, const std::array<std::string_view, kCells>& cells,
-                     bool append) {
-  std::size_t total = 0;
-  for (const auto& c : cells) total += c.size();
-  if (total > std::numeric_limits<std::uint32_t>::max())
-    throw std::length_error("row too large for the list");
-  char* block = Allocate(kHeaderBytes + total);
-  char* out = block + kHeaderBytes;
-  std::uint32_t end = 0;
-  for (std::size_t i = 0; i < kCells; ++i) {
-    if (!cells[i].empty()) std::memcpy(out + end, cells[i].data(), cells[i].size());
-    end += static_cast<std::uint32_t>(cells[i].size());
-    std::memcpy(block + i * sizeof end, &end, sizeof end);
+void RowStore::Append(const std::shared_ptr<const marc::FileBytes>& bytes,
+                      std::span<const marc::RowRef> rows) {
+  while (!rows.empty()) {
+    Chunk& chunk = ChunkFor(bytes);
+    const std::size_t n = std::min(rows.size(), kChunkRows - chunk.rows.size());
+    chunk.rows.insert(chunk.rows.end(), rows.begin(), rows.begin() + n);
+    size_ += n;
+    rows = rows.subspan(n);
   }
-  if (append)
-    rows_.push_back(block);
-  else
-    rows_[row] = block;
 }
 
 void RowStore::Append(const marc::BookRow& row) {
-  std::array<std::string_view, kCells> cells;
-  for (std::size_t i = 0; i < kCells; ++i) cells[i] = row[i];
-  Store(rows_.size(), cells, true);
+  marc::RowRef ref;
+  ref.record = own_.size();
+  std::size_t total = 0;
+  for (const auto& cell : row.cells) total += cell.size();
+  if (total > std::numeric_limits<std::uint32_t>::max())
+    throw std::length_error("row too large for the list");
+  own_.reserve(own_.size() + total);
+  for (std::size_t c = 0; c < kCells; ++c) {
+    ref.begin[c] = static_cast<std::uint32_t>(own_.size() - ref.record);
+    ref.length[c] = static_cast<std::uint32_t>(row[c].size());
+    own_ += row[c];
+  }
+  ChunkFor(nullptr).rows.push_back(ref);
+  ++size_;
 }
 
-std::string_view RowStore::Cell(std::size_t row, std::size_t cell) const {
-  const char* block = rows_[row];
-  const std::uint32_t begin = cell == 0 ? 0 : EndOffset(block, cell - 1);
-  return {block + kHeaderBytes + begin, EndOffset(block, cell) - begin};
+const RowStore::Chunk& RowStore::Find(std::size_t row) const {
+  const auto it = std::upper_bound(chunks_.begin(), chunks_.end(), row,
+                                   [](std::size_t r, const Chunk& c) { return r < c.first; });
+  return *(it - 1);
+}
+
+std::string_view RowStore::Cell(std::size_t row, std::size_t cell, std::string& scratch) const {
+  if (!edited_.empty()) {
+    if (const auto it = edited_.find(row * kCells + cell); it != edited_.end()) return it->second;
+  }
+  const Chunk& chunk = Find(row);
+  const marc::RowRef& ref = chunk.rows[row - chunk.first];
+  if (!chunk.source) return std::string_view(own_).substr(ref.record + ref.begin[cell], ref.length[cell]);
+  return marc::CellBytes(chunk.source->View(), ref, cell, scratch);
 }
 
 void RowStore::SetCell(std::size_t row, std::size_t cell, std::string_view bytes) {
-  std::array<std::string_view, kCells> cells;
-  for (std::size_t i = 0; i < kCells; ++i) cells[i] = i == cell ? bytes : Cell(row, i);
-  // The old block stays alive (and is read from) while the new one is written.
-  Store(row, cells, false);
+  edited_[row * kCells + cell] = std::string(bytes);
 }
 
 void RowStore::Clear() {
-  rows_.clear();
-  rows_.shrink_to_fit();
   chunks_.clear();
-  chunkFree_ = 0;
-  chunkNext_ = nullptr;
-  arenaBytes_ = 0;
+  chunks_.shrink_to_fit();
+  size_ = 0;
+  std::string().swap(own_);
+  edited_.clear();
+}
+
+std::size_t RowStore::OwnBytes() const {
+  std::size_t bytes = own_.size();
+  for (const Chunk& chunk : chunks_) bytes += chunk.rows.capacity() * sizeof(marc::RowRef);
+  for (const auto& [key, text] : edited_) bytes += text.capacity() + sizeof key;
+  return bytes;
 }
 
 }  // namespace tessaly

@@ -1,42 +1,54 @@
-// The list's rows as the decoder produced them: thirteen GBK (or UTF-8) byte strings per row,
-// kept compactly so that a file of a million records fits in memory beside its lines.
+// The list's rows. Rows a read decoded are kept as places in the loaded file's bytes (112 bytes
+// a row, however long its cells), which the store holds on to; rows given as texts and edited
+// cells are kept in the store's own bytes.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
-#include "extract.h"
+#include "reader.h"
 
 namespace tessaly {
 
-// Each row is one block in a chunked arena: thirteen 32-bit end offsets, then the cells' bytes
-// back to back. One pointer per row indexes the blocks. A changed cell writes a new block for its
-// row (the old block stays until Clear), which keeps edits simple and rare edits cheap.
 class RowStore {
  public:
   static constexpr std::size_t kCells = marc::CellCount;
 
-  std::size_t Size() const { return rows_.size(); }
+  std::size_t Size() const { return size_; }
+  // Rows decoded from bytes; the store keeps bytes alive while it holds them.
+  void Append(const std::shared_ptr<const marc::FileBytes>& bytes,
+              std::span<const marc::RowRef> rows);
+  // A row of texts.
   void Append(const marc::BookRow& row);
-  std::string_view Cell(std::size_t row, std::size_t cell) const;
+  // The cell's bytes as the decoder gave them (0x1F read as "$") or as last set. The view lives
+  // until scratch or the store changes.
+  std::string_view Cell(std::size_t row, std::size_t cell, std::string& scratch) const;
   void SetCell(std::size_t row, std::size_t cell, std::string_view bytes);
   void Clear();
-  // Bytes held by the arena (for the benchmark's memory figures).
-  std::size_t ArenaBytes() const { return arenaBytes_; }
+  // Bytes the store holds beyond the file's (for the benchmark's memory figures).
+  std::size_t OwnBytes() const;
 
  private:
-  char* Allocate(std::size_t size);
-  void Store(std::size_t row, const std::array<std::string_view, kCells>& cells, bool append);
+  // Rows in chunks, so that a million rows grow without copying; each chunk's rows point into
+  // one source (null: the store's own bytes).
+  struct Chunk {
+    std::shared_ptr<const marc::FileBytes> source;
+    std::size_t first = 0;  // index of its first row
+    std::vector<marc::RowRef> rows;
+  };
+  Chunk& ChunkFor(const std::shared_ptr<const marc::FileBytes>& source);
+  const Chunk& Find(std::size_t row) const;
 
-  std::vector<std::unique_ptr<char[]>> chunks_;
-  std::size_t chunkFree_ = 0;
-  char* chunkNext_ = nullptr;
-  std::size_t arenaBytes_ = 0;
-  std::vector<const char*> rows_;
+  std::vector<Chunk> chunks_;
+  std::size_t size_ = 0;
+  std::string own_;
+  std::unordered_map<std::uint64_t, std::string> edited_;  // row * kCells + cell
 };
 
 }  // namespace tessaly

@@ -66,6 +66,12 @@ class PrintSink : public marc::ReadSink {
     line_ += '\n';
     std::fwrite(line_.data(), 1, line_.size(), stdout);
   }
+  // --quiet counts the rows without making texts of their cells.
+  void AppendRows(const std::shared_ptr<const marc::FileBytes>& bytes,
+                  std::span<const marc::RowRef> rows, std::int64_t rowsBefore) override {
+    if (!quiet_) return marc::ReadSink::AppendRows(bytes, rows, rowsBefore);
+    rows_ += static_cast<std::int64_t>(rows.size());
+  }
   void Progress(std::int64_t) override {}
   void Elapsed(const marc::Text&) override {}
 

@@ -74,6 +74,12 @@ CASES = {
     "cases_unterminated.mrc": A + D_open,
     "cases_crlf_only.mrc": b"\r\n" * 3,
     "cases_empty.mrc": b"",
+    # Ends and lines that older DOS and Windows tools leave: an end-of-file byte 0x1A, blanks and
+    # TABs. They give no record; a piece with any other byte still is one, and fails.
+    "cases_dos_eof_lines.mrc": A + b"\r\n" + B + b"\r\n" + C + b"\r\n\x1a",
+    "cases_dos_eof_concat.mrc": A + B + C + b"\x1a",
+    "cases_blank_only_line.mrc": A + b" \r\n \t \x1a\r\n" + B + b"\t\r\n" + C,
+    "cases_blank_then_text.mrc": A + B + b" x\x1a" + C,
 }
 
 if __name__ == "__main__":

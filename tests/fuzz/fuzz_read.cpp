@@ -4,13 +4,15 @@
 //
 // Beyond "no crash, no undefined behaviour" every read must:
 // - fail only with one of the decoder's own error kinds;
-// - give one row per record (a line cut at each 0x1D, empty pieces giving none) when it
-//   succeeds, and stop at the record after the last row when it fails;
+// - give one row per record (a line cut at each 0x1D; empty pieces, and pieces without 0x1D of
+//   blanks, TABs and 0x1A alone, giving none) when it succeeds, and stop at the record after the
+//   last row when it fails;
 // - keep every cell inside its own record and its own field: no cell holds a field, record or
 //   line terminator or a subfield delimiter, and each is a run of bytes of its record (0x1F read
 //   as "$");
 // - take the file as UTF-8 exactly when it is well-formed UTF-8 beyond ASCII;
-// - give the same outcome when read again by the same reader (nothing carried over).
+// - give the same outcome when read again by the same reader (nothing carried over), this time
+//   cut into stretches of a few bytes decoded on two threads.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -71,7 +73,8 @@ Outcome ReadOnce(marc::RecordReader& reader, const std::string& path) {
 }
 
 // The records of a file, cut independently of the reader: text up to the first NUL, lines at
-// CR, LF or CR LF, each line cut after every 0x1D; empty pieces and a lone 0x1D give none.
+// CR, LF or CR LF, each line cut after every 0x1D; empty pieces, a lone 0x1D and a line's last
+// piece of blanks, TABs and 0x1A alone give none.
 std::vector<std::string_view> Records(std::string_view bytes) {
   bytes = bytes.substr(0, bytes.find('\0'));
   std::vector<std::string_view> out;
@@ -83,7 +86,11 @@ std::vector<std::string_view> Records(std::string_view bytes) {
     while (!line.empty()) {
       const std::size_t t = line.find('\x1D');
       const std::size_t n = t == std::string_view::npos ? line.size() : t + 1;
-      if (line.substr(0, n) != "\x1D") out.push_back(line.substr(0, n));
+      const std::string_view piece = line.substr(0, n);
+      const bool blank =
+          t == std::string_view::npos &&
+          piece.find_first_not_of(std::string_view(" \t\x1A", 3)) == std::string_view::npos;
+      if (piece != "\x1D" && !blank) out.push_back(piece);
       line.remove_prefix(n);
     }
     if (end == bytes.size()) break;
@@ -173,6 +180,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
+  marc::RecordReader::Tuning stretches;
+  stretches.threads = 2;
+  stretches.blockBytes = 509;
+  reader.SetTuning(stretches);
   if (!(ReadOnce(reader, path) == first)) Broken("a second read gave another outcome");
   return 0;
 }

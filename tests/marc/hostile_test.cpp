@@ -14,12 +14,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "collect_sink.h"
@@ -656,7 +658,7 @@ TEST(Unreadable, DirectoryInPlaceOfAFile) {
   EXPECT_EQ(out.message, OpenMessage(dir.Path("folder.mrc"), EISDIR));
   EXPECT_TRUE(out.rows.empty());
   ASSERT_NE(reader.LineList(), nullptr);
-  EXPECT_EQ(reader.LineList()->Count(), 0);
+  EXPECT_TRUE(reader.LineList()->View().empty());
   ExpectStillReads(reader, dir);
 }
 
@@ -774,6 +776,96 @@ TEST(BeingWritten, ThroughAPipeInPieces) {
   ASSERT_EQ(out.rows.size(), static_cast<std::size_t>(kRecords));
   for (int i = 0; i < kRecords; ++i) EXPECT_EQ(out.rows[i], NumberedRow(i)) << "row " << i;
 }
+
+// A pipe that no program writes: the read gives up after the pipe's silence limit instead of
+// waiting for a writer forever (the window would freeze).
+TEST(BeingWritten, PipeWithoutWriter) {
+  TempDir dir;
+  const std::string path = dir.Path("silent.mrc");
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0) << std::strerror(errno);
+  RecordReader reader;
+  RecordReader::Tuning tuning;
+  tuning.file.pipeSilence = std::chrono::milliseconds(50);
+  reader.SetTuning(tuning);
+  const Outcome out = ReadWith(reader, path);
+  EXPECT_EQ(out.kind, "EFOpenError");
+  EXPECT_EQ(out.message, "Cannot open file \"" + fs::absolute(path).string() +
+                             "\". Nothing was written to the pipe within 50 ms");
+  EXPECT_TRUE(out.rows.empty());
+  ExpectStillReads(reader, dir);
+}
+
+// Another program cuts the file short, or removes it, while the read is in its first stretch.
+// A cut ends the read with a message naming the file, after the rows of the stretches read
+// before it and no others; a removal changes nothing, the bytes being the read's own.
+struct CutCase {
+  const char* name;
+  int threads;
+  bool remove;
+  double keep;  // the part of the file a cut leaves
+};
+
+class CutWhileReadTest : public testing::TestWithParam<CutCase> {};
+
+class CuttingSink : public CollectSink {
+ public:
+  explicit CuttingSink(std::function<void()> cut) : cut_(std::move(cut)) {}
+  void AppendRows(const std::shared_ptr<const FileBytes>& bytes, std::span<const RowRef> rows,
+                  std::int64_t rowsBefore) override {
+    CollectSink::AppendRows(bytes, rows, rowsBefore);
+    if (cut_) std::exchange(cut_, nullptr)();
+  }
+
+ private:
+  std::function<void()> cut_;
+};
+
+TEST_P(CutWhileReadTest, NeverEndsTheProgram) {
+  const CutCase& c = GetParam();
+  TempDir dir;
+  constexpr int kRecords = 3000;
+  std::string content;
+  for (int i = 0; i < kRecords; ++i) content += Numbered(i);
+  const std::string path = dir.Write("cut.mrc", content);
+  RecordReader reader;
+  RecordReader::Tuning tuning;
+  tuning.threads = c.threads;
+  tuning.blockBytes = 8192;
+  reader.SetTuning(tuning);
+  CuttingSink sink([&] {
+    if (c.remove)
+      fs::remove(path);
+    else
+      fs::resize_file(path, static_cast<std::uintmax_t>(content.size() * c.keep));
+  });
+  std::string message;
+  try {
+    reader.Read(path, sink);
+  } catch (const EReadError& e) {
+    message = e.what();
+  }
+  if (c.remove) {
+    EXPECT_EQ(message, "");
+    EXPECT_EQ(sink.rows.size(), static_cast<std::size_t>(kRecords));
+  } else {
+    EXPECT_EQ(message, "The file \"" + fs::absolute(path).string() +
+                           "\" was cut short by another program while it was read");
+    // The first stretch only: about 8 KB of records.
+    ASSERT_GT(sink.rows.size(), 0u);
+    EXPECT_LT(sink.rows.size(), 100u);
+  }
+  for (std::size_t i = 0; i < sink.rows.size(); ++i)
+    ASSERT_EQ(sink.rows[i], NumberedRow(static_cast<int>(i))) << "row " << i;
+  ExpectStillReads(reader, dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hostile, CutWhileReadTest,
+                         testing::Values(CutCase{"EmptiedOneThread", 1, false, 0.0},
+                                         CutCase{"EmptiedTwoThreads", 2, false, 0.0},
+                                         CutCase{"HalvedTwoThreads", 2, false, 0.5},
+                                         CutCase{"InsideLastPage", 1, false, 0.9999},
+                                         CutCase{"Removed", 2, true, 1.0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Another program appends records to the file while the read takes it. The read sees the file
 // up to some point: every record before that point is whole and in order, and the one the point

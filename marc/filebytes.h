@@ -1,0 +1,52 @@
+// A record file's bytes in memory: the file mapped read-only where the platform allows it (no
+// copy, and the pages are the page cache's own), read into a buffer where it cannot be mapped
+// (pipes, files still being written, files of no stated size). One file per platform.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace marc {
+
+class FileBytes {
+ public:
+  struct Options {
+    // How long a pipe may stay silent (no writer yet, or a writer that writes nothing) before
+    // the read gives up; a pipe without a writer would otherwise hold the window forever.
+    std::chrono::milliseconds pipeSilence{5000};
+  };
+
+  // Loads the file at path. Throws EFOpenError ("Cannot open file "%s". %s", the path made
+  // absolute and the system's text for the reason) when it cannot be opened or read.
+  static std::shared_ptr<const FileBytes> Load(const std::string& path, const Options& options);
+  static std::shared_ptr<const FileBytes> Load(const std::string& path) {
+    return Load(path, Options{});
+  }
+  // Bytes already in memory (for a text that is no file).
+  static std::shared_ptr<const FileBytes> FromString(std::string bytes);
+
+  virtual ~FileBytes() = default;
+  std::string_view View() const { return view_; }
+  // The absolute path the bytes were loaded from (empty for FromString).
+  const std::string& Path() const { return path_; }
+  // True once the file was found shorter than its mapping: another program truncated it. The
+  // mapping then reads as zero bytes where the file is gone instead of ending the program.
+  virtual bool Shrank() const { return false; }
+  // Brings the bytes of [offset, offset + size) into memory ahead of their first use, so that
+  // the threads that decode a file share the cost of paging it in.
+  virtual void Prefault(std::uint64_t offset, std::uint64_t size) const {
+    (void)offset, (void)size;
+  }
+
+ protected:
+  std::string_view view_;
+  std::string path_;
+};
+
+// "Cannot open file "%s". %s" with path made absolute against the current folder.
+std::string OpenErrorMessage(const std::string& path, const std::string& reason);
+
+}  // namespace marc

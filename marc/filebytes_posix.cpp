@@ -1,0 +1,248 @@
+// FileBytes on POSIX: a regular file is mapped (MAP_POPULATE, so the pages arrive in one go);
+// pipes, files of no stated size and files still growing are read into a buffer.
+//
+// A mapped file that another program truncates raises SIGBUS on the next touch of a page past
+// its new end. A handler, installed with the first mapping, puts a zero page in place of the
+// lost one and marks the mapping shrunk: the read then fails naming the file, and rows already
+// shown read as empty text where the file is gone, instead of the program ending.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+
+#include "errors.h"
+#include "filebytes.h"
+
+namespace marc {
+
+namespace {
+
+// The mappings the SIGBUS handler may mend. Plain atomics, as the handler may read them at any
+// moment on any thread; a slot is free while its end is 0.
+struct GuardSlot {
+  std::atomic<std::uintptr_t> begin{0};
+  std::atomic<std::uintptr_t> end{0};
+  std::atomic<bool> shrank{false};
+};
+constexpr int kGuardSlots = 64;
+GuardSlot guardSlots[kGuardSlots];
+struct sigaction previousBusAction;
+std::once_flag handlerInstalled;
+
+void OnBus(int sig, siginfo_t* info, void* context) {
+  const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  for (GuardSlot& slot : guardSlots) {
+    if (at < slot.begin.load(std::memory_order_acquire) ||
+        at >= slot.end.load(std::memory_order_acquire))
+      continue;
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    void* lost = reinterpret_cast<void*>(at & ~(page - 1));
+    if (mmap(lost, page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED)
+      break;
+    slot.shrank.store(true, std::memory_order_release);
+    return;
+  }
+  // Not ours: whatever handled SIGBUS before does so now.
+  if (previousBusAction.sa_flags & SA_SIGINFO) {
+    previousBusAction.sa_sigaction(sig, info, context);
+  } else if (previousBusAction.sa_handler != SIG_IGN && previousBusAction.sa_handler != SIG_DFL) {
+    previousBusAction.sa_handler(sig);
+  } else {
+    signal(SIGBUS, SIG_DFL);  // the faulting access repeats and ends the program as it would
+  }
+}
+
+void InstallHandler() {
+  struct sigaction action {};
+  action.sa_sigaction = OnBus;
+  action.sa_flags = SA_SIGINFO | SA_NODEFER;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGBUS, &action, &previousBusAction);
+}
+
+GuardSlot* Guard(const void* data, std::size_t size) {
+  std::call_once(handlerInstalled, InstallHandler);
+  for (GuardSlot& slot : guardSlots) {
+    std::uintptr_t free = 0;
+    if (slot.begin.compare_exchange_strong(free, reinterpret_cast<std::uintptr_t>(data))) {
+      slot.shrank.store(false);
+      slot.end.store(reinterpret_cast<std::uintptr_t>(data) + size, std::memory_order_release);
+      return &slot;
+    }
+  }
+  return nullptr;  // more files held at once than slots: such a mapping is read into a buffer
+}
+
+void Unguard(GuardSlot* slot) {
+  slot->end.store(0, std::memory_order_release);
+  slot->begin.store(0, std::memory_order_release);
+}
+
+[[noreturn]] void Fail(const std::string& path, int err) {
+  throw EFOpenError(OpenErrorMessage(path, std::strerror(err)));
+}
+
+class FdCloser {
+ public:
+  explicit FdCloser(int fd) : fd_(fd) {}
+  ~FdCloser() { close(fd_); }
+
+ private:
+  int fd_;
+};
+
+class MappedBytes : public FileBytes {
+ public:
+  MappedBytes(void* data, std::size_t size, GuardSlot* slot, int fd, std::string path)
+      : data_(data), size_(size), slot_(slot), fd_(fd) {
+    view_ = {static_cast<const char*>(data), size};
+    path_ = std::move(path);
+  }
+  ~MappedBytes() override {
+    munmap(data_, size_);
+    Unguard(slot_);
+    close(fd_);
+  }
+  void Prefault(std::uint64_t offset, std::uint64_t size) const override {
+#ifdef MADV_POPULATE_READ
+    const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    const std::uint64_t from = offset & ~(page - 1);
+    const std::uint64_t to = std::min<std::uint64_t>(offset + size, size_);
+    // Fails harmlessly on a kernel without it and on a range the file no longer has.
+    if (to > from) madvise(static_cast<char*>(data_) + from, to - from, MADV_POPULATE_READ);
+#else
+    (void)offset, (void)size;
+#endif
+  }
+  bool Shrank() const override {
+    if (slot_->shrank.load(std::memory_order_acquire)) return true;
+    // A cut inside the last page raises no signal: its tail just reads as zeros.
+    struct stat st {};
+    return fstat(fd_, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < size_;
+  }
+
+ private:
+  void* data_;
+  std::size_t size_;
+  GuardSlot* slot_;
+  int fd_;
+};
+
+class BufferBytes : public FileBytes {
+ public:
+  BufferBytes(std::string bytes, std::string path) : bytes_(std::move(bytes)) {
+    view_ = bytes_;
+    path_ = std::move(path);
+  }
+
+ private:
+  std::string bytes_;
+};
+
+std::string SilenceText(std::chrono::milliseconds limit) {
+  const auto ms = limit.count();
+  if (ms % 1000 == 0) return std::to_string(ms / 1000) + (ms == 1000 ? " second" : " seconds");
+  return std::to_string(ms) + " ms";
+}
+
+// Reads fd from its current offset to its end onto bytes. A pipe is read without blocking and
+// waited on with a limit: a pipe that no program writes, or whose writer falls silent, fails
+// the read rather than holding the window.
+void ReadToEnd(int fd, bool pipe, const FileBytes::Options& options, const std::string& path,
+               std::string& bytes) {
+  std::size_t have = bytes.size();
+  for (;;) {
+    if (pipe) {
+      // Until a writer has come, a pipe reads as at its end; poll waits for data or a writer's
+      // hang-up.
+      pollfd p{fd, POLLIN, 0};
+      const int ready = poll(&p, 1, static_cast<int>(options.pipeSilence.count()));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready < 0) Fail(path, errno);
+      if (ready == 0)
+        throw EFOpenError(OpenErrorMessage(
+            path, "Nothing was written to the pipe within " + SilenceText(options.pipeSilence)));
+    }
+    if (bytes.size() - have < 65536) bytes.resize(std::max<std::size_t>(have + 65536, have * 2));
+    const ssize_t n = read(fd, bytes.data() + have, bytes.size() - have);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n < 0) Fail(path, errno);
+    if (n == 0) break;
+    have += static_cast<std::size_t>(n);
+  }
+  bytes.resize(have);
+}
+
+}  // namespace
+
+std::shared_ptr<const FileBytes> FileBytes::FromString(std::string bytes) {
+  return std::make_shared<BufferBytes>(std::move(bytes), std::string());
+}
+
+std::shared_ptr<const FileBytes> FileBytes::Load(const std::string& path, const Options& options) {
+  namespace fs = std::filesystem;
+  // Folders and devices are no record files, and some devices never end (/dev/zero): refused
+  // before opening. One swapped in afterwards is told by the descriptor's own status below.
+  std::error_code typeEc;
+  const fs::file_type type = fs::status(fs::path(path), typeEc).type();
+  if (type == fs::file_type::directory) Fail(path, EISDIR);
+  if (type == fs::file_type::character || type == fs::file_type::block) Fail(path, ENODEV);
+  // Without blocking: opening a pipe that no program writes would wait for a writer forever.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) Fail(path, errno);
+  FdCloser closer(fd);
+  struct stat st {};
+  if (fstat(fd, &st) != 0) Fail(path, errno);
+  if (S_ISDIR(st.st_mode)) Fail(path, EISDIR);
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) Fail(path, ENODEV);
+  const bool pipe = S_ISFIFO(st.st_mode);
+  if (!pipe) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::error_code ec;
+  const std::string absolute = fs::absolute(path, ec).string();
+
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  if (S_ISREG(st.st_mode) && size > 0 && size <= SIZE_MAX / 2) {
+    // Populated stretch by stretch by the threads that decode it (Prefault), where the kernel
+    // can; at once here where it cannot.
+#ifdef MADV_POPULATE_READ
+    constexpr int kPopulate = 0;
+#else
+    constexpr int kPopulate = MAP_POPULATE;
+#endif
+    void* data = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | kPopulate, fd, 0);
+    if (data != MAP_FAILED) {
+      GuardSlot* slot = Guard(data, size);
+      char probe;
+      // A file still being written has grown past the mapping: read it whole, to its end.
+      const bool grown = pread(fd, &probe, 1, static_cast<off_t>(size)) > 0;
+      if (slot && !grown) {
+        const int kept = dup(fd);
+        if (kept >= 0) return std::make_shared<MappedBytes>(data, size, slot, kept, absolute);
+      }
+      // Copied out while still guarded, so a cut meanwhile reads as zeros rather than ending
+      // the program; the copy is then checked like a mapping.
+      std::string bytes(static_cast<const char*>(data), size);
+      const bool shrank = slot && slot->shrank.load();
+      munmap(data, size);
+      if (slot) Unguard(slot);
+      if (shrank) Fail(path, EIO);
+      if (lseek(fd, static_cast<off_t>(size), SEEK_SET) < 0) Fail(path, errno);
+      ReadToEnd(fd, false, options, path, bytes);
+      return std::make_shared<BufferBytes>(std::move(bytes), absolute);
+    }
+  }
+  std::string bytes;
+  ReadToEnd(fd, pipe, options, path, bytes);
+  return std::make_shared<BufferBytes>(std::move(bytes), absolute);
+}
+
+}  // namespace marc

@@ -1,0 +1,130 @@
+// FileBytes on Windows: the file is opened so that others may read it but not write it, and the
+// handle is kept while its bytes are held, so the rows that point into them cannot change under
+// the list. A file on disk is mapped (a mapped file cannot be truncated either); anything else
+// (a pipe, a file that cannot be mapped) is read into a buffer.
+#include <windows.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "errors.h"
+#include "filebytes.h"
+
+namespace marc {
+
+namespace {
+
+// The system's own text for an error code, from its message table, without the line end and
+// the closing full stop, as the failure display adds one where it belongs.
+std::string SystemMessage(DWORD code) {
+  char* buffer = nullptr;
+  const DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+  std::string text(buffer ? buffer : "", n);
+  if (buffer) LocalFree(buffer);
+  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
+    text.pop_back();
+  if (text.empty()) text = "System error " + std::to_string(code);
+  return text;
+}
+
+[[noreturn]] void Fail(const std::string& path, DWORD code) {
+  throw EFOpenError(OpenErrorMessage(path, SystemMessage(code)));
+}
+
+std::wstring Wide(const std::string& s) {
+  const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+  return w;
+}
+
+class HandleBytes : public FileBytes {
+ public:
+  HandleBytes(HANDLE file, const void* view, std::size_t size, std::string path)
+      : file_(file), mapped_(view) {
+    view_ = {static_cast<const char*>(view), size};
+    path_ = std::move(path);
+  }
+  HandleBytes(HANDLE file, std::string bytes, std::string path)
+      : file_(file), bytes_(std::move(bytes)) {
+    view_ = bytes_;
+    path_ = std::move(path);
+  }
+  ~HandleBytes() override {
+    if (mapped_) UnmapViewOfFile(mapped_);
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  }
+
+ private:
+  HANDLE file_;
+  const void* mapped_ = nullptr;
+  std::string bytes_;
+};
+
+class HandleCloser {
+ public:
+  explicit HandleCloser(HANDLE h) : h_(h) {}
+  ~HandleCloser() {
+    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+  }
+  HANDLE Release() {
+    HANDLE h = h_;
+    h_ = INVALID_HANDLE_VALUE;
+    return h;
+  }
+
+ private:
+  HANDLE h_;
+};
+
+}  // namespace
+
+std::shared_ptr<const FileBytes> FileBytes::FromString(std::string bytes) {
+  return std::make_shared<HandleBytes>(INVALID_HANDLE_VALUE, std::move(bytes), std::string());
+}
+
+std::shared_ptr<const FileBytes> FileBytes::Load(const std::string& path, const Options&) {
+  // Read sharing only: a file another program has open for writing fails here with the
+  // system's sharing-violation text, and none may open it for writing while it is held.
+  const HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) Fail(path, GetLastError());
+  HandleCloser closer(file);
+  std::error_code ec;
+  const std::string absolute = std::filesystem::absolute(path, ec).string();
+
+  LARGE_INTEGER size{};
+  if (GetFileType(file) == FILE_TYPE_DISK) {
+    if (!GetFileSizeEx(file, &size)) Fail(path, GetLastError());
+    if (size.QuadPart == 0)
+      return std::make_shared<HandleBytes>(closer.Release(), std::string(), absolute);
+    if (const HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr)) {
+      const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+      CloseHandle(mapping);  // the view keeps the section alive
+      if (view)
+        return std::make_shared<HandleBytes>(closer.Release(), view,
+                                             static_cast<std::size_t>(size.QuadPart), absolute);
+    }
+  }
+  // Not mappable: read to the end.
+  std::string bytes;
+  std::size_t have = 0;
+  for (;;) {
+    if (bytes.size() - have < 65536) bytes.resize(std::max<std::size_t>(have + 65536, have * 2));
+    DWORD got = 0;
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - have, 1u << 30));
+    if (!ReadFile(file, bytes.data() + have, want, &got, nullptr)) {
+      const DWORD err = GetLastError();
+      if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF) break;
+      Fail(path, err);
+    }
+    if (got == 0) break;
+    have += got;
+  }
+  bytes.resize(have);
+  return std::make_shared<HandleBytes>(closer.Release(), std::move(bytes), absolute);
+}
+
+}  // namespace marc

@@ -1,0 +1,70 @@
+// The Windows open: a file another program holds open for writing fails with the system's own
+// text for the reason; while its bytes are held, no program may open it for writing.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "collect_sink.h"
+#include "reader.h"
+
+namespace marc {
+namespace {
+
+std::string SystemText(DWORD code) {
+  char* buffer = nullptr;
+  const DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+  std::string text(buffer, n);
+  LocalFree(buffer);
+  return text;
+}
+
+HANDLE OpenForWriting(const std::filesystem::path& path) {
+  return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+TEST(WindowsOpen, DeniesWritingBothWays) {
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / "tessaly_windows_open.mrc";
+  {
+    std::ifstream in(std::string(TESSALY_TEST_DATA) + "/cases_lines.mrc", std::ios::binary);
+    std::ofstream(path, std::ios::binary) << in.rdbuf();
+  }
+  RecordReader reader;
+  CollectSink sink;
+  const HANDLE writer = OpenForWriting(path);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  try {
+    reader.Read(path.string(), sink);
+    ADD_FAILURE() << "read a file held open for writing";
+  } catch (const EFOpenError& e) {
+    // The system's text, without its line end and full stop.
+    std::string reason = SystemText(ERROR_SHARING_VIOLATION);
+    reason.erase(reason.find_last_not_of(" \r\n.") + 1);
+    ASSERT_FALSE(reason.empty());
+    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" +
+                                         std::filesystem::absolute(path).string() + "\". " +
+                                         reason);
+  }
+  CloseHandle(writer);
+
+  reader.Read(path.string(), sink);
+  EXPECT_EQ(sink.rows.size(), 3u);
+  // The rows point into the file's bytes: while they are held, nobody writes the file.
+  EXPECT_EQ(OpenForWriting(path), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  reader.ReleaseLineList();
+  const HANDLE after = OpenForWriting(path);
+  EXPECT_NE(after, INVALID_HANDLE_VALUE);
+  CloseHandle(after);
+  std::filesystem::remove(path);
+}
+
+}  // namespace
+}  // namespace marc
