@@ -5,9 +5,11 @@
 // then as it writes now.
 //
 //   export_bench [--pipe NAME] [--rows N] [--block-rows N] [--repeat K] [--only-now 1]
+//                [--module PATH]
 //
 // Without --pipe it starts a headless office of its own (private profile) and removes it at the
 // end; with --pipe it attaches to the office already listening there and leaves it running.
+// --module loads the Calc module from PATH instead of beside the program (an installed one).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -118,7 +120,7 @@ struct Variant {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string pipe;
+  std::string pipe, module_path;
   int rows = 100'000;
   int block_rows = tessaly::CalcOptions().block_rows;
   int repeat = 3;
@@ -134,6 +136,8 @@ int main(int argc, char** argv) {
       repeat = std::stoi(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--only-now"))
       only_now = std::stoi(argv[i + 1]) != 0;
+    else if (!std::strcmp(argv[i], "--module"))
+      module_path = argv[i + 1];
   }
 
   std::optional<tessaly::testing::TestOffice> office;
@@ -159,7 +163,8 @@ int main(int argc, char** argv) {
       options.block_rows = variants[v].tuned ? block_rows : 1000;
       options.lock_document = variants[v].tuned;
       options.load_hidden = variants[v].tuned;
-      auto timed = std::make_unique<TimedSpreadsheet>(tessaly::MakeLibreOfficeCalc(options));
+      auto timed =
+          std::make_unique<TimedSpreadsheet>(tessaly::MakeLibreOfficeCalc(options, module_path));
       TimedSpreadsheet& backend = *timed;
       tessaly::TMarc2ExcelFm module(std::move(timed));
 
@@ -170,9 +175,9 @@ int main(int argc, char** argv) {
           backend.ConnectApplication();
           backend.DisconnectApplication();
           break;
-        } catch (const tessaly::ConnectError&) {
+        } catch (const tessaly::ConnectError& e) {
           if (Clock::now() > deadline) {
-            std::fprintf(stderr, "no office answers on pipe %s\n", pipe.c_str());
+            std::fprintf(stderr, "no office answers on pipe %s: %s\n", pipe.c_str(), e.what());
             return 1;
           }
           std::this_thread::sleep_for(std::chrono::milliseconds(250));

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <climits>
+#include <filesystem>
 #include <mutex>
 #include <string>
 
@@ -24,7 +25,13 @@ std::string ProgramDirectory() {
   return slash == std::string::npos ? "." : exe.substr(0, slash);
 }
 
-std::string DefaultModulePath() { return ProgramDirectory() + "/../lib/libtessaly_calc.so"; }
+// The module's folder relative to the program's, the same in the build tree and installed;
+// without the "..", so that messages name the file plainly.
+std::string DefaultModulePath() {
+  const std::filesystem::path path =
+      ProgramDirectory() + "/" TESSALY_MODULE_DIR_FROM_BIN "/libtessaly_calc.so";
+  return path.lexically_normal().string();
+}
 
 // Returns the entry point or throws ConnectError; a module that loaded once stays loaded.
 CalcModuleEntry LoadEntry(const std::string& path) {

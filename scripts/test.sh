@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds, and runs the whole test suite: the regular build, then the
 # same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the decoding core's tests
-# under ThreadSanitizer, a bounded run of the fuzz targets, then the Windows build's tests under
-# wine.
+# under ThreadSanitizer, a bounded run of the fuzz targets, the Windows build's tests under wine,
+# then the Debian package, installed and removed again.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -23,4 +23,5 @@ scripts/build.sh build-tsan -DTESSALY_TSAN=ON -DTESSALY_CORE_ONLY=ON -DCMAKE_BUI
 stage "decoding core under ThreadSanitizer" env TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --test-dir build-tsan --output-on-failure -j2 -E HugeLine
 stage "fuzzing: read path, extractors, StrToIntStrict, text conversion (20 s each)" tests/fuzz/run.sh 20
 stage "Windows build under wine (core and Excel backend)" scripts/test-win.sh build-win
+stage "Debian package: built, installed, used, removed" scripts/test-package.sh
 exit $status

@@ -80,11 +80,47 @@ check grep -q 'malformed byte sequences replaced by U+FFFD, the first in record 
 
 # Usage errors exit 2.
 for args in "" "--bogus $data/cases_lines.mrc" "a b" "--encoding gbk $data/cases_lines.mrc" \
-  "$data/cases_lines.mrc --encoding"; do
+  "$data/cases_lines.mrc --encoding" "--xlsx" "--raw --xlsx $tmp/r.xlsx $data/cases_lines.mrc"; do
   # shellcheck disable=SC2086
   bin $args >/dev/null 2>&1
   check test $? -eq 2
 done
+
+# --xlsx: the captions, then the same rows as the TSV, every cell text, in both encodings; nothing
+# else left in the folder. (The cross build has no libxlsxwriter.)
+if [[ "$build" != emulated ]]; then
+  read_xlsx="$(dirname "$0")/../tools/read_xlsx.py"
+  captions=$'名称\t作者\tisbn\t价格\t出版地\t出版社\t出版时间\t页数\t尺寸\t附件\t分类号\t分类名\t提要'
+  mkdir "$tmp/book"
+  for f in realcn_lines.mrc realcn_utf8.mrc; do
+    bin --xlsx "$tmp/book/rows.xlsx" "$data/$f" >"$tmp/out" 2>"$tmp/err"
+    check test $? -eq 0
+    check test ! -s "$tmp/out"
+    check grep -q "^$tmp/book/rows.xlsx: 27 rows on 1 sheet$" "$tmp/err"
+    python3 "$read_xlsx" "$tmp/book/rows.xlsx" >"$tmp/back"
+    check test $? -eq 0
+    check test "$(sed -n 2p "$tmp/back")" = "$captions"
+    check cmp -s <(tail -n +3 "$tmp/back") "$data/realcn.rows.tsv"
+    check test "$(ls -A "$tmp/book")" = rows.xlsx
+  done
+  # A failed read keeps the rows before it, says so, and exits 1.
+  bin --xlsx "$tmp/book/bad.xlsx" "$data/cases_bad_leader.mrc" 2>"$tmp/err"
+  check test $? -eq 1
+  check grep -q "^record 2 (line 2): " "$tmp/err"
+  check grep -q "bad.xlsx: 1 rows on 1 sheet, the rows read before the failure$" "$tmp/err"
+  check test "$(python3 "$read_xlsx" "$tmp/book/bad.xlsx" | wc -l)" -eq 3
+  # A title longer than a cell may hold is cut and counted.
+  long=$(head -c 40000 /dev/zero | tr '\0' x)
+  printf '00000nam0 2200037   450 2000015000000\x1e1 \x1fa%s\x1e\x1d' "$long" >"$tmp/long.mrc"
+  bin --xlsx "$tmp/book/long.xlsx" "$tmp/long.mrc" 2>"$tmp/err"
+  check grep -q '^1 cell cut to 32,767 characters$' "$tmp/err"
+  check test "$(python3 "$read_xlsx" "$tmp/book/long.xlsx" | sed -n 3p | cut -f1 | wc -c)" -eq 32768
+  # Arguments the wrong way round never overwrite the record file.
+  cp "$data/cases_lines.mrc" "$tmp/keep.mrc"
+  bin --xlsx "$tmp/keep.mrc" "$tmp/book/none.xlsx" 2>/dev/null
+  check test $? -eq 2
+  check cmp -s "$tmp/keep.mrc" "$data/cases_lines.mrc"
+fi
 
 # Escaping: a TAB, CR, LF and backslash inside a cell stay on one line.
 printf '00000nam0 2200037   450 2000015000000\x1e1 \x1fa\\x\ty\x1fb\x1e\x1d' >"$tmp/esc.mrc"
