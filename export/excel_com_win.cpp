@@ -3,6 +3,7 @@
 // calls run on a thread of the backend's own; the caller hands each one over and waits for it,
 // or for the user to give up.
 #include "excel_com_win.h"
+
 #include "usertexts.h"
 
 // clang-format off
@@ -486,7 +487,8 @@ class ExcelComApplication final : public SpreadsheetApplication {
     session->thread = CreateThread(nullptr, 0, RunSession, handed, 0, &session->thread_id);
     if (!session->thread) {
       delete handed;
-      throw ConnectError(texts::ExportThreadFailed(FailureText(HRESULT_FROM_WIN32(GetLastError()))));
+      throw ConnectError(
+          texts::ExportThreadFailed(FailureText(HRESULT_FROM_WIN32(GetLastError()))));
     }
     {
       const std::lock_guard<std::mutex> lock(mutex_);

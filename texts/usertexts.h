@@ -19,12 +19,13 @@ inline constexpr std::string_view kButton2 = "读取marc数据";
 inline constexpr std::string_view kButton3 = "清除数据";
 inline constexpr std::string_view kButton4 = "退出";
 inline constexpr std::string_view kButton5 = "生成Excel";
-inline constexpr std::string_view kEdit1Banner = "禾朔Tessaly：打开CNMARC书目文件，逐条查看，一键生成Excel";
+inline constexpr std::string_view kEdit1Banner =
+    "禾朔Tessaly：打开CNMARC书目文件，逐条查看，一键生成Excel";
 inline constexpr std::string_view kMemo1 = "Memo1";
 
 // ListView1's column captions, left to right.
 inline constexpr std::array<std::string_view, 13> kColumnCaptions = {
-    "名称", "作者", "isbn", "价格", "出版地", "出版社", "出版时间",
+    "名称", "作者", "isbn", "价格",   "出版地", "出版社", "出版时间",
     "页数", "尺寸", "附件", "分类号", "分类名", "提要"};
 
 // "读入:N 条".

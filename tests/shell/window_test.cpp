@@ -32,8 +32,8 @@ class WindowTest : public QObject {
     QCOMPARE(w.Label1->text(), QStringLiteral("读入:%1 条").arg(rows));
     QVERIFY(w.Button1->isEnabled());
 
-    QVERIFY(w.ListModel().setData(w.ListModel().index(0, 0), QStringLiteral("新书名"),
-                                  Qt::EditRole));
+    QVERIFY(
+        w.ListModel().setData(w.ListModel().index(0, 0), QStringLiteral("新书名"), Qt::EditRole));
     QCOMPARE(QString::fromStdString(w.Logic().Cell(0, 0)), QStringLiteral("新书名"));
 
     QTest::mouseClick(w.Button3, Qt::LeftButton);
