@@ -1,15 +1,22 @@
 // The Qt skin's wiring: the buttons reach the logic, the logic's rows, labels and boxes reach
 // the widgets, an edit in the list reaches the rows.
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <memory>
 
 #include "booklistmodel.h"
 #include "fake_backend.h"
 #include "fakeports.h"
 #include "listview.h"
 #include "mainwindow.h"
+#include "qtports.h"
 #include "marc2excel.h"
 #include "qtestmain.h"
 
@@ -38,6 +45,32 @@ class WindowTest : public QObject {
 
     QTest::mouseClick(w.Button3, Qt::LeftButton);
     QCOMPARE(w.ListModel().rowCount(), 0);
+  }
+
+  // A read waiting on a pipe's writer leaves the loop running, the commands unavailable.
+  void answersWhileAPipeHoldsTheRead() {
+    const QString fifo = QDir::temp().filePath(QStringLiteral("tessaly_window_test_%1.mrc")
+                                                   .arg(QCoreApplication::applicationPid()));
+    QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const std::shared_ptr<void> remove(nullptr, [&](void*) { QFile::remove(fifo); });
+    FakeDialogs dialogs;
+    MarcFunWindow w(dialogs);
+    w.show();
+    w.Logic().OpenFile(ToPath(fifo));
+    QFile writer(fifo);
+    QVERIFY(writer.open(QIODevice::WriteOnly));
+    bool ran = false;
+    QTimer::singleShot(0, &w, [&] { ran = true; });
+    QTRY_VERIFY(ran);
+    QCOMPARE(w.Logic().CurrentState(), State::Reading);
+    QVERIFY(!w.Button1->isEnabled());
+    QFile records(TESSALY_TEST_DATA "/realcn_lines.mrc");
+    QVERIFY(records.open(QIODevice::ReadOnly));
+    writer.write(records.readAll());
+    writer.close();
+    QTRY_COMPARE(w.Logic().CurrentState(), State::Idle);
+    QVERIFY(dialogs.boxes.empty());
+    QVERIFY(w.ListModel().rowCount() > 0);
   }
 
   // The export's dialogs are the window's, and their buttons reach the logic.
