@@ -47,9 +47,9 @@ constexpr LCID kLocale = 0;
 constexpr DWORD kRetryIntervalMs = 100;
 
 // The user's texts for the ends that are the backend's own.
-constexpr char kNotAnswering[] = "电子表格没有响应，导出已中止";
-constexpr char kBusy[] = "电子表格一直忙，不接受导出的调用";
-constexpr char kNotConnected[] = "没有连接到电子表格";
+constexpr const char* kNotAnswering = texts::kExcelGivenUp;
+constexpr const char* kBusy = texts::kExcelBusy;
+constexpr const char* kNotConnected = texts::kExcelNotConnected;
 constexpr char kTooLong[] = "单元格的文字太长，无法交给电子表格";
 
 // Owns one reference to a COM interface.

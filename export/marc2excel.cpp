@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "platform.h"
+#include "usertexts.h"
 
 namespace tessaly {
 
@@ -20,7 +21,7 @@ TMarc2ExcelFm::~TMarc2ExcelFm() = default;
 
 namespace {
 
-constexpr const char* kCancelled = "导出已取消";
+constexpr const char* kCancelled = texts::kExportCancelled;
 
 // Releases the components, worksheet first, however the export ends.
 class ReleaseComponents {
