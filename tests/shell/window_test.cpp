@@ -16,9 +16,9 @@
 #include "fakeports.h"
 #include "listview.h"
 #include "mainwindow.h"
-#include "qtports.h"
 #include "marc2excel.h"
 #include "qtestmain.h"
+#include "qtports.h"
 
 using namespace tessaly;
 using State = TMarcFun::State;
@@ -49,8 +49,8 @@ class WindowTest : public QObject {
 
   // A read waiting on a pipe's writer leaves the loop running, the commands unavailable.
   void answersWhileAPipeHoldsTheRead() {
-    const QString fifo = QDir::temp().filePath(QStringLiteral("tessaly_window_test_%1.mrc")
-                                                   .arg(QCoreApplication::applicationPid()));
+    const QString fifo = QDir::temp().filePath(
+        QStringLiteral("tessaly_window_test_%1.mrc").arg(QCoreApplication::applicationPid()));
     QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
     const std::shared_ptr<void> remove(nullptr, [&](void*) { QFile::remove(fifo); });
     FakeDialogs dialogs;
