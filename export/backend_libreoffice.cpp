@@ -29,6 +29,7 @@
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/IndexOutOfBoundsException.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/sheet/XCellRangeAddressable.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
@@ -66,6 +67,20 @@ constexpr const char* kTooManyRows = "列表的行数超出了 Calc 工作表能
 constexpr const char* kRefused = "LibreOffice Calc 拒绝了导出";
 constexpr const char* kAbandoned = "电子表格没有响应，导出已放弃";
 constexpr const char* kNotConnected = "LibreOffice Calc 尚未连接";
+
+// A sheet is named as Calc names one in the user's language: the first sheet's name with its
+// number counted on ("工作表1" → "工作表3"), skipping names taken.
+OUString NewSheetName(const Reference<css::sheet::XSpreadsheets>& sheets, sal_Int32 number) {
+  const Sequence<OUString> names = sheets->getElementNames();
+  OUString stem = names.hasElements() ? names[0] : OUString("Sheet1");
+  sal_Int32 end = stem.getLength();
+  while (end > 0 && stem[end - 1] >= '0' && stem[end - 1] <= '9') --end;
+  stem = stem.copy(0, end);
+  for (;; ++number) {
+    const OUString name = stem + OUString::number(number);
+    if (!sheets->hasByName(name)) return name;
+  }
+}
 
 std::string Utf8(const OUString& s) {
   const rtl::OString bytes = rtl::OUStringToOString(s, RTL_TEXTENCODING_UTF8);
@@ -175,6 +190,27 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
     });
   }
 
+  std::int64_t SheetRows() override {
+    std::int64_t rows = 0;
+    Guard([&] {
+      const Reference<css::sheet::XCellRangeAddressable> sheet(Sheet(), UNO_QUERY_THROW);
+      rows = std::int64_t{sheet->getRangeAddress().EndRow} + 1;
+    });
+    return options_.sheet_rows > 0 ? std::min<std::int64_t>(rows, options_.sheet_rows) : rows;
+  }
+
+  void AddWorksheet() override {
+    Flush();
+    Guard([&] {
+      if (!doc_.is()) throw AutomationError("没有为导出打开的 Calc 文档");
+      const Reference<css::sheet::XSpreadsheets> sheets = doc_->getSheets();
+      const Reference<css::container::XIndexAccess> index(sheets, UNO_QUERY_THROW);
+      const sal_Int32 last = index->getCount();
+      sheets->insertNewByName(NewSheetName(sheets, last + 1), static_cast<sal_Int16>(last));
+      sheet_.set(index->getByIndex(last), UNO_QUERY_THROW);
+    });
+  }
+
   // Calc has no application window of its own: the document's frame is what the user sees.
   void SetVisible() override {
     Guard([&] {
@@ -235,7 +271,7 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
              std::all_of(row.put.begin(), row.put.end(), [](bool p) { return p; });
     };
     Guard([&] {
-      if (!sheet_.is()) throw AutomationError("没有为导出打开的 Calc 工作表");
+      Sheet();
       Lock();
       for (std::size_t r = 0; r < rows.size();) {
         const std::int32_t top = first_row_ + static_cast<std::int32_t>(r);
@@ -449,6 +485,11 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
       bridge->dispose();
     } catch (...) {
     }
+  }
+
+  const Reference<css::table::XCellRange>& Sheet() const {
+    if (!sheet_.is()) throw AutomationError("没有为导出打开的 Calc 工作表");
+    return sheet_;
   }
 
   const Reference<css::frame::XDesktop2>& Desktop() const {
