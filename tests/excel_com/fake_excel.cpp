@@ -729,7 +729,7 @@ std::vector<std::string> State::Log() const {
 // One fact a line: "pid 12", "log <call>", "cell <book> <row> <column> <text>" and so on; the
 // file is replaced whole, so a reader never sees half of it.
 void State::Changed() const {
-  if (state_file.empty() || (quiet && ready)) return;
+  if (state_file.empty() || quiet) return;
   std::ostringstream out;
   out << "pid " << GetCurrentProcessId() << "\nthread " << GetCurrentThreadId() << "\nready "
       << ready << "\nvisible " << visible << "\nquit " << quit << "\nlive " << LiveObjects()

@@ -110,8 +110,8 @@ struct State {
   int hang_invoke = 0;
   std::wstring hung_event;
   int invokes = 0;
-  // Where the local server writes its state after every change; empty: nowhere. Quiet: only
-  // until it is ready, and no calls are recorded (for timing many calls).
+  // Where the local server writes its state after every change; empty: nowhere. Quiet: the
+  // file is not written and no calls are recorded (for timing many calls).
   std::wstring state_file;
   bool quiet = false;
   bool ready = false;  // registered, serving

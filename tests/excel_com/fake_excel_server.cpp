@@ -84,7 +84,6 @@ int wmain(int argc, wchar_t** argv) {
     state.hung_event = hung_event;
     state.state_file = state_file;
     state.wps = wps;
-    state.quiet = quiet;
     // Started by the user, it is the running instance; started by COM, it serves its class.
     if (running) {
       server.RunInstance();
@@ -93,6 +92,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     state.ready = true;
     state.Changed();
+    state.quiet = quiet;
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
   }
