@@ -52,6 +52,10 @@ class TimedSpreadsheet final : public tessaly::SpreadsheetApplication {
   void SetVisible() override {
     Time(document, [&] { inner_->SetVisible(); });
   }
+  std::int64_t SheetRows() override { return inner_->SheetRows(); }
+  void AddWorksheet() override {
+    Time(writing, [&] { inner_->AddWorksheet(); });
+  }
   void PutCell(std::int32_t row, std::int32_t column, std::string_view utf8) override {
     Time(writing, [&] { inner_->PutCell(row, column, utf8); });
   }

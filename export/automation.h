@@ -39,6 +39,12 @@ class SpreadsheetApplication {
   virtual void AttachFirstWorksheet() = 0;
   // Makes the application's window visible.
   virtual void SetVisible() = 0;
+  // How many rows the attached worksheet has (Excel 2003: 65,536; Calc and later Excel:
+  // 1,048,576), so that a longer list can go on in another worksheet.
+  virtual std::int64_t SheetRows() = 0;
+  // Adds a worksheet after the workbook's last one and attaches the worksheet component to it.
+  // Cells gathered for the worksheet before are written there first.
+  virtual void AddWorksheet() = 0;
   // Writes one text cell (row and column from 1); text is UTF-8. A backend may gather cells
   // and write them in blocks, as long as Flush (and the disconnects) write them.
   virtual void PutCell(std::int32_t row, std::int32_t column, std::string_view utf8) = 0;

@@ -29,6 +29,7 @@
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/IndexOutOfBoundsException.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/sheet/XCellRangeAddressable.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
@@ -63,10 +64,24 @@ namespace {
 // What the user reads when an export breaks off; the failure display adds the full stop.
 constexpr const char* kOfficeStopped = texts::kCalcStopped;
 constexpr const char* kDocumentClosed = texts::kCalcDocumentClosed;
-constexpr const char* kTooManyRows = "列表的行数超出了 Calc 工作表能容纳的行数";
+constexpr const char* kTooManyRows = texts::kCalcTooManyRows;
 constexpr const char* kRefused = texts::kCalcRefused;
 constexpr const char* kAbandoned = texts::kCalcGivenUp;
 constexpr const char* kNotConnected = texts::kCalcNotConnected;
+
+// A sheet is named as Calc names one in the user's language: the first sheet's name with its
+// number counted on ("工作表1" → "工作表3"), skipping names taken.
+OUString NewSheetName(const Reference<css::sheet::XSpreadsheets>& sheets, sal_Int32 number) {
+  const Sequence<OUString> names = sheets->getElementNames();
+  OUString stem = names.hasElements() ? names[0] : OUString("Sheet1");
+  sal_Int32 end = stem.getLength();
+  while (end > 0 && stem[end - 1] >= '0' && stem[end - 1] <= '9') --end;
+  stem = stem.copy(0, end);
+  for (;; ++number) {
+    const OUString name = stem + OUString::number(number);
+    if (!sheets->hasByName(name)) return name;
+  }
+}
 
 std::string Utf8(const OUString& s) {
   const rtl::OString bytes = rtl::OUStringToOString(s, RTL_TEXTENCODING_UTF8);
@@ -176,6 +191,27 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
     });
   }
 
+  std::int64_t SheetRows() override {
+    std::int64_t rows = 0;
+    Guard([&] {
+      const Reference<css::sheet::XCellRangeAddressable> sheet(Sheet(), UNO_QUERY_THROW);
+      rows = std::int64_t{sheet->getRangeAddress().EndRow} + 1;
+    });
+    return options_.sheet_rows > 0 ? std::min<std::int64_t>(rows, options_.sheet_rows) : rows;
+  }
+
+  void AddWorksheet() override {
+    Flush();
+    Guard([&] {
+      if (!doc_.is()) throw AutomationError("没有为导出打开的 Calc 文档");
+      const Reference<css::sheet::XSpreadsheets> sheets = doc_->getSheets();
+      const Reference<css::container::XIndexAccess> index(sheets, UNO_QUERY_THROW);
+      const sal_Int32 last = index->getCount();
+      sheets->insertNewByName(NewSheetName(sheets, last + 1), static_cast<sal_Int16>(last));
+      sheet_.set(index->getByIndex(last), UNO_QUERY_THROW);
+    });
+  }
+
   // Calc has no application window of its own: the document's frame is what the user sees.
   void SetVisible() override {
     Guard([&] {
@@ -236,7 +272,7 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
              std::all_of(row.put.begin(), row.put.end(), [](bool p) { return p; });
     };
     Guard([&] {
-      if (!sheet_.is()) throw AutomationError(texts::kCalcNoSheet);
+      Sheet();
       Lock();
       for (std::size_t r = 0; r < rows.size();) {
         const std::int32_t top = first_row_ + static_cast<std::int32_t>(r);
@@ -450,6 +486,11 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
       bridge->dispose();
     } catch (...) {
     }
+  }
+
+  const Reference<css::table::XCellRange>& Sheet() const {
+    if (!sheet_.is()) throw AutomationError(texts::kCalcNoSheet);
+    return sheet_;
   }
 
   const Reference<css::frame::XDesktop2>& Desktop() const {

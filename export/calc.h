@@ -30,13 +30,15 @@ struct CalcOptions {
   // the row heights (false: the plain way, for comparison in the benchmark).
   bool load_hidden = true;
   bool lock_document = true;
+  // Above 0: the sheets are taken to hold no more rows than this, fewer than Calc's (tests).
+  std::int32_t sheet_rows = 0;
 };
 
 // The module's entry point, looked up by name after loading it.
 inline constexpr const char* kCalcModuleEntry = "tessaly_calc_create";
 // Changes whenever CalcOptions or SpreadsheetApplication change shape, so that a stale module
 // is refused rather than called with the wrong layout.
-inline constexpr int kCalcModuleAbi = 2;
+inline constexpr int kCalcModuleAbi = 3;
 using CalcModuleEntry = SpreadsheetApplication* (*)(const CalcOptions& options, int abi);
 
 // A backend that loads the module on the first connect. module_path empty: libtessaly_calc.so

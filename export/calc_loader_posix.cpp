@@ -67,6 +67,8 @@ class CalcModuleLoader final : public SpreadsheetApplication {
   void AddWorkbook() override { Loaded().AddWorkbook(); }
   void AttachFirstWorksheet() override { Loaded().AttachFirstWorksheet(); }
   void SetVisible() override { Loaded().SetVisible(); }
+  std::int64_t SheetRows() override { return Loaded().SheetRows(); }
+  void AddWorksheet() override { Loaded().AddWorksheet(); }
   void PutCell(std::int32_t row, std::int32_t column, std::string_view utf8) override {
     Loaded().PutCell(row, column, utf8);
   }

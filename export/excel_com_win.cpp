@@ -329,6 +329,26 @@ Ref<IDispatch> GetObjectProperty(Session& s, IDispatch* object, const wchar_t* n
   return InvokeForObject(s, object, MemberId(s, object, name), DISPATCH_PROPERTYGET);
 }
 
+// A property whose value is a number (a count).
+std::int64_t GetNumber(Session& s, IDispatch* object, const wchar_t* name) {
+  Variant result;
+  Invoke(s, object, MemberId(s, object, name), DISPATCH_PROPERTYGET, nullptr, 0, &result);
+  Variant number;
+  const HRESULT hr = VariantChangeType(&number, &result, 0, VT_I8);
+  if (FAILED(hr)) Fail(s, hr);
+  return number.Get().llVal;
+}
+
+// The sheet as the worksheet component holds it: as _Worksheet, which WPS may answer only
+// through its own interfaces, where its IDispatch serves the same calls.
+Ref<IDispatch> Worksheet(Session& s, IDispatch* sheet) {
+  Ref<IDispatch> worksheet;
+  HRESULT hr = Query(s, sheet, kWorksheetInterface, worksheet.Out());
+  if (FAILED(hr) && s.wps) hr = Query(s, sheet, IID_IDispatch, worksheet.Out());
+  if (FAILED(hr)) Fail(s, hr);
+  return worksheet;
+}
+
 VARIANT Int32(std::int32_t n) {
   VARIANT v;
   VariantInit(&v);
@@ -399,8 +419,8 @@ DWORD WINAPI RunSession(void* parameter) {
   }
   for (;;) {
     // An apartment's thread keeps its messages flowing while it waits.
-    const DWORD r = MsgWaitForMultipleObjectsEx(1, &s.job_ready, INFINITE, QS_ALLINPUT,
-                                                MWMO_INPUTAVAILABLE);
+    const DWORD r =
+        MsgWaitForMultipleObjectsEx(1, &s.job_ready, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     if (r == WAIT_OBJECT_0 + 1) {
       MSG msg;
       while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -448,24 +468,30 @@ DWORD WaitFor(const HANDLE* handles, DWORD count) {
   return r < WAIT_OBJECT_0 + count ? r - WAIT_OBJECT_0 : count;
 }
 
-// The cell's text as UTF-16, cut to Excel's limit without splitting a surrogate pair.
-std::wstring CellText(std::string_view utf8, bool& cut) {
+// What is put into a cell for a text: the text as UTF-16, cut to Excel's limit without splitting
+// a surrogate pair, behind an apostrophe. Excel and WPS take a text put into a General cell as
+// if it were typed ("0012" becomes 12, "2001.10" 2001.1, "1-2" a date, "=..." a formula); the
+// apostrophe makes them keep it as text, unchanged, as the cell's prefix character, not part of
+// its value, with no cell format set. (A text format, "@", set beforehand would keep the text
+// too, but Excel shows "####" for a text-formatted cell of more than 255 characters, and
+// summaries are often longer.) A text that begins with an apostrophe itself gets one more. The
+// empty text goes as it is: there is nothing to take for anything else.
+std::wstring CellValue(std::string_view utf8, bool& cut) {
   if (utf8.size() > static_cast<std::size_t>(INT_MAX)) throw AutomationError(kTooLong);
   const int size = static_cast<int>(utf8.size());
-  std::wstring text;
-  if (size > 0) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    if (n <= 0) throw AutomationError(FailureText(HRESULT_FROM_WIN32(GetLastError())));
-    text.resize(static_cast<std::size_t>(n));
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), n);
-  }
-  cut = text.size() > static_cast<std::size_t>(kExcelCellLimit);
+  cut = false;
+  if (size == 0) return {};
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  if (n <= 0) throw AutomationError(FailureText(HRESULT_FROM_WIN32(GetLastError())));
+  std::wstring value(static_cast<std::size_t>(n) + 1, L'\'');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, value.data() + 1, n);
+  cut = n > kExcelCellLimit;
   if (cut) {
     std::size_t keep = kExcelCellLimit;
-    if (IS_HIGH_SURROGATE(text[keep - 1])) --keep;
-    text.resize(keep);
+    if (IS_HIGH_SURROGATE(value[keep])) --keep;  // value[keep] is the text's last kept unit
+    value.resize(keep + 1);
   }
-  return text;
+  return value;
 }
 
 class ExcelComApplication final : public SpreadsheetApplication {
@@ -525,11 +551,39 @@ class ExcelComApplication final : public SpreadsheetApplication {
       VARIANT index = Int32(1);
       const Ref<IDispatch> first = InvokeForObject(
           s, sheets.Get(), DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &index, 1);
-      Ref<IDispatch> worksheet;
-      HRESULT hr = Query(s, first.Get(), kWorksheetInterface, worksheet.Out());
-      if (FAILED(hr) && s.wps) hr = Query(s, first.Get(), IID_IDispatch, worksheet.Out());
-      if (FAILED(hr)) Fail(s, hr);
-      s.worksheet = std::move(worksheet);
+      s.worksheet = Worksheet(s, first.Get());
+      s.cells = DISPID_UNKNOWN;
+    });
+  }
+
+  // Worksheet.Rows.Count.
+  std::int64_t SheetRows() override {
+    std::int64_t rows = 0;
+    Run([&rows](Session& s) {
+      const Ref<IDispatch> all = GetObjectProperty(s, Connected(s.worksheet), L"Rows");
+      rows = GetNumber(s, all.Get(), L"Count");
+    });
+    return rows;
+  }
+
+  // Worksheets.Add(After:=Worksheets(Worksheets.Count)); without After, Excel would put the new
+  // sheet before the active one.
+  void AddWorksheet() override {
+    Run([](Session& s) {
+      const Ref<IDispatch> sheets = GetObjectProperty(s, Connected(s.workbook), L"Worksheets");
+      VARIANT count = Int32(static_cast<std::int32_t>(GetNumber(s, sheets.Get(), L"Count")));
+      const Ref<IDispatch> last = InvokeForObject(
+          s, sheets.Get(), DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &count, 1);
+      const DISPID add = MemberId(s, sheets.Get(), L"Add");
+      VARIANT args[2];  // Add(Before, After), last argument first
+      VariantInit(&args[0]);
+      args[0].vt = VT_DISPATCH;
+      args[0].pdispVal = last.Get();
+      VariantInit(&args[1]);
+      args[1].vt = VT_ERROR;
+      args[1].scode = DISP_E_PARAMNOTFOUND;
+      const Ref<IDispatch> added = InvokeForObject(s, sheets.Get(), add, DISPATCH_METHOD, args, 2);
+      s.worksheet = Worksheet(s, added.Get());
       s.cells = DISPID_UNKNOWN;
     });
   }
@@ -548,7 +602,7 @@ class ExcelComApplication final : public SpreadsheetApplication {
 
   void PutCell(std::int32_t row, std::int32_t column, std::string_view utf8) override {
     bool cut = false;
-    std::wstring text = CellText(utf8, cut);
+    std::wstring text = CellValue(utf8, cut);
     Run([row, column, text = std::move(text)](Session& s) {
       IDispatch* worksheet = Connected(s.worksheet);
       const Bstr value(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));

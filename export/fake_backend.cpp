@@ -87,18 +87,35 @@ void RecordingSpreadsheet::AddWorkbook() {
   Record(Named("AddWorkbook"));
   Require(connected_, "AddWorkbook before connecting");
   workbooks_.emplace_back();
+  later_sheets_.emplace_back();
   workbook_ = static_cast<int>(workbooks_.size()) - 1;
 }
 
 void RecordingSpreadsheet::AttachFirstWorksheet() {
   Record(Named("AttachFirstWorksheet"));
   Require(workbook_ >= 0, "AttachFirstWorksheet without a workbook");
-  worksheet_ = workbook_;
+  sheet_book_ = workbook_;
+  worksheet_ = 0;
 }
 
 void RecordingSpreadsheet::SetVisible() {
   Record(Named("SetVisible"));
   Require(connected_, "SetVisible before connecting");
+}
+
+std::int64_t RecordingSpreadsheet::SheetRows() {
+  Record(Named("SheetRows"));
+  Require(worksheet_ >= 0, "SheetRows without a worksheet");
+  return sheet_rows_;
+}
+
+void RecordingSpreadsheet::AddWorksheet() {
+  Record(Named("AddWorksheet"));
+  Require(workbook_ >= 0, "AddWorksheet without a workbook");
+  auto& sheets = later_sheets_[static_cast<std::size_t>(workbook_)];
+  sheets.emplace_back();
+  sheet_book_ = workbook_;
+  worksheet_ = static_cast<int>(sheets.size());
 }
 
 void RecordingSpreadsheet::PutCell(std::int32_t row, std::int32_t column, std::string_view utf8) {
@@ -108,12 +125,15 @@ void RecordingSpreadsheet::PutCell(std::int32_t row, std::int32_t column, std::s
   call.text = utf8;
   Record(std::move(call));
   Require(worksheet_ >= 0, "PutCell without a worksheet");
-  Require(row >= 1 && column >= 1, "PutCell outside the sheet");
+  Require(row >= 1 && column >= 1 && row <= sheet_rows_, "PutCell outside the sheet");
   if (utf8.size() > cell_limit_) {
     utf8 = utf8.substr(0, cell_limit_);
     ++cells_cut_;
   }
-  workbooks_[static_cast<std::size_t>(worksheet_)][{row, column}] = std::string(utf8);
+  const auto book = static_cast<std::size_t>(sheet_book_);
+  Sheet& sheet = worksheet_ == 0 ? workbooks_[book]
+                                 : later_sheets_[book][static_cast<std::size_t>(worksheet_ - 1)];
+  sheet[{row, column}] = std::string(utf8);
 }
 
 void RecordingSpreadsheet::Flush() { Record(Named("Flush")); }

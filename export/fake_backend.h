@@ -1,6 +1,6 @@
 // A spreadsheet that exists only in memory and records every call made on it, for tests of the
 // export logic. It can refuse to connect, fail a chosen call or cell, hang at a cell until it is
-// released or abandoned, and cut texts longer than a cell limit.
+// released or abandoned, cut texts longer than a cell limit, and hold fewer rows per worksheet.
 #pragma once
 
 #include <atomic>
@@ -47,18 +47,27 @@ class RecordingSpreadsheet final : public SpreadsheetApplication {
   bool Hanging() const { return hanging_; }
   // Texts longer than this many bytes are cut to it and counted in CellsCut.
   void SetCellLimit(std::size_t bytes) { cell_limit_ = bytes; }
+  // What SheetRows answers; 1,048,576 unless set.
+  void SetSheetRows(std::int64_t rows) { sheet_rows_ = rows; }
 
   const std::vector<Call>& Calls() const { return calls_; }
   std::vector<std::string> Briefs() const;
   void ClearCalls() { calls_.clear(); }
-  // One sheet per workbook added, in order; cells written so far, keyed by (row, column).
+  // The first sheet of every workbook added, in order; cells written so far, keyed by (row,
+  // column).
   const std::vector<Sheet>& Workbooks() const { return workbooks_; }
+  // The sheets of a workbook after its first, in order.
+  const std::vector<Sheet>& LaterSheets(std::size_t workbook) const {
+    return later_sheets_.at(workbook);
+  }
   bool HoldsAnything() const { return connected_ || workbook_ >= 0 || worksheet_ >= 0; }
 
   void ConnectApplication() override;
   void AddWorkbook() override;
   void AttachFirstWorksheet() override;
   void SetVisible() override;
+  std::int64_t SheetRows() override;
+  void AddWorksheet() override;
   void PutCell(std::int32_t row, std::int32_t column, std::string_view utf8) override;
   void Flush() override;
   void Abandon() noexcept override;
@@ -80,6 +89,7 @@ class RecordingSpreadsheet final : public SpreadsheetApplication {
   bool refuse_connect_ = false;
   std::size_t cell_limit_ = static_cast<std::size_t>(-1);
   std::int64_t cells_cut_ = 0;
+  std::int64_t sheet_rows_ = 1'048'576;
 
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -88,9 +98,11 @@ class RecordingSpreadsheet final : public SpreadsheetApplication {
   std::atomic<bool> abandoned_{false};
 
   bool connected_ = false;
-  int workbook_ = -1;   // index into workbooks_ held by the workbook component
-  int worksheet_ = -1;  // the same workbook's first sheet, held by the worksheet component
+  int workbook_ = -1;    // index into workbooks_ held by the workbook component
+  int worksheet_ = -1;   // the sheet held by the worksheet component (0: the first)...
+  int sheet_book_ = -1;  // ...of this workbook
   std::vector<Sheet> workbooks_;
+  std::vector<std::vector<Sheet>> later_sheets_;
 };
 
 }  // namespace tessaly

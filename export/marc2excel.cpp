@@ -1,6 +1,7 @@
 // The export routine, written once over the automation interface; the backends do the rest.
 #include "marc2excel.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "platform.h"
@@ -22,6 +23,10 @@ TMarc2ExcelFm::~TMarc2ExcelFm() = default;
 namespace {
 
 constexpr const char* kCancelled = texts::kExportCancelled;
+constexpr const char* kNoRoom = texts::kSheetHoldsNoRow;
+
+// Rows and columns are passed to the spreadsheet as 32-bit integers.
+constexpr std::int64_t kMaxRow = std::numeric_limits<std::int32_t>::max();
 
 // Releases the components, worksheet first, however the export ends.
 class ReleaseComponents {
@@ -39,11 +44,16 @@ class ReleaseComponents {
   SpreadsheetApplication& app_;
 };
 
-std::int32_t SheetRow(std::int64_t row) {
-  if (row > std::numeric_limits<std::int32_t>::max()) {
-    throw AutomationError("列表的行数超出了工作表能容纳的行数");
-  }
-  return static_cast<std::int32_t>(row);
+// The rows of the attached worksheet: its caption row and at least one for the list.
+std::int32_t AskSheetRows(SpreadsheetApplication& app) {
+  const std::int64_t rows = app.SheetRows();
+  if (rows < 2) throw AutomationError(kNoRoom);
+  return static_cast<std::int32_t>(std::min<std::int64_t>(rows, kMaxRow));
+}
+
+void WriteCaptions(SpreadsheetApplication& app, const ExportSource& list) {
+  const int columns = list.ColumnCount();
+  for (int c = 1; c <= columns; ++c) app.PutCell(1, c, list.ColumnCaption(c - 1));
 }
 
 }  // namespace
@@ -78,22 +88,31 @@ void ExportListToExcel(TMarc2ExcelFm& module, const ExportSource& list, ExportUi
   app.AttachFirstWorksheet();
   app.SetVisible();
 
+  // Asked of the sheet, not assumed: Excel 2003's hold 65,536 rows, later ones 1,048,576.
+  std::int32_t sheet_rows = AskSheetRows(app);
+
   ui.Progress(0, rows);
+  WriteCaptions(app, list);
 
-  const int columns = list.ColumnCount();
-  for (int c = 1; c <= columns; ++c) app.PutCell(1, c, list.ColumnCaption(c - 1));
-
-  // The counts are read again on every pass, as the list reports them at that moment.
-  for (std::int64_t r = 2;; ++r) {
+  // The counts are read again on every pass, as the list reports them at that moment. A list
+  // longer than a worksheet goes on in a new one after the last, under the captions again.
+  std::int64_t row = 2;
+  for (std::int64_t item = 0;; ++item) {
     const std::int64_t count = list.ItemCount();
-    if (r >= count + 2) break;
+    if (item >= count) break;
     if (ui.Cancelled()) throw ExportCancelled(kCancelled);
-    const std::int64_t item = r - 2;
-    const std::int32_t row = SheetRow(r);
-    app.PutCell(row, 1, list.ItemCaption(item));
+    if (row > sheet_rows) {
+      app.AddWorksheet();
+      sheet_rows = AskSheetRows(app);
+      WriteCaptions(app, list);
+      row = 2;
+    }
+    const auto r = static_cast<std::int32_t>(row);
+    app.PutCell(r, 1, list.ItemCaption(item));
     const int n = list.ColumnCount();
-    for (int c = 2; c <= n; ++c) app.PutCell(row, c, list.SubItem(item, c - 2));
+    for (int c = 2; c <= n; ++c) app.PutCell(r, c, list.SubItem(item, c - 2));
     ui.Progress(item + 1, count);
+    ++row;
   }
 
   app.Flush();

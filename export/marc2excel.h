@@ -50,7 +50,8 @@ class TMarc2ExcelFm {
   std::unique_ptr<SpreadsheetApplication> backend_;
 };
 
-// Writes the list's header and rows into a new worksheet. Shows "NO excel ！" itself when the
+// Writes the list's header and rows into a new worksheet; a list longer than a worksheet goes on
+// in worksheets added after it, each under the captions again. Shows "NO excel ！" itself when the
 // spreadsheet cannot be reached; any later failure is thrown after disconnecting everything. A
 // cancel (ui.Cancelled(), then mostly Abandon on the backend) throws ExportCancelled instead,
 // also when it came while connecting.

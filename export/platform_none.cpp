@@ -11,6 +11,8 @@ class NoSpreadsheet final : public SpreadsheetApplication {
   void AddWorkbook() override {}
   void AttachFirstWorksheet() override {}
   void SetVisible() override {}
+  std::int64_t SheetRows() override { return 0; }
+  void AddWorksheet() override {}
   void PutCell(std::int32_t, std::int32_t, std::string_view) override {}
   void DisconnectWorksheet() noexcept override {}
   void DisconnectWorkbook() noexcept override {}

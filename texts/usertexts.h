@@ -71,6 +71,9 @@ inline constexpr const char* kCalcNoNewDocument = "LibreOffice 没有打开新�
 inline constexpr const char* kCalcNoDocument = "没有为导出打开的 Calc 文档";
 inline constexpr const char* kCalcNoSheetInNew = "新的 Calc 文档没有工作表";
 inline constexpr const char* kCalcNoSheet = "没有为导出打开的 Calc 工作表";
+inline constexpr const char* kCalcTooManyRows = "列表的行数超出了 Calc 工作表能容纳的行数";
+// A worksheet that claims no room below its caption row: adding sheets would never end.
+inline constexpr const char* kSheetHoldsNoRow = "电子表格的工作表容纳不下任何一行";
 inline constexpr const char* kCellOutsideSheet = "单元格在工作表之外";
 inline constexpr const char* kExcelGivenUp = "电子表格没有响应，导出已中止";
 inline constexpr const char* kExcelBusy = "电子表格一直忙，不接受导出的调用";

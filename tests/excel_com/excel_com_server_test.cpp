@@ -17,7 +17,8 @@ using tessaly::AutomationError;
 using tessaly::testing::Export;
 
 // The class id the fake WPS Spreadsheets registers under, found by its ProgID.
-const CLSID kWpsClass = {0x6F1D6C55, 0x3A3B, 0x4E0B, {0x9F, 0x55, 0x7A, 0x4C, 0x2E, 0x1B, 0x8D, 0x02}};
+const CLSID kWpsClass = {
+    0x6F1D6C55, 0x3A3B, 0x4E0B, {0x9F, 0x55, 0x7A, 0x4C, 0x2E, 0x1B, 0x8D, 0x02}};
 
 std::wstring GuidText(const GUID& guid) {
   wchar_t text[40];
@@ -44,7 +45,8 @@ class LocalServerTest : public ::testing::Test {
     }
     fake_excel::RegisterExcelInterfaces();
     // A fake registered by a test that never finished would start in place of a missing Excel.
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(fake_excel::kExcelApplicationClass)).c_str());
+    RegDeleteTreeW(HKEY_CLASSES_ROOT,
+                   (L"CLSID\\" + GuidText(fake_excel::kExcelApplicationClass)).c_str());
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     static int n = 0;
@@ -79,10 +81,10 @@ class LocalServerTest : public ::testing::Test {
   }
   // COM starts the fake from this registration, as it starts Excel (or WPS by its ProgID).
   void RegisterLocalServer(const CLSID& clsid, const wchar_t* prog_id = nullptr,
-                           bool other_file = false) {
+                           bool other_file = false, const std::wstring& options = L"") {
     const std::wstring key = L"CLSID\\" + GuidText(clsid);
-    SetValue(key + L"\\LocalServer32",
-             Command(other_file ? other_state_file_ : state_file_, L"--clsid " + GuidText(clsid)));
+    SetValue(key + L"\\LocalServer32", Command(other_file ? other_state_file_ : state_file_,
+                                               L"--clsid " + GuidText(clsid) + L" " + options));
     registered_.push_back(key);
     if (prog_id) {
       SetValue(std::wstring(prog_id) + L"\\CLSID", GuidText(clsid));
@@ -113,9 +115,9 @@ class LocalServerTest : public ::testing::Test {
 
  private:
   void SetValue(const std::wstring& key, const std::wstring& value) {
-    const LSTATUS status = RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ,
-                                           value.c_str(),
-                                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    const LSTATUS status =
+        RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, value.c_str(),
+                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     ASSERT_EQ(status, ERROR_SUCCESS);
   }
   bool com_ = false;
@@ -124,7 +126,7 @@ class LocalServerTest : public ::testing::Test {
 
 // The calls of Export(app, {{"名称", "isbn"}, {"朱镕基", ""}}) after connecting. COM's IDispatch
 // proxy always hands the object a result variant, so the puts show one whether the backend asked
-// for it or not.
+// for it or not. Every text but the empty one goes behind an apostrophe, which keeps it text.
 const std::vector<std::string> kSequence = {
     "application.QueryInterface _Application",
     "application.GetIDsOfNames Workbooks lcid=0 iid=null",
@@ -137,15 +139,19 @@ const std::vector<std::string> kSequence = {
     "worksheet.QueryInterface _Worksheet",
     "application.GetIDsOfNames Visible lcid=0 iid=null",
     "application.Invoke Visible put lcid=0 iid=null args=[VT_BOOL -1] named=[put] result",
+    "worksheet.GetIDsOfNames Rows lcid=0 iid=null",
+    "worksheet.Invoke Rows get lcid=0 iid=null args=[] result",
+    "range.GetIDsOfNames Count lcid=0 iid=null",
+    "range.Invoke Count get lcid=0 iid=null args=[] result",
     "worksheet.GetIDsOfNames Cells lcid=0 iid=null",
     "worksheet.Invoke Cells get lcid=0 iid=null args=[] result",
-    "range.Invoke Item put lcid=0 iid=null args=[VT_BSTR \"名称\", VT_I4 1, VT_I4 1] named=[put] "
+    "range.Invoke Item put lcid=0 iid=null args=[VT_BSTR \"'名称\", VT_I4 1, VT_I4 1] named=[put] "
     "result",
     "worksheet.Invoke Cells get lcid=0 iid=null args=[] result",
-    "range.Invoke Item put lcid=0 iid=null args=[VT_BSTR \"isbn\", VT_I4 2, VT_I4 1] named=[put] "
+    "range.Invoke Item put lcid=0 iid=null args=[VT_BSTR \"'isbn\", VT_I4 2, VT_I4 1] named=[put] "
     "result",
     "worksheet.Invoke Cells get lcid=0 iid=null args=[] result",
-    "range.Invoke Item put lcid=0 iid=null args=[VT_BSTR \"朱镕基\", VT_I4 1, VT_I4 2] "
+    "range.Invoke Item put lcid=0 iid=null args=[VT_BSTR \"'朱镕基\", VT_I4 1, VT_I4 2] "
     "named=[put] result",
     "worksheet.Invoke Cells get lcid=0 iid=null args=[] result",
     "range.Invoke Item put lcid=0 iid=null args=[VT_BSTR \"\", VT_I4 2, VT_I4 2] named=[put] "
@@ -211,12 +217,35 @@ INSTANTIATE_TEST_SUITE_P(ProgIds, WpsTest, ::testing::Values(L"KET.Application",
                            return std::string(info.param[0] == L'K' ? "Ket" : "Et");
                          });
 
+// Texts that Excel or WPS would take for numbers, dates or formulas arrive as the same text.
+class LookAlikeTest : public LocalServerTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LookAlikeTest, ArriveAsText) {
+  const bool wps = GetParam();
+  if (wps) {
+    RegisterLocalServer(kWpsClass, L"KET.Application", false, L"--wps");
+  } else {
+    RegisterLocalServer(fake_excel::kExcelApplicationClass);
+  }
+  auto app = tessaly::MakeExcelComApplication();
+  Export(*app, {tessaly::testing::kLookAlikes});
+  std::map<std::tuple<int, int, int>, std::wstring> expected;
+  for (std::size_t c = 0; c < tessaly::testing::kLookAlikes.size(); ++c) {
+    expected[{0, 1, static_cast<int>(c) + 1}] = fake_excel::Wide(tessaly::testing::kLookAlikes[c]);
+  }
+  EXPECT_EQ(State().cells, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Spreadsheets, LookAlikeTest, ::testing::Bool(), [](const auto& info) {
+  return std::string(info.param ? "Wps" : "Excel");
+});
+
 // ---------------------------------------------------------------------------------------------
 // A busy Excel rejects calls; a hung one never answers.
 
 // The Invokes of the export are counted from 1: Workbooks, Add, Worksheets, the first sheet,
-// Visible, then Cells and Item for each cell; the 9th is the second cell's Item.
-constexpr int kSecondCellsItem = 9;
+// Visible, Rows, Count, then Cells and Item for each cell; the 11th is the second cell's Item.
+constexpr int kSecondCellsItem = 11;
 
 TEST_F(LocalServerTest, RejectedCallsAreRetriedUntilExcelTakesThem) {
   StartRunning(L"--reject " + std::to_wstring(kSecondCellsItem) + L" 3");
@@ -254,6 +283,7 @@ TEST_F(LocalServerTest, AHungCallEndsWhenTheUserGivesUp) {
   app->AddWorkbook();
   app->AttachFirstWorksheet();
   app->SetVisible();
+  app->SheetRows();
   app->PutCell(1, 1, "a");
   EXPECT_EQ(Message([&] { app->PutCell(1, 2, "b"); }), "电子表格没有响应，导出已中止");
   user.join();

@@ -1,6 +1,8 @@
 // The Excel backend against a fake Excel registered in the test process, under Windows or wine.
 // The backend calls it from a thread of its own, so every call crosses apartments as it would
 // cross into Excel's process.
+#include "excel_com_test.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,8 +10,6 @@
 #include <ostream>
 #include <string>
 #include <vector>
-
-#include "excel_com_test.h"
 
 namespace {
 
@@ -121,14 +121,22 @@ std::string Repeat(const std::string& s, int n) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, CellTextTest,
-    ::testing::Values(
-        TextCase{"CharactersOutsideGb2312", "朱镕基 王堃喆書", L"朱镕基 王堃喆書"},
-        TextCase{"CharactersOutsideTheBasicPlane", "𠀋𡈽", L"\U0002000B\U0002123D"},
-        TextCase{"SeveralThousandCharactersArriveWhole", Repeat("王", 3000) + "x",
-                 std::wstring(3000, L'王') + L"x"},
-        TextCase{"EmptyTextIsAnEmptyString", "", L""},
-        TextCase{"ExactlyExcelsLimitIsNotCut", std::string(tessaly::kExcelCellLimit, 'x'),
-                 std::wstring(tessaly::kExcelCellLimit, L'x')}),
+    ::testing::Values(TextCase{"CharactersOutsideGb2312", "朱镕基 王堃喆書", L"朱镕基 王堃喆書"},
+                      TextCase{"CharactersOutsideTheBasicPlane", "𠀋𡈽", L"\U0002000B\U0002123D"},
+                      TextCase{"SeveralThousandCharactersArriveWhole", Repeat("王", 3000) + "x",
+                               std::wstring(3000, L'王') + L"x"},
+                      TextCase{"EmptyTextIsAnEmptyString", "", L""},
+                      TextCase{"ExactlyExcelsLimitIsNotCut",
+                               std::string(tessaly::kExcelCellLimit, 'x'),
+                               std::wstring(tessaly::kExcelCellLimit, L'x')},
+                      // Texts that a General cell would take for something else stay text.
+                      TextCase{"LeadingZeros", "0012", L"0012"},
+                      TextCase{"DecimalDate", "2001.10", L"2001.10"},
+                      TextCase{"Exponent", "3E04", L"3E04"}, TextCase{"DayAndMonth", "1-2", L"1-2"},
+                      TextCase{"ChineseDate", "2001年10月", L"2001年10月"},
+                      TextCase{"Formula", "=1+1", L"=1+1"}, TextCase{"TruthValue", "TRUE", L"TRUE"},
+                      TextCase{"Isbn", "9787111222223", L"9787111222223"},
+                      TextCase{"ApostropheOfItsOwn", "'quoted", L"'quoted"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Longer texts are cut to Excel's 32,767 UTF-16 units, never inside a surrogate pair, instead of
@@ -233,8 +241,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Fail(Kind::Range, "Invoke", L"Item", 4, DISP_E_TYPEMISMATCH), "",
                     DISP_E_TYPEMISMATCH, 3, "range.Invoke Item"},
         FailureCase{"VisibleAtTheEnd",
-                    Fail(Kind::Application, "Invoke", L"Visible", 2, kExcelError, Report::Description,
-                         L"可见性不能设置。"),
+                    Fail(Kind::Application, "Invoke", L"Visible", 2, kExcelError,
+                         Report::Description, L"可见性不能设置。"),
                     "可见性不能设置", S_OK, 4, "application.Invoke Visible"},
         FailureCase{"UnknownMemberName",
                     Fail(Kind::Worksheet, "GetIDsOfNames", L"Cells", 1, DISP_E_UNKNOWNNAME), "",

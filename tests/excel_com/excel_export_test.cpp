@@ -19,9 +19,9 @@ using tessaly::testing::ListItem;
 using tessaly::testing::VectorSource;
 
 // The list's column captions, as the list hands them to the export (UTF-8).
-const std::vector<std::string> kCaptions = {"名称", "作者",   "isbn",   "价格",  "出版地",
-                                            "出版社", "出版时间", "页数",   "尺寸",  "附件",
-                                            "分类号", "分类名",  "提要"};
+const std::vector<std::string> kCaptions = {"名称",   "作者",     "isbn", "价格", "出版地",
+                                            "出版社", "出版时间", "页数", "尺寸", "附件",
+                                            "分类号", "分类名",   "提要"};
 const std::vector<std::wstring> kCaptionsWide = {
     L"名称", L"作者", L"isbn", L"价格",   L"出版地", L"出版社", L"出版时间",
     L"页数", L"尺寸", L"附件", L"分类号", L"分类名", L"提要"};
@@ -75,8 +75,8 @@ TEST_F(ExcelExportTest, WritesTheHeaderAndEveryRowIntoANewWorkbookOfTheRunningEx
   server().RunInstance();
   server().RegisterClass();
   ListItem chinese = Row("朱镕基");
-  chinese.sub_items[0] = "";                           // an empty author is still written
-  chinese.sub_items[11] = std::string(4000, 'x');      // a long summary arrives whole
+  chinese.sub_items[0] = "";                       // an empty author is still written
+  chinese.sub_items[11] = std::string(4000, 'x');  // a long summary arrives whole
   const VectorSource list(kCaptions, {Row("a"), chinese});
 
   tessaly::ExportListToExcel(module_, list, ui_);
@@ -120,6 +120,33 @@ TEST_F(ExcelExportTest, ConformanceCellsArriveAsTheirCharacters) {
     EXPECT_EQ(Sheet1().at({row, 1}), want) << cases[i].name;
     EXPECT_EQ(Sheet1().at({row, 2}), want) << cases[i].name;
   }
+}
+
+// A list one row longer than the sheet (as the sheet tells it) goes on in a sheet added after
+// the workbook's last, under the captions again.
+TEST_F(ExcelExportTest, AListLongerThanTheSheetGoesOnInANewLastSheet) {
+  server().RunInstance();
+  excel().sheet_rows = 3;  // the captions and two rows
+  tessaly::ExportListToExcel(module_, VectorSource(kCaptions, {Row("a"), Row("b"), Row("c")}), ui_);
+
+  ASSERT_EQ(excel().workbooks.size(), 1u);
+  const auto& sheets = excel().workbooks[0].sheets;
+  ASSERT_EQ(sheets.size(), 4u);  // the new workbook's three, then the one added
+  const auto cell = [](const std::wstring& title, int c) {
+    return c == 1 ? title : title + L"/" + std::to_wstring(c);
+  };
+  fake_excel::CellMap first, last;
+  for (int c = 1; c <= 13; ++c) {
+    first[{1, c}] = last[{1, c}] = kCaptionsWide[c - 1];
+    first[{2, c}] = cell(L"a", c);
+    first[{3, c}] = cell(L"b", c);
+    last[{2, c}] = cell(L"c", c);
+  }
+  EXPECT_EQ(Sheet1(), first);
+  EXPECT_TRUE(sheets[1].cells.empty());
+  EXPECT_TRUE(sheets[2].cells.empty());
+  EXPECT_EQ(sheets[3].cells, last);
+  EXPECT_EQ(excel().LiveObjects(), 1);
 }
 
 TEST_F(ExcelExportTest, StartsExcelWhenNoneRunsAndTwoExportsMakeTwoWorkbooks) {

@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -27,6 +28,11 @@ const IID kRangeInterface = {
     0x00020846, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 namespace {
+
+// Asked of an object of the fake for itself: how a sheet passed back as an argument is known.
+// {6F1D6C55-3A3B-4E0B-9F55-7A4C2E1B8D03}
+const IID kFakeObject = {
+    0x6F1D6C55, 0x3A3B, 0x4E0B, {0x9F, 0x55, 0x7A, 0x4C, 0x2E, 0x1B, 0x8D, 0x03}};
 
 const char* KindName(Kind kind) {
   switch (kind) {
@@ -82,11 +88,11 @@ std::vector<Member> Members(Kind kind) {
     case Kind::Workbook:
       return {{L"Worksheets", kWorksheets}};
     case Kind::Worksheets:
-      return {{L"Item", kItem}, {L"Count", kCount}};
+      return {{L"Item", kItem}, {L"Count", kCount}, {L"Add", kAdd}};
     case Kind::Worksheet:
-      return {{L"Cells", kCells}};
+      return {{L"Cells", kCells}, {L"Rows", kRows}};
     case Kind::Range:
-      return {{L"Item", kItem}};
+      return {{L"Item", kItem}, {L"Count", kCount}};
     case Kind::Factory:
       break;
   }
@@ -126,9 +132,8 @@ std::string IidName(const IID& iid) {
 }
 
 bool IsExcelInterface(const IID& iid) {
-  for (const IID* known :
-       {&kApplicationInterface, &kWorkbookInterface, &kWorksheetInterface,
-        &kWorkbooksInterface, &kSheetsInterface, &kRangeInterface}) {
+  for (const IID* known : {&kApplicationInterface, &kWorkbookInterface, &kWorksheetInterface,
+                           &kWorkbooksInterface, &kSheetsInterface, &kRangeInterface}) {
     if (IsEqualIID(iid, *known)) return true;
   }
   return false;
@@ -208,7 +213,7 @@ HRESULT Enter(State& state, Call call, EXCEPINFO* info) {
     if (invoke) member = MemberName(call.object, call.dispid);
     if (f->member.empty() || f->member == member) fail = ++state.failure_matches == f->occurrence;
   }
-  state.calls.push_back(std::move(call));
+  if (!state.quiet) state.calls.push_back(std::move(call));
   if (!fail) return S_OK;
   if (f->report == Failure::Report::Code || !invoke) return f->code;
   if (!info) return f->code;
@@ -231,8 +236,9 @@ HRESULT Enter(State& state, Call call, EXCEPINFO* info) {
 // One object of Excel's object model.
 class Object final : public IDispatch {
  public:
-  Object(std::shared_ptr<State> state, Kind kind, int book = -1, int sheet = -1)
-      : state_(std::move(state)), kind_(kind), book_(book), sheet_(sheet) {
+  // sheet: the id of the sheet; rows: a range of whole rows (Rows), not of cells (Cells).
+  Object(std::shared_ptr<State> state, Kind kind, int book = -1, int sheet = -1, bool rows = false)
+      : state_(std::move(state)), kind_(kind), book_(book), sheet_(sheet), rows_(rows) {
     ++state_->live[static_cast<int>(kind_)];
   }
   ~Object() {
@@ -250,6 +256,11 @@ class Object final : public IDispatch {
     const HRESULT entered = Enter(*state_, std::move(call), nullptr);
     state_->Changed();
     if (FAILED(entered)) return entered;
+    if (IsEqualIID(iid, kFakeObject)) {
+      AddRef();
+      *out = this;
+      return S_OK;
+    }
     bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
                  IsEqualIID(iid, KindInterface(kind_));
     if (kind_ == Kind::Application && IsEqualIID(iid, kApplicationInterface)) {
@@ -374,7 +385,9 @@ class Object final : public IDispatch {
           if (p.cArgs == 1 && p.rgvarg[0].vt != VT_NULL && p.rgvarg[0].vt != VT_ERROR) {
             return Mismatch(0, bad_argument);
           }
-          s.workbooks.push_back(Workbook{std::vector<Sheet>(s.sheets_in_new_workbook)});
+          Workbook book{std::vector<Sheet>(s.sheets_in_new_workbook)};
+          for (Sheet& sheet : book.sheets) sheet.id = ++s.sheets_made;
+          s.workbooks.push_back(std::move(book));
           return Give(Kind::Workbook, static_cast<int>(s.workbooks.size()) - 1, -1, result);
         }
         break;
@@ -389,13 +402,24 @@ class Object final : public IDispatch {
           const int index = p.rgvarg[0].lVal;
           const auto& sheets = s.workbooks.at(book_).sheets;
           if (index < 1 || index > static_cast<int>(sheets.size())) return DISP_E_BADINDEX;
-          return Give(Kind::Worksheet, book_, index - 1, result);
+          return Give(Kind::Worksheet, book_, sheets[index - 1].id, result);
         }
+        if (id == kCount && get && p.cArgs == 0) {
+          return Number(static_cast<int>(s.workbooks.at(book_).sheets.size()), result);
+        }
+        if (id == kAdd && (flags & DISPATCH_METHOD)) return AddSheet(p, result, bad_argument);
         break;
       case Kind::Worksheet:
         if (id == kCells && get && p.cArgs == 0) return Give(Kind::Range, book_, sheet_, result);
+        if (id == kRows && get && p.cArgs == 0) {
+          return Give(Kind::Range, book_, sheet_, result, /*rows=*/true);
+        }
         break;
       case Kind::Range:
+        // Cells.Count overflows a Long in Excel since 2007; only Rows.Count is of use.
+        if (id == kCount && get && p.cArgs == 0) {
+          return rows_ ? Number(s.sheet_rows, result) : DISP_E_OVERFLOW;
+        }
         if (id == kItem && put) {
           if (!put_shape || p.cArgs != 3) return DISP_E_BADPARAMCOUNT;
           // rgvarg holds value, column, row: IDispatch passes the last argument first.
@@ -403,9 +427,13 @@ class Object final : public IDispatch {
             if (p.rgvarg[i].vt != VT_I4) return Mismatch(i, bad_argument);
           }
           if (p.rgvarg[0].vt != VT_BSTR) return Mismatch(0, bad_argument);
+          const int row = p.rgvarg[2].lVal, column = p.rgvarg[1].lVal;
+          if (rows_ || row < 1 || row > s.sheet_rows || column < 1 || column > 16384) {
+            return static_cast<HRESULT>(0x800A03EC);  // Excel's error 1004
+          }
           const BSTR text = p.rgvarg[0].bstrVal;
-          s.workbooks.at(book_).sheets.at(sheet_).cells[{p.rgvarg[2].lVal, p.rgvarg[1].lVal}] =
-              text ? std::wstring(text, SysStringLen(text)) : std::wstring();
+          SheetOf(book_, sheet_)->cells[{row, column}] =
+              GeneralCell(text ? std::wstring(text, SysStringLen(text)) : std::wstring(), s.wps);
           return S_OK;
         }
         break;
@@ -415,11 +443,58 @@ class Object final : public IDispatch {
     return DISP_E_MEMBERNOTFOUND;
   }
 
-  HRESULT Give(Kind kind, int book, int sheet, VARIANT* result) {
+  HRESULT Give(Kind kind, int book, int sheet, VARIANT* result, bool rows = false) {
     if (!result) return S_OK;
     result->vt = VT_DISPATCH;
-    result->pdispVal = new Object(state_, kind, book, sheet);
+    result->pdispVal = new Object(state_, kind, book, sheet, rows);
     return S_OK;
+  }
+  static HRESULT Number(int n, VARIANT* result) {
+    if (!result) return S_OK;
+    result->vt = VT_I4;
+    result->lVal = n;
+    return S_OK;
+  }
+  Sheet* SheetOf(int book, int id) {
+    for (Sheet& sheet : state_->workbooks.at(book).sheets) {
+      if (sheet.id == id) return &sheet;
+    }
+    return nullptr;
+  }
+  // The index in its workbook of a sheet passed as an argument; -1 when it is missing, -2 when
+  // it is no sheet of this workbook.
+  int SheetArgument(const VARIANT& v) {
+    if (v.vt == VT_EMPTY || (v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND)) return -1;
+    if (v.vt != VT_DISPATCH || !v.pdispVal) return -2;
+    Object* sheet = nullptr;
+    if (FAILED(v.pdispVal->QueryInterface(kFakeObject, reinterpret_cast<void**>(&sheet)))) {
+      return -2;
+    }
+    const bool ours = sheet->kind_ == Kind::Worksheet && sheet->book_ == book_;
+    const int id = sheet->sheet_;
+    sheet->Release();
+    const auto& sheets = state_->workbooks.at(book_).sheets;
+    for (std::size_t i = 0; ours && i < sheets.size(); ++i) {
+      if (sheets[i].id == id) return static_cast<int>(i);
+    }
+    return -2;
+  }
+  // Worksheets.Add(Before, After, Count, Type): a new sheet before or after the one given, and
+  // where neither is, before the active sheet (here the first).
+  HRESULT AddSheet(const DISPPARAMS& p, VARIANT* result, UINT* bad_argument) {
+    if (p.cArgs > 4 || p.cNamedArgs != 0) return DISP_E_BADPARAMCOUNT;
+    // rgvarg holds the arguments last first.
+    const int before = p.cArgs >= 1 ? SheetArgument(p.rgvarg[p.cArgs - 1]) : -1;
+    const int after = p.cArgs >= 2 ? SheetArgument(p.rgvarg[p.cArgs - 2]) : -1;
+    if (before == -2) return Mismatch(p.cArgs - 1, bad_argument);
+    if (after == -2) return Mismatch(p.cArgs - 2, bad_argument);
+    if (p.cArgs > 2) return DISP_E_PARAMNOTOPTIONAL;  // Count and Type: not modelled
+    auto& sheets = state_->workbooks.at(book_).sheets;
+    const int at = after >= 0 ? after + 1 : before >= 0 ? before : 0;
+    Sheet added;
+    added.id = ++state_->sheets_made;
+    sheets.insert(sheets.begin() + at, added);
+    return Give(Kind::Worksheet, book_, added.id, result);
   }
   static HRESULT Mismatch(UINT index, UINT* bad_argument) {
     if (bad_argument) *bad_argument = index;
@@ -430,6 +505,7 @@ class Object final : public IDispatch {
   Kind kind_;
   int book_;
   int sheet_;
+  bool rows_;
   std::atomic<ULONG> refs_{1};
 };
 
@@ -498,6 +574,63 @@ std::string Utf8(const std::wstring& text) {
   return out;
 }
 
+namespace {
+
+bool Matches(const std::wstring& text, const wchar_t* pattern) {
+  return std::regex_match(text, std::wregex(pattern));
+}
+
+// Whether the numbers, day first or month first or year first, make a date.
+bool IsDate(const std::vector<int>& n) {
+  const auto month = [](int m) { return m >= 1 && m <= 12; };
+  const auto day = [](int d) { return d >= 1 && d <= 31; };
+  const auto year = [](int y) { return y >= 1000 && y <= 9999; };
+  if (n.size() == 2) {
+    return (month(n[0]) && day(n[1])) || (day(n[0]) && month(n[1])) ||
+           (year(n[0]) && month(n[1])) || (month(n[0]) && year(n[1]));
+  }
+  return n.size() == 3 && ((year(n[0]) && month(n[1]) && day(n[2])) ||
+                           ((month(n[0]) && day(n[1])) || (day(n[0]) && month(n[1]))));
+}
+
+}  // namespace
+
+std::wstring GeneralCell(const std::wstring& text, bool wps) {
+  if (text.empty()) return text;
+  if (text[0] == L'\'') return text.substr(1);
+  if (text[0] == L'=' && text.size() > 1) return L"formula " + text;
+  const std::wstring trimmed = std::regex_replace(text, std::wregex(LR"(^\s+|\s+$)"), L"");
+  if (Matches(trimmed, LR"((?:[Tt][Rr][Uu][Ee]|[Ff][Aa][Ll][Ss][Ee]))")) {
+    return L"boolean " + trimmed;
+  }
+  // Signs, currency, thousands separators, a decimal point, an exponent, a percent sign.
+  if (Matches(trimmed, LR"([+-]?[$¥]?(?:\d{1,3}(?:,\d{3})+|\d*)(?:\.\d*)?(?:[eE][+-]?\d+)?%?)") &&
+      Matches(trimmed, LR"([^eE]*\d.*)")) {
+    if (wps && Matches(trimmed, LR"(\d{12,})")) return text;
+    std::wstring digits;
+    for (wchar_t c : trimmed) {
+      if (c != L',' && c != L'$' && c != L'¥' && c != L'%') digits += c;
+    }
+    double value = std::wcstod(digits.c_str(), nullptr);
+    if (trimmed.back() == L'%') value /= 100;
+    wchar_t shown[40];
+    std::swprintf(shown, 40, L"%.15g", value);
+    return std::wstring(L"number ") + shown;
+  }
+  if (Matches(trimmed, LR"(\d{1,2}:\d{2}(?::\d{2})?(?:\s*[AaPp][Mm])?)") ||
+      Matches(trimmed, LR"(\d{2,4}年\d{1,2}月(?:\d{1,2}日)?|\d{1,2}月\d{1,2}日)")) {
+    return L"date " + trimmed;
+  }
+  std::wsmatch parts;
+  if (std::regex_match(trimmed, parts,
+                       std::wregex(LR"((\d{1,4})([-/])(\d{1,4})(?:\2(\d{1,4}))?)"))) {
+    std::vector<int> n = {std::stoi(parts[1].str()), std::stoi(parts[3].str())};
+    if (parts[4].matched) n.push_back(std::stoi(parts[4].str()));
+    if (IsDate(n)) return L"date " + trimmed;
+  }
+  return text;
+}
+
 std::string Describe(const Call& call) {
   std::string line = std::string(KindName(call.object)) + "." + call.method;
   if (call.method == "QueryInterface" || call.method == "CreateInstance") {
@@ -542,9 +675,9 @@ bool RealExcelRunning() {
 bool RealExcelInstalled() {
   wchar_t command[1024] = L"";
   DWORD size = sizeof command;
-  const LSTATUS status =
-      RegGetValueW(HKEY_CLASSES_ROOT, L"CLSID\\{00024500-0000-0000-C000-000000000046}\\LocalServer32",
-                   nullptr, RRF_RT_REG_SZ, nullptr, command, &size);
+  const LSTATUS status = RegGetValueW(
+      HKEY_CLASSES_ROOT, L"CLSID\\{00024500-0000-0000-C000-000000000046}\\LocalServer32", nullptr,
+      RRF_RT_REG_SZ, nullptr, command, &size);
   // The fake's own registration as a local server does not count.
   return status == ERROR_SUCCESS && !std::wcsstr(command, L"fake_excel_server");
 }
@@ -563,8 +696,8 @@ Server::~Server() { Revoke(); }
 
 void Server::RegisterClass() {
   auto* factory = new Factory(state_);
-  const HRESULT hr = CoRegisterClassObject(clsid_, factory, CLSCTX_LOCAL_SERVER,
-                                           REGCLS_MULTIPLEUSE, &class_cookie_);
+  const HRESULT hr = CoRegisterClassObject(clsid_, factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
+                                           &class_cookie_);
   factory->Release();
   Check(hr, "CoRegisterClassObject");
   class_registered_ = true;
@@ -572,8 +705,8 @@ void Server::RegisterClass() {
 
 void Server::RunInstance() {
   auto* application = new Object(state_, Kind::Application);
-  const HRESULT hr = RegisterActiveObject(application, clsid_, ACTIVEOBJECT_STRONG,
-                                          &active_cookie_);
+  const HRESULT hr =
+      RegisterActiveObject(application, clsid_, ACTIVEOBJECT_STRONG, &active_cookie_);
   application->Release();
   Check(hr, "RegisterActiveObject");
   active_registered_ = true;
@@ -596,10 +729,11 @@ std::vector<std::string> State::Log() const {
 // One fact a line: "pid 12", "log <call>", "cell <book> <row> <column> <text>" and so on; the
 // file is replaced whole, so a reader never sees half of it.
 void State::Changed() const {
-  if (state_file.empty()) return;
+  if (state_file.empty() || quiet) return;
   std::ostringstream out;
-  out << "pid " << GetCurrentProcessId() << "\nthread " << GetCurrentThreadId() << "\nready " << ready << "\nvisible " << visible << "\nquit " << quit
-      << "\nlive " << LiveObjects() << "\nworkbooks " << workbooks.size() << "\n";
+  out << "pid " << GetCurrentProcessId() << "\nthread " << GetCurrentThreadId() << "\nready "
+      << ready << "\nvisible " << visible << "\nquit " << quit << "\nlive " << LiveObjects()
+      << "\nworkbooks " << workbooks.size() << "\n";
   for (const std::string& line : Log()) out << "log " << line << "\n";
   for (std::size_t b = 0; b < workbooks.size(); ++b) {
     if (workbooks[b].sheets.empty()) continue;

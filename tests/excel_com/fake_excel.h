@@ -3,6 +3,7 @@
 // for the running-instance path, as the active object. It records every call, can fail a chosen
 // one, and counts its live objects. It serves from the test process, or as a local server in a
 // process of its own (fake_excel_server), which writes what it knows to a file after every call.
+// Its cells take a text put into them as Excel's and WPS's General cells take it (GeneralCell).
 #pragma once
 
 // clang-format off
@@ -31,7 +32,8 @@ inline constexpr int kKinds = 7;
 
 // Dispatch ids as in Excel's type library.
 inline constexpr DISPID kWorkbooks = 0x23C, kVisible = 0x22E, kQuit = 0x12E, kAdd = 0xB5,
-                        kWorksheets = 0x1EE, kCells = 0xEE, kItem = 0xAA, kCount = 0x76;
+                        kWorksheets = 0x1EE, kCells = 0xEE, kRows = 0x102, kItem = 0xAA,
+                        kCount = 0x76;
 
 struct Argument {
   VARTYPE vt = VT_EMPTY;
@@ -72,9 +74,17 @@ struct Failure {
   std::wstring description;
 };
 
+// What a General cell holds for a text put into it, as Excel (and WPS, wps true) take typed
+// input: a text that reads as a number, a date or time, a truth value or a formula becomes one,
+// shown here as its kind and what was read ("number 12" for "0012", "date 1-2", "formula =1+1");
+// an apostrophe in front keeps the rest as text, unchanged. WPS keeps a number of more than 11
+// digits as text.
+std::wstring GeneralCell(const std::wstring& text, bool wps);
+
 using CellMap = std::map<std::pair<int, int>, std::wstring>;
 struct Sheet {
   CellMap cells;
+  int id = 0;  // how the fake's objects find the sheet, wherever sheets are inserted
 };
 struct Workbook {
   std::vector<Sheet> sheets;
@@ -91,14 +101,19 @@ struct State {
   bool application_has_interface = true;  // answers QueryInterface for _Application
   bool first_sheet_is_worksheet = true;   // answers QueryInterface for _Worksheet
   int sheets_in_new_workbook = 3;
+  int sheet_rows = 1'048'576;  // Rows.Count of every sheet; Excel 2003: 65,536
+  bool wps = false;            // cells take texts as WPS's do
+  int sheets_made = 0;
   int live[kKinds] = {};
   // The Invoke (counted from 1 over all objects) that never returns; 0: none. Before it
   // blocks, the named event is set.
   int hang_invoke = 0;
   std::wstring hung_event;
   int invokes = 0;
-  // Where the local server writes its state after every change; empty: nowhere.
+  // Where the local server writes its state after every change; empty: nowhere. Quiet: the
+  // file is not written and no calls are recorded (for timing many calls).
   std::wstring state_file;
+  bool quiet = false;
   bool ready = false;  // registered, serving
 
   // Objects of the object model alive now (the class object not counted).

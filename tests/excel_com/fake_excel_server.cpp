@@ -3,10 +3,11 @@
 // with --running, it registers a running instance. It serves until WM_QUIT reaches its thread,
 // and then revokes what it registered.
 //   fake_excel_server --state FILE [--clsid {CLSID}] [--running] [--reject FROM COUNT]
-//                     [--hang N EVENT] [-Embedding]
+//                     [--hang N EVENT] [--wps] [--quiet] [-Embedding]
 // --reject: the FROM-th Invoke that arrives and the COUNT-1 after it (retries included) are
 // rejected as a busy Excel rejects them. --hang: the N-th Invoke never returns; EVENT (a named
-// event) is set when it starts.
+// event) is set when it starts. --wps: cells take texts as WPS's do. --quiet: the state file is
+// written until the server is ready, and no calls are recorded (for timing many calls).
 #include <string>
 
 #include "fake_excel.h"
@@ -27,8 +28,7 @@ class BusyFilter final : public IMessageFilter {
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD,
-                                             LPINTERFACEINFO info) override {
+  DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO info) override {
     constexpr WORD kInvoke = 6;  // IDispatch's seventh method
     if (!info || info->wMethod != kInvoke) return SERVERCALL_ISHANDLED;
     ++arrived_;
@@ -53,7 +53,7 @@ class BusyFilter final : public IMessageFilter {
 int wmain(int argc, wchar_t** argv) {
   std::wstring state_file;
   CLSID clsid = fake_excel::kExcelApplicationClass;
-  bool running = false;
+  bool running = false, wps = false, quiet = false;
   int reject_from = 0, reject_count = 0, hang = 0;
   std::wstring hung_event;
   for (int i = 1; i < argc; ++i) {
@@ -62,6 +62,8 @@ int wmain(int argc, wchar_t** argv) {
     if (arg == L"--state" && more) state_file = argv[++i];
     if (arg == L"--clsid" && more) CLSIDFromString(argv[++i], &clsid);
     if (arg == L"--running") running = true;
+    if (arg == L"--wps") wps = true;
+    if (arg == L"--quiet") quiet = true;
     if (arg == L"--reject" && i + 2 < argc) {
       reject_from = std::stoi(argv[++i]);
       reject_count = std::stoi(argv[++i]);
@@ -81,6 +83,7 @@ int wmain(int argc, wchar_t** argv) {
     state.hang_invoke = hang;
     state.hung_event = hung_event;
     state.state_file = state_file;
+    state.wps = wps;
     // Started by the user, it is the running instance; started by COM, it serves its class.
     if (running) {
       server.RunInstance();
@@ -89,6 +92,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     state.ready = true;
     state.Changed();
+    state.quiet = quiet;
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
   }

@@ -114,8 +114,8 @@ VectorSource List(const Rows& rows) {
 }
 
 // The sheet holds the captions and exactly these rows, every non-empty value as text.
-void ExpectSheet(const Doc& doc, const Rows& rows) {
-  const Grid grid = ReadFirstSheet(doc);
+void ExpectSheet(const Doc& doc, const Rows& rows, int sheet = 0) {
+  const Grid grid = ReadFirstSheet(doc, sheet);
   ASSERT_EQ(grid.size(), rows.size() + 1);
   const auto captions = ColumnCaptionsUtf8();
   for (std::size_t c = 0; c < 13; ++c) {
@@ -272,6 +272,26 @@ TEST_F(CalcExport, ADocumentClosedDuringTheExportIsSaidPlainly) {
   list.on_item_caption = nullptr;
   ExportListToExcel(*module, list, ui);
   EXPECT_EQ(Added(before, CalcDocuments(Desktop())).size(), 1u);
+}
+
+// A list one row longer than the sheet (here made smaller than Calc's) goes on in a sheet added
+// after the last, under the captions again; the rows gathered for the first sheet go there.
+TEST_F(CalcExport, AListLongerThanTheSheetGoesOnInANewLastSheet) {
+  const Rows rows = BookRows(101);
+  CalcOptions options;
+  options.pipe_name = Pipe();
+  options.start_office = false;
+  options.sheet_rows = 101;  // the captions and 100 rows
+  TMarc2ExcelFm module(MakeLibreOfficeCalc(options));
+  CountingUi ui;
+
+  const auto before = CalcDocuments(Desktop());
+  ExportListToExcel(module, List(rows), ui);
+  const auto added = Added(before, CalcDocuments(Desktop()));
+  ASSERT_EQ(added.size(), 1u);
+  ASSERT_EQ(testing::SheetCount(added[0]), 2);
+  ExpectSheet(added[0], Rows(rows.begin(), rows.begin() + 100), 0);
+  ExpectSheet(added[0], Rows(rows.begin() + 100, rows.end()), 1);
 }
 
 // The export puts cells in order, but the interface does not promise it: cells put in any

@@ -77,13 +77,17 @@ std::vector<Doc> Added(const std::vector<Doc>& before, const std::vector<Doc>& a
   return added;
 }
 
-Reference<css::sheet::XSpreadsheet> FirstSheet(const Doc& doc) {
+Reference<css::sheet::XSpreadsheet> FirstSheet(const Doc& doc, int index) {
   const Reference<css::container::XIndexAccess> sheets(doc->getSheets(), UNO_QUERY_THROW);
-  return Reference<css::sheet::XSpreadsheet>(sheets->getByIndex(0), UNO_QUERY_THROW);
+  return Reference<css::sheet::XSpreadsheet>(sheets->getByIndex(index), UNO_QUERY_THROW);
 }
 
-Grid ReadFirstSheet(const Doc& doc) {
-  const auto sheet = FirstSheet(doc);
+int SheetCount(const Doc& doc) {
+  return Reference<css::container::XIndexAccess>(doc->getSheets(), UNO_QUERY_THROW)->getCount();
+}
+
+Grid ReadFirstSheet(const Doc& doc, int index) {
+  const auto sheet = FirstSheet(doc, index);
   const Reference<css::sheet::XSheetCellCursor> cursor = sheet->createCursor();
   const Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
   used->gotoEndOfUsedArea(false);

@@ -27,8 +27,11 @@ struct Cell {
 };
 using Grid = std::vector<std::vector<Cell>>;
 
-com::sun::star::uno::Reference<com::sun::star::sheet::XSpreadsheet> FirstSheet(const Doc& doc);
-// Every cell from A1 to the end of the used area.
-Grid ReadFirstSheet(const Doc& doc);
+// The first sheet, or the one of that index.
+com::sun::star::uno::Reference<com::sun::star::sheet::XSpreadsheet> FirstSheet(const Doc& doc,
+                                                                               int index = 0);
+int SheetCount(const Doc& doc);
+// Every cell from A1 to the end of the used area of the first sheet, or of the one of that index.
+Grid ReadFirstSheet(const Doc& doc, int index = 0);
 
 }  // namespace tessaly::testing

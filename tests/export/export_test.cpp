@@ -90,8 +90,9 @@ std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> pa
   return out;
 }
 
-const std::vector<std::string> kOpening = {"DisconnectApplication", "ConnectApplication",
-                                           "AddWorkbook", "AttachFirstWorksheet", "SetVisible"};
+const std::vector<std::string> kOpening = {
+    "DisconnectApplication", "ConnectApplication", "AddWorkbook",
+    "AttachFirstWorksheet",  "SetVisible",         "SheetRows"};
 const std::vector<std::string> kRelease = {"DisconnectWorksheet", "DisconnectWorkbook",
                                            "DisconnectApplication"};
 
@@ -276,6 +277,15 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"CellInRow",
                     [](RecordingSpreadsheet& a, VectorSource&) { a.FailCell(4, 5, "Cell 4 5"); },
                     "Cell 4 5", "PutCell(4,5)", 13 * 3 + 4},
+        FailureCase{"SheetWithoutRoom",
+                    [](RecordingSpreadsheet& a, VectorSource&) { a.SetSheetRows(1); },
+                    "电子表格的工作表容纳不下任何一行", "SheetRows", 0},
+        FailureCase{"AddWorksheet",
+                    [](RecordingSpreadsheet& a, VectorSource&) {
+                      a.SetSheetRows(3);
+                      a.FailCall("AddWorksheet", 1, "No more sheets");
+                    },
+                    "No more sheets", "AddWorksheet", 3 * 13},
         FailureCase{"Flush", Call("Flush", 1), "Refused by Calc", "Flush", 5 * 13},
         FailureCase{"VisibleAtEnd", Call("SetVisible", 2), "Refused by Calc", "SetVisible", 5 * 13},
         // The empty row a failed read leaves: its caption is written, then sub-item 0 fails.
@@ -313,7 +323,7 @@ TEST(ExportListToExcel, AfterAFailureTheNextExportStartsFromNothing) {
   rig.app->ClearCalls();
   ExportListToExcel(*rig.module, list, rig.ui);
   const auto briefs = rig.app->Briefs();
-  EXPECT_EQ(std::vector<std::string>(briefs.begin(), briefs.begin() + 5), kOpening);
+  EXPECT_EQ(std::vector<std::string>(briefs.begin(), briefs.begin() + 6), kOpening);
   ASSERT_EQ(rig.app->Workbooks().size(), 2u);
   EXPECT_EQ(rig.app->Workbooks()[1], Expected(list));
 }
@@ -348,6 +358,36 @@ TEST(ExportListToExcel, CancelStopsBeforeTheNextRowAndReleasesEverything) {
   ExportListToExcel(*rig.module, list, rig.ui);
   ASSERT_EQ(rig.app->Workbooks().size(), 2u);
   EXPECT_EQ(rig.app->Workbooks()[1], Expected(list));
+}
+
+// A list longer than a worksheet goes on in worksheets added after it, each under the captions
+// again; progress counts on across them, and a cancel at the end of a sheet adds none.
+TEST(ExportListToExcel, AListLongerThanASheetGoesOnInNewSheetsUnderTheCaptions) {
+  Rig rig;
+  rig.app->SetSheetRows(3);  // the captions and two rows
+  VectorSource list = BookList(5);
+  ExportListToExcel(*rig.module, list, rig.ui);
+
+  const Sheet all = Expected(list);
+  const auto sheet = [&](std::int32_t first_item, std::int32_t items) {
+    Sheet s;
+    for (std::int32_t c = 1; c <= 13; ++c) {
+      s[{1, c}] = all.at({1, c});
+      for (std::int32_t i = 0; i < items; ++i) s[{2 + i, c}] = all.at({first_item + 2 + i, c});
+    }
+    return s;
+  };
+  ASSERT_EQ(rig.app->Workbooks().size(), 1u);
+  EXPECT_EQ(rig.app->Workbooks()[0], sheet(0, 2));
+  ASSERT_EQ(rig.app->LaterSheets(0).size(), 2u);
+  EXPECT_EQ(rig.app->LaterSheets(0)[0], sheet(2, 2));
+  EXPECT_EQ(rig.app->LaterSheets(0)[1], sheet(4, 1));
+  EXPECT_EQ(rig.ui.progress.size(), 6u);
+  EXPECT_EQ(rig.ui.progress.back(), (std::pair<std::int64_t, std::int64_t>{5, 5}));
+
+  rig.ui.on_progress = [&](std::int64_t written) { rig.ui.cancelled = written == 2; };
+  EXPECT_THROW(ExportListToExcel(*rig.module, list, rig.ui), ExportCancelled);
+  EXPECT_TRUE(rig.app->LaterSheets(1).empty());
 }
 
 // Given up while connecting: no "NO excel ！" on top of it.
