@@ -1,10 +1,12 @@
-// FileBytes on POSIX: a regular file is mapped (MAP_POPULATE, so the pages arrive in one go);
-// pipes, files of no stated size and files still growing are read into a buffer.
+// FileBytes on POSIX: a regular file is mapped (paged in stretch by stretch by the decode threads,
+// given back once decoded); pipes, files of no stated size and files still growing are read into
+// a buffer.
 //
 // A mapped file that another program truncates raises SIGBUS on the next touch of a page past
 // its new end. A handler, installed with the first mapping, puts a zero page in place of the
-// lost one and marks the mapping shrunk: the read then fails naming the file, and rows already
-// shown read as empty text where the file is gone, instead of the program ending.
+// lost one and marks the mapping shrunk: the read then fails naming the file instead of the
+// program ending. The rows are copied out of the mapping as they are decoded, so rows already
+// listed stay as they were read.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -123,6 +125,14 @@ class MappedBytes : public FileBytes {
     (void)offset, (void)size;
 #endif
   }
+  void Release(std::uint64_t end) const override {
+    const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    const std::uint64_t to = std::min<std::uint64_t>(end, size_) & ~(page - 1);
+    // A private mapping of a file: the pages go back to the page cache, nothing is lost.
+    if (to > released_)
+      madvise(static_cast<char*>(data_) + released_, to - released_, MADV_DONTNEED);
+    released_ = std::max(released_, to);
+  }
   bool Shrank() const override {
     if (slot_->shrank.load(std::memory_order_acquire)) return true;
     // A cut inside the last page raises no signal: its tail just reads as zeros.
@@ -135,6 +145,7 @@ class MappedBytes : public FileBytes {
   std::size_t size_;
   GuardSlot* slot_;
   int fd_;
+  mutable std::uint64_t released_ = 0;  // pages below are given back
 };
 
 class BufferBytes : public FileBytes {

@@ -1,7 +1,8 @@
 // FileBytes on Windows: the file is opened so that others may read it but not write it, and the
-// handle is kept while its bytes are held, so the rows that point into them cannot change under
-// the list. A file on disk is mapped (a mapped file cannot be truncated either); anything else
-// (a pipe, a file that cannot be mapped) is read into a buffer.
+// handle is kept while its bytes are held, that is while it is read: nothing can change it under
+// the decoder. The read lets go of it at its end, and the file is free again. A file on disk is
+// mapped (a mapped file cannot be truncated either); anything else (a pipe, a file that cannot
+// be mapped) is read into a buffer.
 #include <windows.h>
 
 #include <algorithm>

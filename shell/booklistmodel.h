@@ -1,5 +1,5 @@
-// The model behind ListView1: one row per decoded record, thirteen columns, the cells kept as
-// places in the loaded file's bytes and turned into characters only when the view asks for one.
+// The model behind ListView1: one row per decoded record, thirteen columns, the cells kept as the
+// decoder's bytes and turned into characters only when the view asks for one.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -22,10 +22,7 @@ class BookListModel : public QAbstractTableModel, public ExportSource {
   // Stores a row at the end. The view learns of stored rows only at Commit, so a read can store
   // rows at full speed and show them in batches.
   void AppendRow(const marc::BookRow& row) { store_.Append(row); }
-  void AppendRows(const std::shared_ptr<const marc::FileBytes>& bytes,
-                  std::span<const marc::RowRef> rows) {
-    store_.Append(bytes, rows);
-  }
+  void AppendRows(std::shared_ptr<const marc::RowBlock> rows) { store_.Append(std::move(rows)); }
   void Commit();
   // Removes every row; the columns stay.
   void Clear();

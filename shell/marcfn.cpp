@@ -184,12 +184,12 @@ void TMarcFun::Button2Click() {
   Button2->setEnabled(false);
 }
 
-void TMarcFun::AppendRows(const std::shared_ptr<const marc::FileBytes>& bytes,
-                          std::span<const marc::RowRef> rows, std::int64_t rowsBefore) {
-  // The places are stored as they are, on this (the GUI) thread; the count reaches Label1 at
-  // the pace Progress keeps.
-  model_->AppendRows(bytes, rows);
-  Progress(rowsBefore + static_cast<std::int64_t>(rows.size()));
+void TMarcFun::AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t rowsBefore) {
+  // The block is kept as it came, on this (the GUI) thread; the count reaches Label1 at the
+  // pace Progress keeps.
+  const auto n = static_cast<std::int64_t>(rows->Size());
+  model_->AppendRows(std::move(rows));
+  Progress(rowsBefore + n);
 }
 
 void TMarcFun::Progress(std::int64_t rowCount) {

@@ -88,7 +88,7 @@ class TMarcFun : public QWidget, private marc::ReadSink {
   ExportRun* RunningExport() const { return export_.get(); }
 
   BookListModel& ListModel() { return *model_; }
-  // The read command's reader; it owns LineList.
+  // The read command's reader; it holds the last read's rows (LineList).
   const marc::RecordReader& Reader() const { return reader_; }
   // The window's outer height, frame and title bar included.
   int OuterHeight() const;
@@ -111,8 +111,7 @@ class TMarcFun : public QWidget, private marc::ReadSink {
 
  private:
   // ReadSink: the read command's rows, progress and elapsed time.
-  void AppendRows(const std::shared_ptr<const marc::FileBytes>& bytes,
-                  std::span<const marc::RowRef> rows, std::int64_t rowsBefore) override;
+  void AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t rowsBefore) override;
   void Progress(std::int64_t rowCount) override;
   void Elapsed(const marc::Text& text) override;
   void ExportFinished();

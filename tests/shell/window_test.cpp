@@ -376,8 +376,8 @@ class WindowTest : public QObject {
         << Data("cases_missing_field.mrc") << 2 << "读入:2 条"
         << QStringList{"第 3 条记录（第 1 行）", "List index out of bounds (3)"};
     // Fails before its first row: the label shows the empty list's count, not the last read's.
-    QTest::newRow("missing file") << Data("no such file.mrc") << 0 << "读入:0 条"
-                                  << QStringList{"Cannot open file", "no such file.mrc"};
+    QTest::newRow("folder") << QStringLiteral(TESSALY_TEST_DATA) << 0 << "读入:0 条"
+                            << QStringList{"Cannot open file", "tests"};
   }
   // The rows before the failure stay, the box comes once with the reason in its details, and the
   // labels and Button2 stay as the failed read left them.
@@ -413,6 +413,47 @@ class WindowTest : public QObject {
     Open(Data("cases_lines.mrc"));
     QCOMPARE(Rows(), 3);
     QCOMPARE(dialogs.openFailedDetails.size(), 1);
+  }
+
+  // Once read, the rows are the program's own: the file rewritten in place (as a nightly export
+  // does) or cut short changes nothing listed or exported.
+  void rowsStayAsRead_data() {
+    QTest::addColumn<QString>("replacement");  // the file's new content, from this file
+    QTest::addColumn<qint64>("size");          // cut to this size (-1: the whole replacement)
+    QTest::newRow("rewritten") << Data("realcn_lines.mrc") << qint64(-1);
+    QTest::newRow("truncated") << Data("cases_lines.mrc") << qint64(100);
+    QTest::newRow("emptied") << Data("cases_lines.mrc") << qint64(0);
+  }
+  void rowsStayAsRead() {
+    QFETCH(QString, replacement);
+    QFETCH(qint64, size);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("records.mrc");
+    QVERIFY(QFile::copy(Data("cases_lines.mrc"), path));
+    Open(path);
+    QCOMPARE(Rows(), 3);
+    auto snapshot = [&] {
+      QStringList all;
+      const BookListModel& m = w->ListModel();
+      for (int r = 0; r < Rows(); ++r) {
+        all << QString::fromStdString(m.ItemCaption(r));
+        for (int c = 0; c < 12; ++c)
+          all << QString::fromStdString(m.SubItem(r, c)) << Cell(r, c + 1);
+      }
+      return all;
+    };
+    const QStringList before = snapshot();
+    QFile source(replacement), file(path);
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    const QByteArray bytes = source.readAll();
+    QCOMPARE(file.write(size < 0 ? bytes : bytes.left(size)), size < 0 ? bytes.size() : size);
+    file.close();
+    QCOMPARE(snapshot(), before);
+    // A name that does not exist gives the rows read last again, not the file's new bytes.
+    Open(dir.filePath("no such file.mrc"));
+    QCOMPARE(snapshot(), before);
+    QVERIFY(dialogs.openFailedDetails.isEmpty());
   }
 
   // F2 edits the selected row's caption; the export then reads the edited text.
