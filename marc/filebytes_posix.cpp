@@ -20,9 +20,11 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <new>
 
 #include "errors.h"
 #include "filebytes.h"
+#include "pages.h"
 
 namespace marc {
 
@@ -254,6 +256,40 @@ std::shared_ptr<const FileBytes> FileBytes::Load(const std::string& path, const 
   std::string bytes;
   ReadToEnd(fd, pipe, options, path, bytes);
   return std::make_shared<BufferBytes>(std::move(bytes), absolute);
+}
+
+PageBuffer::~PageBuffer() {
+  if (data_) munmap(data_, capacity_);
+}
+
+void PageBuffer::Grow(std::size_t capacity, std::size_t used) {
+  if (capacity <= capacity_) return;
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  capacity = (capacity + page - 1) & ~(page - 1);
+  void* p;
+#ifdef MREMAP_MAYMOVE
+  if (data_) {
+    // The pages move as they are, not copied.
+    p = mremap(data_, capacity_, capacity, MREMAP_MAYMOVE);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    data_ = static_cast<char*>(p), capacity_ = capacity;
+    return;
+  }
+#endif
+  p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
+           MAP_PRIVATE | MAP_ANONYMOUS | (data_ ? 0 : MAP_POPULATE), -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  if (used) std::memcpy(p, data_, used);
+  if (data_) munmap(data_, capacity_);
+  data_ = static_cast<char*>(p), capacity_ = capacity;
+}
+
+void PageBuffer::Trim(std::size_t used) {
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t keep = std::max((used + page - 1) & ~(page - 1), page);
+  if (!data_ || keep >= capacity_) return;
+  munmap(data_ + keep, capacity_ - keep);
+  capacity_ = keep;
 }
 
 }  // namespace marc

@@ -6,10 +6,13 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <new>
 
 #include "errors.h"
 #include "filebytes.h"
+#include "pages.h"
 
 namespace marc {
 
@@ -126,6 +129,28 @@ std::shared_ptr<const FileBytes> FileBytes::Load(const std::string& path, const 
   }
   bytes.resize(have);
   return std::make_shared<HandleBytes>(closer.Release(), std::move(bytes), absolute);
+}
+
+PageBuffer::~PageBuffer() {
+  if (data_) VirtualFree(data_, 0, MEM_RELEASE);
+}
+
+void PageBuffer::Grow(std::size_t capacity, std::size_t used) {
+  if (capacity <= capacity_) return;
+  capacity = (capacity + 65535) & ~std::size_t{65535};  // the allocation granularity
+  void* p = VirtualAlloc(nullptr, capacity, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  if (!p) throw std::bad_alloc();
+  if (used) std::memcpy(p, data_, used);
+  if (data_) VirtualFree(data_, 0, MEM_RELEASE);
+  data_ = static_cast<char*>(p), capacity_ = capacity;
+}
+
+void PageBuffer::Trim(std::size_t used) {
+  // Committed pages never written to take no memory; decommitting the rest gives back the rest.
+  const std::size_t keep = (used + 4095) & ~std::size_t{4095};
+  if (!data_ || keep >= capacity_) return;
+  VirtualFree(data_ + keep, capacity_ - keep, MEM_DECOMMIT);
+  capacity_ = keep;  // growing again moves to a new allocation
 }
 
 }  // namespace marc

@@ -196,6 +196,39 @@ TextEncoding Detect(std::string_view bytes, bool stopAtNul) {
 
 TextEncoding DetectEncoding(std::string_view bytes) { return Detect(bytes, false); }
 
+namespace {
+
+// Detect over a file's text, up to its first NUL, in pieces of 16 MB whose pages are given back
+// once looked at: a UTF-8 file is read to its end before the first record is decoded, and would
+// otherwise be held whole.
+TextEncoding DetectInFile(const FileBytes& file) {
+  const std::string_view text = file.View();
+  constexpr std::size_t kPiece = std::size_t{16} << 20;
+  bool sawSequence = false;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = std::min(text.size(), at + kPiece);
+    // Cut at an ASCII byte, so that no sequence is split.
+    while (end < text.size() && static_cast<unsigned char>(text[end]) >= 0x80) ++end;
+    const std::string_view piece = text.substr(at, end - at);
+    const std::size_t nul = piece.find('\0');
+    if (Detect(piece.substr(0, nul), false) == TextEncoding::Gbk) {
+      // Either a byte that is no UTF-8, or no sequence in this piece.
+      const std::string_view upToNul = piece.substr(0, nul);
+      if (std::any_of(upToNul.begin(), upToNul.end(),
+                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+        return TextEncoding::Gbk;
+    } else {
+      sawSequence = true;
+    }
+    file.Release(end);
+    if (nul != std::string_view::npos) break;
+    at = end;
+  }
+  return sawSequence ? TextEncoding::Utf8 : TextEncoding::Gbk;
+}
+
+}  // namespace
+
 int DefaultDecodeThreads() { return std::thread::hardware_concurrency() > 1 ? 2 : 1; }
 
 BookRow RowBlock::Row(std::size_t row) const {
@@ -204,35 +237,45 @@ BookRow RowBlock::Row(std::size_t row) const {
   return out;
 }
 
-void RowBlock::Reserve(std::size_t rows, std::size_t bytes) {
-  starts_.reserve(starts_.size() + rows);
-  lengths_.reserve(lengths_.size() + rows * CellCount);
-  if (size_ + bytes > capacity_) Grow(size_ + bytes - capacity_);
+namespace {
+
+// A row: its cells' lengths (a cell is cut from one record, which 32 bits count), then its cells,
+// padded to keep the next row's lengths aligned.
+constexpr std::size_t kRowHead = CellCount * sizeof(std::uint32_t);
+
+}  // namespace
+
+std::string_view RowBlock::Cell(std::size_t row, std::size_t cell) const {
+  const char* const head = pages_.Data() + starts_[row];
+  const char* bytes = head + kRowHead;
+  std::uint32_t length;
+  for (std::size_t c = 0;; ++c) {
+    std::memcpy(&length, head + c * sizeof length, sizeof length);
+    if (c == cell) return {bytes, length};
+    bytes += length;
+  }
 }
 
-char* RowBlock::Grow(std::size_t more) {
-  if (size_ + more > capacity_) {
-    const std::size_t grown =
-        std::max({size_ + more, capacity_ + capacity_ / 2, std::size_t{4096}});
-    auto bigger = std::make_unique_for_overwrite<char[]>(grown);
-    if (size_) std::memcpy(bigger.get(), bytes_.get(), size_);
-    bytes_ = std::move(bigger);
-    capacity_ = grown;
-  }
-  return bytes_.get() + size_;
+void RowBlock::Reserve(std::size_t rows, std::size_t bytes) {
+  starts_.reserve(starts_.size() + rows);
+  pages_.Grow(size_ + rows * kRowHead + bytes, size_);
 }
 
 void RowBlock::Append(const std::array<std::string_view, CellCount>& cells) {
-  std::size_t total = 0;
+  std::size_t total = kRowHead;
   for (const std::string_view cell : cells) total += cell.size();
-  char* out = Grow(total);
-  starts_.push_back(size_);
-  for (const std::string_view cell : cells) {
-    // A cell is cut from one record, which 32 bits count (RecordDecoder refuses longer ones).
-    lengths_.push_back(static_cast<std::uint32_t>(cell.size()));
-    if (!cell.empty()) std::memcpy(out, cell.data(), cell.size());
-    out += cell.size();
+  total = (total + 3) & ~std::size_t{3};
+  if (size_ + total > pages_.Capacity())
+    pages_.Grow(std::max(size_ + total, pages_.Capacity() + pages_.Capacity() / 2), size_);
+  char* const head = pages_.Data() + size_;
+  char* out = head + kRowHead;
+  for (std::size_t c = 0; c < CellCount; ++c) {
+    const auto length = static_cast<std::uint32_t>(cells[c].size());
+    std::memcpy(head + c * sizeof length, &length, sizeof length);
+    if (length) std::memcpy(out, cells[c].data(), length);
+    out += length;
   }
+  starts_.push_back(size_);
   size_ += total;
 }
 
@@ -406,7 +449,7 @@ namespace {
 struct Block {
   std::uint64_t begin = 0, end = 0;
   bool done = false;
-  std::shared_ptr<RowBlock> rows = std::make_shared<RowBlock>();
+  std::shared_ptr<RowBlock> rows;
   bool fourByte = false;      // a GB18030 four-byte sequence stands in the stretch
   std::int64_t lineEnds = 0;  // line ends passed (up to the failing record when failed)
   std::int64_t records = 0;   // records met, the failing one included
@@ -429,8 +472,9 @@ void DecodeBlock(std::string_view text, TextEncoding encoding, RecordDecoder& de
   const char* p = base + block.begin;
   const char* end = base + block.end;
   std::array<std::string_view, CellCount> cells;
-  // Cells make up about a fifth of a generated record: room for a third, grown when short.
-  block.rows->Reserve((block.end - block.begin) / 512, (block.end - block.begin) / 3);
+  // Cells make up about half of a generated record: room for three quarters (unwritten pages
+  // cost nothing), grown when short.
+  block.rows->Reserve((block.end - block.begin) / 512, (block.end - block.begin) / 4 * 3);
   try {
     for (;;) {
       const char* q;
@@ -520,6 +564,11 @@ class BlockRun {
         // page the next stretch starts in stays).
         file_.Release(block.end);
         lock.lock();
+        // A block nobody else holds any more takes a later stretch's rows.
+        if (block.rows && block.rows.use_count() == 1) {
+          block.rows->Clear();
+          spare_.push_back(std::move(block.rows));
+        }
         block.rows.reset();
         ++delivered_;
         changed_.notify_all();
@@ -558,6 +607,12 @@ class BlockRun {
 
   void Decode(Block& block, RecordDecoder& decoder, std::unique_lock<std::mutex>& lock) {
     const bool findFourBytes = fourBytes_ && !foundFourBytes_;
+    if (!spare_.empty()) {
+      block.rows = std::move(spare_.back());
+      spare_.pop_back();
+    } else {
+      block.rows = std::make_shared<RowBlock>();
+    }
     lock.unlock();
     file_.Prefault(block.begin, block.end - block.begin);
     DecodeBlock(text_, encoding_, decoder, block);
@@ -583,6 +638,7 @@ class BlockRun {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Block> blocks_;  // a deque: blocks stay in place while more are added
+  std::vector<std::shared_ptr<RowBlock>> spare_;
   std::uint64_t cursor_ = 0;
   std::size_t delivered_ = 0;
   bool stop_ = false;
@@ -602,7 +658,7 @@ void RecordReader::Read(const std::string& path, ReadSink& sink) {
   auto last = std::make_shared<LastRead>();
   last_ = last;
   std::shared_ptr<const FileBytes> file = FileBytes::Load(path, tuning_.file);
-  encoding_ = forcedEncoding_ ? *forcedEncoding_ : Detect(file->View(), true);
+  encoding_ = forcedEncoding_ ? *forcedEncoding_ : DetectInFile(*file);
   try {
     Decode(*file, sink, *last);
   } catch (...) {
@@ -653,8 +709,11 @@ void RecordReader::Decode(const FileBytes& file, ReadSink& sink, LastRead& last)
     }
     const auto n = static_cast<std::int64_t>(block.rows->Size());
     if (n > 0) {
-      last.blocks.push_back(block.rows);
-      sink.AppendRows(std::move(block.rows), rows);
+      if (tuning_.keepRows) {
+        block.rows->Trim();  // kept for good: no room to spare
+        last.blocks.push_back(block.rows);
+      }
+      sink.AppendRows(block.rows, rows);
     }
     rows += n;
     records += block.records;

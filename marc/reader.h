@@ -19,41 +19,36 @@
 
 #include "extract.h"
 #include "filebytes.h"
+#include "pages.h"
 #include "text.h"
 
 namespace marc {
 
-// The decoded rows of one stretch of a file, owned: each row's thirteen cells copied out of its
-// record (0x1F read as "$") into one buffer, with 13 lengths a row. Filled by one thread, then
-// handed on as shared_ptr<const RowBlock>: immutable from there, so any thread may read it.
+// The decoded rows of one stretch of a file, owned: each row's thirteen cell lengths and then its
+// cells' bytes (0x1F read as "$"), copied out of its record into pages of the block's own.
+// Filled by one thread, then handed on as shared_ptr<const RowBlock>: immutable from there, so
+// any thread may read it.
 class RowBlock {
  public:
   std::size_t Size() const { return starts_.size(); }
-  std::string_view Cell(std::size_t row, std::size_t cell) const {
-    const std::uint32_t* length = &lengths_[row * CellCount];
-    std::uint64_t at = starts_[row];
-    for (std::size_t c = 0; c < cell; ++c) at += length[c];
-    return {bytes_.get() + at, length[cell]};
-  }
+  std::string_view Cell(std::size_t row, std::size_t cell) const;
   BookRow Row(std::size_t row) const;
   void Append(const std::array<std::string_view, CellCount>& cells);
   void Append(const BookRow& row);
-  // Room for about this many more rows and cell bytes, ahead of appending them.
+  // Room for about this many more rows and cell bytes, ahead of appending them (pages not
+  // written to cost no memory).
   void Reserve(std::size_t rows, std::size_t bytes);
-  // Memory held (for the benchmark's figures).
-  std::size_t HeldBytes() const {
-    return capacity_ + starts_.capacity() * sizeof(std::uint64_t) +
-           lengths_.capacity() * sizeof(std::uint32_t);
-  }
+  // Gives back the memory reserved and not written to.
+  void Trim() { pages_.Trim(size_); }
+  // Empties the block for reuse, keeping its pages.
+  void Clear() { size_ = 0, starts_.clear(); }
+  // Memory written (for the benchmark's figures).
+  std::size_t HeldBytes() const { return size_ + starts_.capacity() * sizeof(std::uint64_t); }
 
  private:
-  char* Grow(std::size_t more);
-
-  // Not a std::string: its resize would write every byte once more before the copy does.
-  std::unique_ptr<char[]> bytes_;
-  std::size_t size_ = 0, capacity_ = 0;
-  std::vector<std::uint64_t> starts_;   // each row's first byte
-  std::vector<std::uint32_t> lengths_;  // CellCount a row (a cell is shorter than a record)
+  PageBuffer pages_;
+  std::size_t size_ = 0;
+  std::vector<std::uint64_t> starts_;  // each row's place in pages_
 };
 
 // What the read reports to; the main window and the command-line tool each implement it.
@@ -136,6 +131,10 @@ class RecordReader {
     // Whether the read looks for GB18030's four-byte sequences (FourByteSequences): a pass over
     // each stretch while it is at hand, which only a caller that names the encoding needs.
     bool findFourByteSequences = true;
+    // Whether the reader keeps the rows it handed over (LineList), to give them again for a name
+    // that does not exist. Without, a block the sink let go is reused for a later stretch: fresh
+    // memory costs a page fault a page.
+    bool keepRows = true;
   };
 
   explicit RecordReader(LongTimeFormat timeFormat = {}) : timeFormat_(std::move(timeFormat)) {}

@@ -1,6 +1,7 @@
 #include "text.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -130,13 +131,36 @@ namespace {
 
 bool Digit(unsigned char c) { return c >= 0x30 && c <= 0x39; }
 
-// Whether bytes hold a high byte, a digit, a high byte and a digit in a row anywhere, character
-// boundaries aside: every four-byte sequence does, and in GBK text little else does. Sixteen bytes
-// at a time where the processor has SSE2.
-bool FourBytePattern(const unsigned char* p, const unsigned char* end) {
+// Whether the high byte, digit, high byte, digit at p start a four-byte character: whether p is
+// on a character boundary. A byte below 0x30 is a character of its own (no second byte of two,
+// nor second or fourth byte of four, is that low), so the walk starts after the last one.
+bool FourByteAt(const unsigned char* begin, const unsigned char* p) {
+  const unsigned char* q = p;
+  while (q > begin && q[-1] >= 0x30) --q;
+  while (q < p) {
+    if (!IsGbkLead(*q)) {
+      ++q;
+    } else if (Digit(q[1]) && IsGbkLead(q[2]) && Digit(q[3])) {
+      q += 4;  // within [begin, p + 4): p + 1 and p + 3 are digits
+    } else {
+      q += 2;
+    }
+  }
+  return q == p && IsGbkLead(p[0]) && IsGbkLead(p[2]);
+}
+
+}  // namespace
+
+bool HasFourByteSequence(std::string_view bytes) {
+  // Candidates first (a high byte, a digit, a high byte and a digit in a row), sixteen bytes at a
+  // time where the processor has SSE2; each then checked for a character boundary. In GBK text
+  // little but a four-byte character makes a candidate.
+  const auto begin = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto end = begin + bytes.size();
+  const unsigned char* p = begin;
 #if defined(__SSE2__)
   const __m128i belowDigits = _mm_set1_epi8(0x2F), aboveDigits = _mm_set1_epi8(0x3A);
-  // Windows that start in the first 13 bytes end inside the 16 loaded.
+  // Candidates that start in the first 13 bytes end inside the 16 loaded.
   for (; end - p >= 16; p += 13) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const auto high = static_cast<unsigned>(_mm_movemask_epi8(x));
@@ -144,36 +168,13 @@ bool FourBytePattern(const unsigned char* p, const unsigned char* end) {
     // Signed compares: high bytes are negative, so no digits.
     const auto digit = static_cast<unsigned>(_mm_movemask_epi8(
         _mm_and_si128(_mm_cmpgt_epi8(x, belowDigits), _mm_cmplt_epi8(x, aboveDigits))));
-    if (high & (digit >> 1) & (high >> 2) & (digit >> 3) & 0x1FFF) return true;
+    for (unsigned c = high & (digit >> 1) & (high >> 2) & (digit >> 3) & 0x1FFF; c; c &= c - 1)
+      if (FourByteAt(begin, p + std::countr_zero(c))) return true;
   }
 #endif
   for (; end - p >= 4; ++p)
-    if (p[0] >= 0x80 && Digit(p[1]) && p[2] >= 0x80 && Digit(p[3])) return true;
-  return false;
-}
-
-}  // namespace
-
-bool HasFourByteSequence(std::string_view bytes) {
-  auto p = reinterpret_cast<const unsigned char*>(bytes.data());
-  const auto end = p + bytes.size();
-  if (!FourBytePattern(p, end)) return false;
-  // The walk of CharLength, ASCII skipped eight bytes at a time, to tell a sequence on a
-  // character boundary from two characters' bytes that merely look like one.
-  auto digit = Digit;
-  while (p < end) {
-    std::uint64_t eight;
-    if (end - p >= 8 && (std::memcpy(&eight, p, 8), (eight & 0x8080808080808080ULL) == 0)) {
-      p += 8;
-      continue;
-    }
-    if (!IsGbkLead(*p) || end - p < 2) {
-      ++p;
-      continue;
-    }
-    if (end - p >= 4 && digit(p[1]) && IsGbkLead(p[2]) && digit(p[3])) return true;
-    p += 2;
-  }
+    if (p[0] >= 0x80 && Digit(p[1]) && p[2] >= 0x80 && Digit(p[3]) && FourByteAt(begin, p))
+      return true;
   return false;
 }
 
