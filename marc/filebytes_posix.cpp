@@ -276,12 +276,22 @@ void PageBuffer::Grow(std::size_t capacity, std::size_t used) {
     return;
   }
 #endif
-  p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
-           MAP_PRIVATE | MAP_ANONYMOUS | (data_ ? 0 : MAP_POPULATE), -1, 0);
+  p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
   if (used) std::memcpy(p, data_, used);
   if (data_) munmap(data_, capacity_);
   data_ = static_cast<char*>(p), capacity_ = capacity;
+}
+
+void PageBuffer::Populate(std::size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  bytes = std::min((bytes + page - 1) & ~(page - 1), capacity_);
+  // Fails harmlessly on a kernel without it: the pages then come as they are written.
+  if (bytes) madvise(data_, bytes, MADV_POPULATE_WRITE);
+#else
+  (void)bytes;
+#endif
 }
 
 void PageBuffer::Trim(std::size_t used) {

@@ -145,6 +145,8 @@ void PageBuffer::Grow(std::size_t capacity, std::size_t used) {
   data_ = static_cast<char*>(p), capacity_ = capacity;
 }
 
+void PageBuffer::Populate(std::size_t) {}  // committed pages come as they are written
+
 void PageBuffer::Trim(std::size_t used) {
   // Committed pages never written to take no memory; decommitting the rest gives back the rest.
   const std::size_t keep = (used + 4095) & ~std::size_t{4095};

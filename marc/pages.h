@@ -18,8 +18,10 @@ class PageBuffer {
   char* Data() const { return data_; }
   std::size_t Capacity() const { return capacity_; }
   // Makes room for at least capacity bytes, keeping the first used ones. Throws std::bad_alloc.
-  // A first allocation has its pages in place at once (cheaper than a fault a page).
   void Grow(std::size_t capacity, std::size_t used);
+  // Puts the pages of the first bytes in place at once, where the system can: cheaper than a
+  // fault a page, and only worth it for pages that will be written.
+  void Populate(std::size_t bytes);
   // Gives back the pages past the first used bytes.
   void Trim(std::size_t used);
 

@@ -256,9 +256,10 @@ std::string_view RowBlock::Cell(std::size_t row, std::size_t cell) const {
   }
 }
 
-void RowBlock::Reserve(std::size_t rows, std::size_t bytes) {
+void RowBlock::Reserve(std::size_t rows, std::size_t bytes, std::size_t expected) {
   starts_.reserve(starts_.size() + rows);
   pages_.Grow(size_ + rows * kRowHead + bytes, size_);
+  if (expected) pages_.Populate(size_ + expected);
 }
 
 void RowBlock::Append(const std::array<std::string_view, CellCount>& cells) {
@@ -465,16 +466,17 @@ struct Block {
   }
 };
 
-// Decodes the records of [block.begin, block.end) of text.
+// Decodes the records of [block.begin, block.end) of text. expected: the rows' bytes the stretch
+// is likely to give.
 void DecodeBlock(std::string_view text, TextEncoding encoding, RecordDecoder& decoder,
-                 Block& block) {
+                 Block& block, std::size_t expected) {
   const char* const base = text.data();
   const char* p = base + block.begin;
   const char* end = base + block.end;
   std::array<std::string_view, CellCount> cells;
   // Cells make up about half of a generated record: room for three quarters (unwritten pages
   // cost nothing), grown when short.
-  block.rows->Reserve((block.end - block.begin) / 512, (block.end - block.begin) / 4 * 3);
+  block.rows->Reserve((block.end - block.begin) / 512, (block.end - block.begin) / 4 * 3, expected);
   try {
     for (;;) {
       const char* q;
@@ -607,6 +609,9 @@ class BlockRun {
 
   void Decode(Block& block, RecordDecoder& decoder, std::unique_lock<std::mutex>& lock) {
     const bool findFourBytes = fourBytes_ && !foundFourBytes_;
+    // As many bytes a byte of the file as the stretch decoded last gave, and a little more.
+    const auto expected =
+        static_cast<std::size_t>(rowBytesPerByte_ * static_cast<double>(block.end - block.begin) * 1.03);
     if (!spare_.empty()) {
       block.rows = std::move(spare_.back());
       spare_.pop_back();
@@ -615,13 +620,16 @@ class BlockRun {
     }
     lock.unlock();
     file_.Prefault(block.begin, block.end - block.begin);
-    DecodeBlock(text_, encoding_, decoder, block);
+    DecodeBlock(text_, encoding_, decoder, block, expected);
     // While the stretch is in the cache; a stretch starts on a character boundary (after a line
     // or record end), and one the text ends in ends at its NUL.
     if (findFourBytes)
       block.fourByte = HasFourByteSequence(text_.substr(block.begin, block.end - block.begin));
     lock.lock();
     block.done = true;
+    if (block.end > block.begin)
+      rowBytesPerByte_ = static_cast<double>(block.rows->WrittenBytes()) /
+                         static_cast<double>(block.end - block.begin);
     foundFourBytes_ = foundFourBytes_ || block.fourByte;
     // Nothing after a failure or the text's end is wanted.
     if (block.error || block.nul) stop_ = true;
@@ -634,6 +642,7 @@ class BlockRun {
   const std::size_t blockBytes_;
   const bool fourBytes_;
   bool foundFourBytes_ = false;
+  double rowBytesPerByte_ = 0;  // none known before the first stretch: its pages come as written
   RecordDecoder decoder_;
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -36,12 +36,13 @@ class RowBlock {
   void Append(const std::array<std::string_view, CellCount>& cells);
   void Append(const BookRow& row);
   // Room for about this many more rows and cell bytes, ahead of appending them (pages not
-  // written to cost no memory).
-  void Reserve(std::size_t rows, std::size_t bytes);
+  // written to cost no memory), of which the first expected bytes are put in place at once.
+  void Reserve(std::size_t rows, std::size_t bytes, std::size_t expected = 0);
   // Gives back the memory reserved and not written to.
   void Trim() { pages_.Trim(size_); }
   // Empties the block for reuse, keeping its pages.
   void Clear() { size_ = 0, starts_.clear(); }
+  std::size_t WrittenBytes() const { return size_; }
   // Memory written (for the benchmark's figures).
   std::size_t HeldBytes() const { return size_ + starts_.capacity() * sizeof(std::uint64_t); }
 
