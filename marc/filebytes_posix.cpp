@@ -267,7 +267,9 @@ void PageBuffer::Grow(std::size_t capacity, std::size_t used) {
   const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   capacity = (capacity + page - 1) & ~(page - 1);
   void* p;
-#ifdef MREMAP_MAYMOVE
+// ThreadSanitizer does not follow pages that mremap moves: it would take a later mapping at the
+// old place for the same memory, written by two threads.
+#if defined(MREMAP_MAYMOVE) && !defined(__SANITIZE_THREAD__)
   if (data_) {
     // The pages move as they are, not copied.
     p = mremap(data_, capacity_, capacity, MREMAP_MAYMOVE);
