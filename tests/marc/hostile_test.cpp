@@ -777,6 +777,29 @@ TEST(BeingWritten, PipeWithoutWriter) {
 }
 
 // Another program cuts the file short, or removes it, while the read is in its first stretch.
+// Once read, completed or failed, the file is neither mapped nor open: the process holds nothing
+// of it (what the rows hold is the program's own).
+TEST(LetGo, NothingOfTheFileHeldAfterTheRead) {
+  TempDir dir;
+  auto holds = [](const std::string& path) {
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);)
+      if (line.find(path) != std::string::npos) return true;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      if (fs::read_symlink(fd.path(), ec).string() == path) return true;
+    }
+    return false;
+  };
+  for (const std::string& content : {Numbered(1) + Numbered(2), Numbered(1) + "bad leader\r\n"}) {
+    const std::string path = fs::absolute(dir.Write("held.mrc", content)).string();
+    RecordReader reader;
+    const Outcome out = ReadWith(reader, path);
+    EXPECT_FALSE(out.rows.empty());
+    EXPECT_FALSE(holds(path)) << (out.kind.empty() ? "completed" : out.kind);
+  }
+}
+
 // A cut ends the read with a message naming the file, after the rows of the stretches read
 // before it and no others; a removal changes nothing, the bytes being the read's own.
 struct CutCase {
