@@ -137,9 +137,10 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
     window.ListView1->viewport()->repaint();
     const double shown = timer.nsecsElapsed() / 1e9;
-    std::printf("%s: rows %lld, open command %.3f s, until painted %.3f s, peak RSS so far %.1f MB\n",
-                what, static_cast<long long>(window.ListModel().ItemCount()), read, shown,
-                PeakRssBytes() / 1048576.0);
+    std::printf(
+        "%s: rows %lld, open command %.3f s, until painted %.3f s, peak RSS so far %.1f MB\n", what,
+        static_cast<long long>(window.ListModel().ItemCount()), read, shown,
+        PeakRssBytes() / 1048576.0);
   };
   open("open");
   if (answer.failed) return 1;

@@ -468,8 +468,8 @@ struct Block {
 
 // Decodes the records of [block.begin, block.end) of text. expected: the rows' bytes the stretch
 // is likely to give.
-void DecodeBlock(std::string_view text, TextEncoding encoding, RecordDecoder& decoder,
-                 Block& block, std::size_t expected) {
+void DecodeBlock(std::string_view text, TextEncoding encoding, RecordDecoder& decoder, Block& block,
+                 std::size_t expected) {
   const char* const base = text.data();
   const char* p = base + block.begin;
   const char* end = base + block.end;
@@ -610,8 +610,8 @@ class BlockRun {
   void Decode(Block& block, RecordDecoder& decoder, std::unique_lock<std::mutex>& lock) {
     const bool findFourBytes = fourBytes_ && !foundFourBytes_;
     // As many bytes a byte of the file as the stretch decoded last gave, and a little more.
-    const auto expected =
-        static_cast<std::size_t>(rowBytesPerByte_ * static_cast<double>(block.end - block.begin) * 1.03);
+    const auto expected = static_cast<std::size_t>(
+        rowBytesPerByte_ * static_cast<double>(block.end - block.begin) * 1.03);
     if (!spare_.empty()) {
       block.rows = std::move(spare_.back());
       spare_.pop_back();

@@ -13,7 +13,6 @@
 #include <exception>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
