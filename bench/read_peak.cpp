@@ -19,22 +19,18 @@
 
 namespace {
 
-// Keeps the rows as the window's list keeps them: places in the loaded bytes.
+// Keeps the rows as the window's list keeps them: the blocks the read hands over.
 class Sink : public marc::ReadSink {
  public:
   explicit Sink(bool keep) : keep_(keep) {}
-  void AppendRows(const std::shared_ptr<const marc::FileBytes>& bytes,
-                  std::span<const marc::RowRef> rowRefs, std::int64_t) override {
-    rows += static_cast<std::int64_t>(rowRefs.size());
-    if (!keep_) return;
-    held = bytes;
-    kept.insert(kept.end(), rowRefs.begin(), rowRefs.end());
+  void AppendRows(std::shared_ptr<const marc::RowBlock> block, std::int64_t) override {
+    rows += static_cast<std::int64_t>(block->Size());
+    if (keep_) kept.push_back(std::move(block));
   }
   void Progress(std::int64_t) override {}
   void Elapsed(const marc::Text&) override {}
   std::int64_t rows = 0;
-  std::shared_ptr<const marc::FileBytes> held;
-  std::vector<marc::RowRef> kept;
+  std::vector<std::shared_ptr<const marc::RowBlock>> kept;
 
  private:
   bool keep_;

@@ -134,8 +134,9 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
     window.ListView1->viewport()->repaint();
     const double shown = timer.nsecsElapsed() / 1e9;
-    std::printf("%s: rows %lld, open command %.3f s, until painted %.3f s\n", what,
-                static_cast<long long>(window.Logic().RowCount()), read, shown);
+    std::printf(
+        "%s: rows %lld, open command %.3f s, until painted %.3f s, peak RSS so far %.1f MB\n", what,
+        static_cast<long long>(window.Logic().RowCount()), read, shown, PeakRssBytes() / 1048576.0);
   };
   open("open");
   if (answer.failed) return 1;

@@ -1,6 +1,7 @@
-// A record file's bytes in memory: the file mapped read-only where the platform allows it (no
-// copy, and the pages are the page cache's own), read into a buffer where it cannot be mapped
-// (pipes, files still being written, files of no stated size). One file per platform.
+// A record file's bytes in memory while it is read: the file mapped read-only where the platform
+// allows it (no copy, and the pages are the page cache's own), read into a buffer where it cannot
+// be mapped (pipes, files still being written, files of no stated size). One file per platform.
+// Holding one holds the file (on Windows, no other program may write it meanwhile).
 #pragma once
 
 #include <chrono>
@@ -40,6 +41,10 @@ class FileBytes {
   virtual void Prefault(std::uint64_t offset, std::uint64_t size) const {
     (void)offset, (void)size;
   }
+  // The bytes before end are done with: the memory of the pages that hold only such bytes is
+  // given back, so that a read holds a few stretches of the file rather than all of it. The
+  // bytes stay readable (paged in again from the file where touched). One thread calls it.
+  virtual void Release(std::uint64_t end) const { (void)end; }
 
  protected:
   std::string_view view_;

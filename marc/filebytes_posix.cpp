@@ -1,10 +1,12 @@
-// FileBytes on POSIX: a regular file is mapped (MAP_POPULATE, so the pages arrive in one go);
-// pipes, files of no stated size and files still growing are read into a buffer.
+// FileBytes on POSIX: a regular file is mapped (paged in stretch by stretch by the decode threads,
+// given back once decoded); pipes, files of no stated size and files still growing are read into
+// a buffer.
 //
 // A mapped file that another program truncates raises SIGBUS on the next touch of a page past
 // its new end. A handler, installed with the first mapping, puts a zero page in place of the
-// lost one and marks the mapping shrunk: the read then fails naming the file, and rows already
-// shown read as empty text where the file is gone, instead of the program ending.
+// lost one and marks the mapping shrunk: the read then fails naming the file instead of the
+// program ending. The rows are copied out of the mapping as they are decoded, so rows already
+// listed stay as they were read.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -18,9 +20,11 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <new>
 
 #include "errors.h"
 #include "filebytes.h"
+#include "pages.h"
 
 namespace marc {
 
@@ -123,6 +127,14 @@ class MappedBytes : public FileBytes {
     (void)offset, (void)size;
 #endif
   }
+  void Release(std::uint64_t end) const override {
+    const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    const std::uint64_t to = std::min<std::uint64_t>(end, size_) & ~(page - 1);
+    // A private mapping of a file: the pages go back to the page cache, nothing is lost.
+    if (to > released_)
+      madvise(static_cast<char*>(data_) + released_, to - released_, MADV_DONTNEED);
+    released_ = std::max(released_, to);
+  }
   bool Shrank() const override {
     if (slot_->shrank.load(std::memory_order_acquire)) return true;
     // A cut inside the last page raises no signal: its tail just reads as zeros.
@@ -135,6 +147,7 @@ class MappedBytes : public FileBytes {
   std::size_t size_;
   GuardSlot* slot_;
   int fd_;
+  mutable std::uint64_t released_ = 0;  // pages below are given back
 };
 
 class BufferBytes : public FileBytes {
@@ -243,6 +256,52 @@ std::shared_ptr<const FileBytes> FileBytes::Load(const std::string& path, const 
   std::string bytes;
   ReadToEnd(fd, pipe, options, path, bytes);
   return std::make_shared<BufferBytes>(std::move(bytes), absolute);
+}
+
+PageBuffer::~PageBuffer() {
+  if (data_) munmap(data_, capacity_);
+}
+
+void PageBuffer::Grow(std::size_t capacity, std::size_t used) {
+  if (capacity <= capacity_) return;
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  capacity = (capacity + page - 1) & ~(page - 1);
+  void* p;
+// ThreadSanitizer does not follow pages that mremap moves: it would take a later mapping at the
+// old place for the same memory, written by two threads.
+#if defined(MREMAP_MAYMOVE) && !defined(__SANITIZE_THREAD__)
+  if (data_) {
+    // The pages move as they are, not copied.
+    p = mremap(data_, capacity_, capacity, MREMAP_MAYMOVE);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    data_ = static_cast<char*>(p), capacity_ = capacity;
+    return;
+  }
+#endif
+  p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  if (used) std::memcpy(p, data_, used);
+  if (data_) munmap(data_, capacity_);
+  data_ = static_cast<char*>(p), capacity_ = capacity;
+}
+
+void PageBuffer::Populate(std::size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  bytes = std::min((bytes + page - 1) & ~(page - 1), capacity_);
+  // Fails harmlessly on a kernel without it: the pages then come as they are written.
+  if (bytes) madvise(data_, bytes, MADV_POPULATE_WRITE);
+#else
+  (void)bytes;
+#endif
+}
+
+void PageBuffer::Trim(std::size_t used) {
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t keep = std::max((used + page - 1) & ~(page - 1), page);
+  if (!data_ || keep >= capacity_) return;
+  munmap(data_ + keep, capacity_ - keep);
+  capacity_ = keep;
 }
 
 }  // namespace marc

@@ -1,14 +1,18 @@
 // FileBytes on Windows: the file is opened so that others may read it but not write it, and the
-// handle is kept while its bytes are held, so the rows that point into them cannot change under
-// the list. A file on disk is mapped (a mapped file cannot be truncated either); anything else
-// (a pipe, a file that cannot be mapped) is read into a buffer.
+// handle is kept while its bytes are held, that is while it is read: nothing can change it under
+// the decoder. The read lets go of it at its end, and the file is free again. A file on disk is
+// mapped (a mapped file cannot be truncated either); anything else (a pipe, a file that cannot
+// be mapped) is read into a buffer.
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <new>
 
 #include "errors.h"
 #include "filebytes.h"
+#include "pages.h"
 
 namespace marc {
 
@@ -125,6 +129,30 @@ std::shared_ptr<const FileBytes> FileBytes::Load(const std::string& path, const 
   }
   bytes.resize(have);
   return std::make_shared<HandleBytes>(closer.Release(), std::move(bytes), absolute);
+}
+
+PageBuffer::~PageBuffer() {
+  if (data_) VirtualFree(data_, 0, MEM_RELEASE);
+}
+
+void PageBuffer::Grow(std::size_t capacity, std::size_t used) {
+  if (capacity <= capacity_) return;
+  capacity = (capacity + 65535) & ~std::size_t{65535};  // the allocation granularity
+  void* p = VirtualAlloc(nullptr, capacity, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  if (!p) throw std::bad_alloc();
+  if (used) std::memcpy(p, data_, used);
+  if (data_) VirtualFree(data_, 0, MEM_RELEASE);
+  data_ = static_cast<char*>(p), capacity_ = capacity;
+}
+
+void PageBuffer::Populate(std::size_t) {}  // committed pages come as they are written
+
+void PageBuffer::Trim(std::size_t used) {
+  // Committed pages never written to take no memory; decommitting the rest gives back the rest.
+  const std::size_t keep = (used + 4095) & ~std::size_t{4095};
+  if (!data_ || keep >= capacity_) return;
+  VirtualFree(data_ + keep, capacity_ - keep, MEM_DECOMMIT);
+  capacity_ = keep;  // growing again moves to a new allocation
 }
 
 }  // namespace marc

@@ -7,8 +7,10 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <filesystem>
 #include <limits>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -125,25 +127,6 @@ bool BlankOnly(const char* p, const char* end) {
   return true;
 }
 
-// n bytes from src to dst, every subfield delimiter written as "$": eight bytes at a time, as
-// delimiters come every few bytes and -O2 does not vectorise the byte loop.
-void CopyDelimitersAsDollar(char* dst, const char* src, std::size_t n) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-  constexpr std::uint64_t olds = kOnes * static_cast<unsigned char>(kSubfieldDelimiter);
-  constexpr std::uint64_t dollars = kOnes * static_cast<unsigned char>('$');
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t x;
-    std::memcpy(&x, src + i, 8);
-    const std::uint64_t y = x ^ olds;  // zero bytes where x holds a delimiter
-    const std::uint64_t zero = ~(((y & kLow7) + kLow7) | y | kLow7);
-    const std::uint64_t mask = (zero >> 7) * 0xFF;
-    x = (x & ~mask) | (dollars & mask);
-    std::memcpy(dst + i, &x, 8);
-  }
-  for (; i < n; ++i) dst[i] = src[i] == kSubfieldDelimiter ? '$' : src[i];
-}
-
 // Length of the well-formed UTF-8 sequence at p (lead byte >= 0x80), 0 when it is not one.
 std::size_t Utf8SequenceLength(const unsigned char* p, const unsigned char* end) {
   const unsigned char c = p[0];
@@ -175,7 +158,6 @@ std::size_t Utf8SequenceLength(const unsigned char* p, const unsigned char* end)
 }
 
 }  // namespace
-
 
 Text ProgressText(std::int64_t rowCount) {
   return "\xB6\xC1\xC8\xEB:" + IntToText(rowCount) + " \xCC\xF5";  // 读入:N 条
@@ -214,30 +196,111 @@ TextEncoding Detect(std::string_view bytes, bool stopAtNul) {
 
 TextEncoding DetectEncoding(std::string_view bytes) { return Detect(bytes, false); }
 
-int DefaultDecodeThreads() { return std::thread::hardware_concurrency() > 1 ? 2 : 1; }
+namespace {
 
-std::string_view CellBytes(std::string_view bytes, const RowRef& row, std::size_t cell,
-                           std::string& scratch) {
-  const std::string_view cellBytes = bytes.substr(row.record + row.begin[cell], row.length[cell]);
-  if (cellBytes.find(kSubfieldDelimiter) == std::string_view::npos) return cellBytes;
-  scratch.resize(cellBytes.size());
-  CopyDelimitersAsDollar(scratch.data(), cellBytes.data(), cellBytes.size());
-  return scratch;
+// Detect over a file's text, up to its first NUL, in pieces of 16 MB whose pages are given back
+// once looked at: a UTF-8 file is read to its end before the first record is decoded, and would
+// otherwise be held whole.
+TextEncoding DetectInFile(const FileBytes& file) {
+  const std::string_view text = file.View();
+  constexpr std::size_t kPiece = std::size_t{16} << 20;
+  bool sawSequence = false;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = std::min(text.size(), at + kPiece);
+    // Cut at an ASCII byte, so that no sequence is split.
+    while (end < text.size() && static_cast<unsigned char>(text[end]) >= 0x80) ++end;
+    const std::string_view piece = text.substr(at, end - at);
+    const std::size_t nul = piece.find('\0');
+    if (Detect(piece.substr(0, nul), false) == TextEncoding::Gbk) {
+      // Either a byte that is no UTF-8, or no sequence in this piece.
+      const std::string_view upToNul = piece.substr(0, nul);
+      if (std::any_of(upToNul.begin(), upToNul.end(),
+                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+        return TextEncoding::Gbk;
+    } else {
+      sawSequence = true;
+    }
+    file.Release(end);
+    if (nul != std::string_view::npos) break;
+    at = end;
+  }
+  return sawSequence ? TextEncoding::Utf8 : TextEncoding::Gbk;
 }
 
-BookRow MakeRow(std::string_view bytes, const RowRef& row) {
+}  // namespace
+
+int DefaultDecodeThreads() { return std::thread::hardware_concurrency() > 1 ? 2 : 1; }
+
+BookRow RowBlock::Row(std::size_t row) const {
   BookRow out;
-  std::string scratch;
-  for (std::size_t c = 0; c < CellCount; ++c) out[c] = Text(CellBytes(bytes, row, c, scratch));
+  for (std::size_t c = 0; c < CellCount; ++c) out[c] = Text(Cell(row, c));
   return out;
 }
 
-void ReadSink::AppendRows(const std::shared_ptr<const FileBytes>& bytes,
-                          std::span<const RowRef> rows, std::int64_t rowsBefore) {
-  for (const RowRef& row : rows) {
-    AppendRow(MakeRow(bytes->View(), row));
+namespace {
+
+// A row: its cells' lengths (a cell is cut from one record, which 32 bits count), then its cells,
+// padded to keep the next row's lengths aligned.
+constexpr std::size_t kRowHead = CellCount * sizeof(std::uint32_t);
+
+}  // namespace
+
+std::string_view RowBlock::Cell(std::size_t row, std::size_t cell) const {
+  const char* const head = pages_.Data() + starts_[row];
+  const char* bytes = head + kRowHead;
+  std::uint32_t length;
+  for (std::size_t c = 0;; ++c) {
+    std::memcpy(&length, head + c * sizeof length, sizeof length);
+    if (c == cell) return {bytes, length};
+    bytes += length;
+  }
+}
+
+void RowBlock::Reserve(std::size_t rows, std::size_t bytes, std::size_t expected) {
+  starts_.reserve(starts_.size() + rows);
+  pages_.Grow(size_ + rows * kRowHead + bytes, size_);
+  if (expected) pages_.Populate(size_ + expected);
+}
+
+void RowBlock::Append(const std::array<std::string_view, CellCount>& cells) {
+  std::size_t total = kRowHead;
+  for (const std::string_view cell : cells) total += cell.size();
+  total = (total + 3) & ~std::size_t{3};
+  if (size_ + total > pages_.Capacity())
+    pages_.Grow(std::max(size_ + total, pages_.Capacity() + pages_.Capacity() / 2), size_);
+  char* const head = pages_.Data() + size_;
+  char* out = head + kRowHead;
+  for (std::size_t c = 0; c < CellCount; ++c) {
+    const auto length = static_cast<std::uint32_t>(cells[c].size());
+    std::memcpy(head + c * sizeof length, &length, sizeof length);
+    if (length) std::memcpy(out, cells[c].data(), length);
+    out += length;
+  }
+  starts_.push_back(size_);
+  size_ += total;
+}
+
+void RowBlock::Append(const BookRow& row) {
+  std::array<std::string_view, CellCount> cells;
+  for (std::size_t c = 0; c < CellCount; ++c) {
+    if (row[c].size() > std::numeric_limits<std::uint32_t>::max())
+      throw std::length_error("cell too long for a row");
+    cells[c] = row[c];
+  }
+  Append(cells);
+}
+
+void ReadSink::AppendRows(std::shared_ptr<const RowBlock> rows, std::int64_t rowsBefore) {
+  for (std::size_t r = 0; r < rows->Size(); ++r) {
+    AppendRow(rows->Row(r));
     Progress(++rowsBefore);
   }
+}
+
+std::size_t RecordReader::LastRead::Rows() const {
+  std::size_t n = 0;
+  for (const auto& block : blocks) n += block->Size();
+  return n;
 }
 
 char* RecordDecoder::Reserve(std::size_t size) {
@@ -387,7 +450,8 @@ namespace {
 struct Block {
   std::uint64_t begin = 0, end = 0;
   bool done = false;
-  std::vector<RowRef> rows;
+  std::shared_ptr<RowBlock> rows;
+  bool fourByte = false;      // a GB18030 four-byte sequence stands in the stretch
   std::int64_t lineEnds = 0;  // line ends passed (up to the failing record when failed)
   std::int64_t records = 0;   // records met, the failing one included
   bool nul = false;           // the text ends at a NUL inside this block
@@ -402,26 +466,19 @@ struct Block {
   }
 };
 
-// Decodes the records of [block.begin, block.end) of text.
-void DecodeBlock(std::string_view text, TextEncoding encoding, RecordDecoder& decoder,
-                 Block& block) {
+// Decodes the records of [block.begin, block.end) of text. expected: the rows' bytes the stretch
+// is likely to give.
+void DecodeBlock(std::string_view text, TextEncoding encoding, RecordDecoder& decoder, Block& block,
+                 std::size_t expected) {
   const char* const base = text.data();
   const char* p = base + block.begin;
   const char* end = base + block.end;
   std::array<std::string_view, CellCount> cells;
-  auto keep = [&](const char* from) {
-    RowRef& row = block.rows.emplace_back();
-    row.record = static_cast<std::uint64_t>(from - base);
-    const char* copy = decoder.RecordCopy();
-    for (std::size_t c = 0; c < CellCount; ++c) {
-      if (cells[c].empty()) continue;
-      row.begin[c] = static_cast<std::uint32_t>(cells[c].data() - copy);
-      row.length[c] = static_cast<std::uint32_t>(cells[c].size());
-    }
-  };
+  // Cells make up about half of a generated record: room for three quarters (unwritten pages
+  // cost nothing), grown when short.
+  block.rows->Reserve((block.end - block.begin) / 512, (block.end - block.begin) / 4 * 3, expected);
   try {
     for (;;) {
-      const char* from = p;
       const char* q;
       try {
         q = decoder.Scan(p, end);
@@ -440,7 +497,7 @@ void DecodeBlock(std::string_view text, TextEncoding encoding, RecordDecoder& de
           throw;
         }
         block.Leader(decoder);
-        keep(from);
+        block.rows->Append(cells);
       }
       if (terminated) {
         p = q + 1;
@@ -476,18 +533,20 @@ std::uint64_t BlockEnd(std::string_view text, std::uint64_t from, std::size_t si
 // in file order by the calling thread.
 class BlockRun {
  public:
-  BlockRun(const FileBytes& file, TextEncoding encoding, std::size_t blockBytes)
+  BlockRun(const FileBytes& file, TextEncoding encoding, std::size_t blockBytes, bool fourBytes)
       : file_(file),
         text_(file.View()),
         encoding_(encoding),
-        blockBytes_(std::max<std::size_t>(blockBytes, 1)) {}
+        blockBytes_(std::max<std::size_t>(blockBytes, 1)),
+        fourBytes_(fourBytes && encoding == TextEncoding::Gbk) {}
 
   // The helper thread: decodes stretches until none is left or the run stops.
   void Work() {
     RecordDecoder decoder;
     std::unique_lock lock(mutex_);
     for (;;) {
-      changed_.wait(lock, [&] { return stop_ || Exhausted() || blocks_.size() - delivered_ < kAhead; });
+      changed_.wait(lock,
+                    [&] { return stop_ || Exhausted() || blocks_.size() - delivered_ < kAhead; });
       if (stop_ || Exhausted()) return;
       Decode(ClaimLocked(), decoder, lock);
     }
@@ -503,10 +562,16 @@ class BlockRun {
         Block& block = blocks_[delivered_];
         lock.unlock();
         const bool more = deliver(block);
+        // Every stretch up to this one's end is decoded: its pages are no longer needed (the
+        // page the next stretch starts in stays).
+        file_.Release(block.end);
         lock.lock();
-        // The rows' storage goes to a later stretch: fresh memory costs a page fault a page.
-        block.rows.clear();
-        spare_.push_back(std::move(block.rows));
+        // A block nobody else holds any more takes a later stretch's rows.
+        if (block.rows && block.rows.use_count() == 1) {
+          block.rows->Clear();
+          spare_.push_back(std::move(block.rows));
+        }
+        block.rows.reset();
         ++delivered_;
         changed_.notify_all();
         if (!more) {
@@ -530,7 +595,7 @@ class BlockRun {
   }
 
  private:
-  // Stretches decoded ahead of the sink at most: bounds the rows held back.
+  // Stretches decoded ahead of the sink at most: bounds the rows and pages held back.
   static constexpr std::size_t kAhead = 16;
 
   bool Exhausted() const { return cursor_ >= text_.size(); }
@@ -543,15 +608,29 @@ class BlockRun {
   }
 
   void Decode(Block& block, RecordDecoder& decoder, std::unique_lock<std::mutex>& lock) {
+    const bool findFourBytes = fourBytes_ && !foundFourBytes_;
+    // As many bytes a byte of the file as the stretch decoded last gave, and a little more.
+    const auto expected = static_cast<std::size_t>(
+        rowBytesPerByte_ * static_cast<double>(block.end - block.begin) * 1.03);
     if (!spare_.empty()) {
       block.rows = std::move(spare_.back());
       spare_.pop_back();
+    } else {
+      block.rows = std::make_shared<RowBlock>();
     }
     lock.unlock();
     file_.Prefault(block.begin, block.end - block.begin);
-    DecodeBlock(text_, encoding_, decoder, block);
+    DecodeBlock(text_, encoding_, decoder, block, expected);
+    // While the stretch is in the cache; a stretch starts on a character boundary (after a line
+    // or record end), and one the text ends in ends at its NUL.
+    if (findFourBytes)
+      block.fourByte = HasFourByteSequence(text_.substr(block.begin, block.end - block.begin));
     lock.lock();
     block.done = true;
+    if (block.end > block.begin)
+      rowBytesPerByte_ = static_cast<double>(block.rows->WrittenBytes()) /
+                         static_cast<double>(block.end - block.begin);
+    foundFourBytes_ = foundFourBytes_ || block.fourByte;
     // Nothing after a failure or the text's end is wanted.
     if (block.error || block.nul) stop_ = true;
     changed_.notify_all();
@@ -561,11 +640,14 @@ class BlockRun {
   const std::string_view text_;
   const TextEncoding encoding_;
   const std::size_t blockBytes_;
+  const bool fourBytes_;
+  bool foundFourBytes_ = false;
+  double rowBytesPerByte_ = 0;  // none known before the first stretch: its pages come as written
   RecordDecoder decoder_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Block> blocks_;  // a deque: blocks stay in place while more are added
-  std::vector<std::vector<RowRef>> spare_;
+  std::vector<std::shared_ptr<RowBlock>> spare_;
   std::uint64_t cursor_ = 0;
   std::size_t delivered_ = 0;
   bool stop_ = false;
@@ -575,52 +657,74 @@ class BlockRun {
 
 void RecordReader::Read(const std::string& path, ReadSink& sink) {
   const double start = ClockNow();
+  std::error_code ec;
+  if (last_ && std::filesystem::status(std::filesystem::path(path), ec).type() ==
+                   std::filesystem::file_type::not_found)
+    return Replay(*last_, sink, start);
   position_ = {};
-  fourByteSequences_.reset();
-  // The previous file's bytes go before loading, so that a file that cannot be opened leaves
-  // none rather than the previous file's, and two files are never held at once.
-  file_ = FileBytes::FromString({});
-  file_ = FileBytes::Load(path, tuning_.file);
-  encoding_ = forcedEncoding_ ? *forcedEncoding_ : Detect(file_->View(), true);
-  Decode(sink);
+  fourByteSequences_ = false;
+  // A file that cannot be opened leaves no rows to give again, as a new, empty list.
+  auto last = std::make_shared<LastRead>();
+  last_ = last;
+  std::shared_ptr<const FileBytes> file = FileBytes::Load(path, tuning_.file);
+  encoding_ = forcedEncoding_ ? *forcedEncoding_ : DetectInFile(*file);
+  try {
+    Decode(*file, sink, *last);
+  } catch (...) {
+    last->error = std::current_exception();
+    last->position = position_;
+    throw;  // the file goes with the unwinding
+  }
+  last->position = position_;
+  file.reset();  // let go of the file (mapping and handle) before the time is taken
   sink.Elapsed(FormatElapsed(ClockNow() - start, timeFormat_));
 }
 
-bool RecordReader::FourByteSequences() const {
-  if (!fourByteSequences_) {
-    // The text ends at the first NUL, as the read does.
-    std::string_view text = file_ ? file_->View() : std::string_view();
-    text = text.substr(0, std::min(text.find('\0'), text.size()));
-    fourByteSequences_ = encoding_ == TextEncoding::Gbk && HasFourByteSequence(text);
+void RecordReader::Replay(const LastRead& last, ReadSink& sink, double start) {
+  position_ = {};
+  std::int64_t rows = 0;
+  for (const auto& block : last.blocks) {
+    sink.AppendRows(block, rows);
+    rows += static_cast<std::int64_t>(block->Size());
   }
-  return *fourByteSequences_;
+  RecordLength = last.recordLength;
+  BaseAddress = last.baseAddress;
+  position_ = last.position;
+  if (last.error) std::rethrow_exception(last.error);
+  sink.Elapsed(FormatElapsed(ClockNow() - start, timeFormat_));
 }
 
-void RecordReader::Decode(ReadSink& sink) {
+void RecordReader::Decode(const FileBytes& file, ReadSink& sink, LastRead& last) {
   position_ = {};
-  if (!file_) return;
-  const std::shared_ptr<const FileBytes> file = file_;
-  const std::string_view text = file->View();
-  BlockRun run(*file, encoding_, tuning_.blockBytes);
+  const std::string_view text = file.View();
+  BlockRun run(file, encoding_, tuning_.blockBytes, tuning_.findFourByteSequences);
   std::int64_t rows = 0, records = 0, lineEnds = 0;
   std::exception_ptr error;
   std::uint64_t textEnd = text.size();
   auto deliver = [&](Block& block) {
     // Rows cut from a file that shrank under the read may hold its lost bytes as zeros.
-    if (file->Shrank()) {
+    if (file.Shrank()) {
       position_ = {};
-      throw EReadError("The file \"" + file->Path() +
+      throw EReadError("The file \"" + file.Path() +
                        "\" was cut short by another program while it was read");
     }
-    if (block.lengthSet) RecordLength = block.recordLength;
-    if (block.baseSet) BaseAddress = block.baseAddress;
+    if (block.lengthSet) last.recordLength = RecordLength = block.recordLength;
+    if (block.baseSet) last.baseAddress = BaseAddress = block.baseAddress;
+    if (block.fourByte) fourByteSequences_ = true;
     if (block.error) {
       // The failing record and its line, counted across the stretches before it.
       position_.record = records + block.records;
       position_.line = lineEnds + block.lineEnds + 1;
     }
-    if (!block.rows.empty()) sink.AppendRows(file, block.rows, rows);
-    rows += static_cast<std::int64_t>(block.rows.size());
+    const auto n = static_cast<std::int64_t>(block.rows->Size());
+    if (n > 0) {
+      if (tuning_.keepRows) {
+        block.rows->Trim();  // kept for good: no room to spare
+        last.blocks.push_back(block.rows);
+      }
+      sink.AppendRows(block.rows, rows);
+    }
+    rows += n;
     records += block.records;
     lineEnds += block.lineEnds;
     if (block.error) {

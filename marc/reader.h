@@ -1,39 +1,55 @@
 // The read command without its window: loads a record file, decodes every record through its
 // leader and directory, and reports the rows to a sink.
 //
-// The file's bytes are mapped, not copied (FileBytes). Decoding runs on two threads (one on a
-// one-core machine), the calling thread and a helper, over stretches of the file cut at record
-// and line ends; the rows reach the sink on the calling thread, in file order, as places in the
-// loaded bytes (RowRef) rather than thirteen copied texts.
+// The file's bytes are mapped, not copied (FileBytes), and let go when the read ends. Decoding
+// runs on two threads (one on a one-core machine), the calling thread and a helper, over
+// stretches of the file cut at record and line ends; each thread copies the cells it cuts into a
+// block of its own (RowBlock), and the blocks reach the sink on the calling thread, in file order.
+// Once read, the rows are the program's own: nothing done to the file afterwards changes them.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
 #include "extract.h"
 #include "filebytes.h"
+#include "pages.h"
 #include "text.h"
 
 namespace marc {
 
-// One decoded row as places in the loaded bytes: cell k is the record's bytes from begin[k]
-// for length[k] (0x1F in them read as "$", as the decoder reads it).
-struct RowRef {
-  std::uint64_t record = 0;  // offset of the record's first byte
-  std::array<std::uint32_t, CellCount> begin{};
-  std::array<std::uint32_t, CellCount> length{};
-};
+// The decoded rows of one stretch of a file, owned: each row's thirteen cell lengths and then its
+// cells' bytes (0x1F read as "$"), copied out of its record into pages of the block's own.
+// Filled by one thread, then handed on as shared_ptr<const RowBlock>: immutable from there, so
+// any thread may read it.
+class RowBlock {
+ public:
+  std::size_t Size() const { return starts_.size(); }
+  std::string_view Cell(std::size_t row, std::size_t cell) const;
+  BookRow Row(std::size_t row) const;
+  void Append(const std::array<std::string_view, CellCount>& cells);
+  void Append(const BookRow& row);
+  // Room for about this many more rows and cell bytes, ahead of appending them (pages not
+  // written to cost no memory), of which the first expected bytes are put in place at once.
+  void Reserve(std::size_t rows, std::size_t bytes, std::size_t expected = 0);
+  // Gives back the memory reserved and not written to.
+  void Trim() { pages_.Trim(size_); }
+  // Empties the block for reuse, keeping its pages.
+  void Clear() { size_ = 0, starts_.clear(); }
+  std::size_t WrittenBytes() const { return size_; }
+  // Memory written (for the benchmark's figures).
+  std::size_t HeldBytes() const { return size_ + starts_.capacity() * sizeof(std::uint64_t); }
 
-// The bytes of a cell: a view into bytes, or into scratch when a 0x1F had to become "$".
-std::string_view CellBytes(std::string_view bytes, const RowRef& row, std::size_t cell,
-                           std::string& scratch);
-// The row's thirteen cells as texts.
-BookRow MakeRow(std::string_view bytes, const RowRef& row);
+ private:
+  PageBuffer pages_;
+  std::size_t size_ = 0;
+  std::vector<std::uint64_t> starts_;  // each row's place in pages_
+};
 
 // What the read reports to; the main window and the command-line tool each implement it.
 class ReadSink {
@@ -46,10 +62,9 @@ class ReadSink {
   // When the read completes: the time it took, as FormatElapsed wrote it.
   virtual void Elapsed(const Text& text) = 0;
   // The rows of one stretch of the file, in file order, on the thread that called Read;
-  // rowsBefore rows of this read came before them. A sink that keeps the places keeps bytes.
+  // rowsBefore rows of this read came before them. The block is the sink's to keep (no copy).
   // By default each row goes to AppendRow as texts, followed by its Progress.
-  virtual void AppendRows(const std::shared_ptr<const FileBytes>& bytes,
-                          std::span<const RowRef> rows, std::int64_t rowsBefore);
+  virtual void AppendRows(std::shared_ptr<const RowBlock> rows, std::int64_t rowsBefore);
 };
 
 // "读入:N 条" in GBK.
@@ -113,6 +128,13 @@ class RecordReader {
     // Stretches handed to the threads, in bytes (cut on at the next record or line end).
     std::size_t blockBytes = std::size_t{1} << 20;
     FileBytes::Options file;
+    // Whether the read looks for GB18030's four-byte sequences (FourByteSequences): a pass over
+    // each stretch while it is at hand, which only a caller that names the encoding needs.
+    bool findFourByteSequences = true;
+    // Whether the reader keeps the rows it handed over (LineList), to give them again for a name
+    // that does not exist. Without, a block the sink let go is reused for a later stretch: fresh
+    // memory costs a page fault a page.
+    bool keepRows = true;
   };
 
   explicit RecordReader(LongTimeFormat timeFormat = {}) : timeFormat_(std::move(timeFormat)) {}
@@ -123,23 +145,32 @@ class RecordReader {
   void ForceEncoding(std::optional<TextEncoding> encoding) { forcedEncoding_ = encoding; }
 
   // Reads the file at path into sink. Throws the error that ended it (EFOpenError, EConvertError,
-  // EStringListError, ERecordError); rows before the failing record, and only those, have
-  // reached the sink.
+  // EStringListError, ERecordError, EReadError); rows before the failing record, and only those,
+  // have reached the sink. The file is let go before it returns, whatever the outcome.
+  //
+  // A path that names nothing gives the rows of the read made last again (the same failure
+  // too, after the same rows), since every row is decoded afresh from its own record: the file
+  // is not needed for that. Before any read it fails like a file that cannot be opened.
   void Read(const std::string& path, ReadSink& sink);
-
-  // Decodes the bytes already loaded again, as Read does after loading.
-  void Decode(ReadSink& sink);
 
   // Decodes one record (a line's piece, its 0x1D included when present) into a fresh row.
   BookRow DecodeRecord(std::string_view record);
 
-  // The bytes of the file loaded last (empty after a failed open); the rows point into them.
-  const std::shared_ptr<const FileBytes>& LineList() const { return file_; }
-  void ReleaseLineList() { file_.reset(); }
+  // What the read made last gave, shared with the sink that kept its rows: null before the first
+  // read and after ReleaseLineList; no rows after a file that could not be opened.
+  struct LastRead {
+    std::vector<std::shared_ptr<const RowBlock>> blocks;
+    std::exception_ptr error;
+    ReadPosition position;
+    std::int32_t recordLength = 0, baseAddress = 0;
+    std::size_t Rows() const;
+  };
+  const std::shared_ptr<const LastRead>& LineList() const { return last_; }
+  void ReleaseLineList() { last_.reset(); }
   TextEncoding Encoding() const { return encoding_; }
-  // Whether the file read last is GB18030 beyond GBK: read as Gbk and holding a four-byte sequence.
-  // Found on the first call (a pass over the file), so that a read pays for it only when asked.
-  bool FourByteSequences() const;
+  // Whether the file read last is GB18030 beyond GBK: read as Gbk and holding a four-byte
+  // sequence (looked for only with Tuning::findFourByteSequences).
+  bool FourByteSequences() const { return fourByteSequences_; }
   const ReadPosition& Position() const { return position_; }
 
   // Leader numbers of the last record decoded, in file order.
@@ -149,10 +180,13 @@ class RecordReader {
  private:
   LongTimeFormat timeFormat_;
   Tuning tuning_;
-  std::shared_ptr<const FileBytes> file_;
+  void Decode(const FileBytes& file, ReadSink& sink, LastRead& last);
+  void Replay(const LastRead& last, ReadSink& sink, double start);
+
+  std::shared_ptr<const LastRead> last_;
   std::optional<TextEncoding> forcedEncoding_;
   TextEncoding encoding_ = TextEncoding::Gbk;
-  mutable std::optional<bool> fourByteSequences_;
+  bool fourByteSequences_ = false;
   ReadPosition position_;
   RecordDecoder decoder_;
 };

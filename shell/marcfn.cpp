@@ -66,12 +66,15 @@ ThreadWorkers& DefaultWorkers() {
 // worker never posts anything (Windows caps a thread's queue at 10,000 messages).
 struct TMarcFun::ReadJob final : marc::ReadSink {
   struct Batch {
-    std::shared_ptr<const marc::FileBytes> bytes;
-    std::vector<marc::RowRef> rows;
+    std::shared_ptr<const marc::RowBlock> rows;
     marc::TextEncoding encoding;
   };
 
-  marc::RecordReader reader;
+  explicit ReadJob(std::shared_ptr<marc::RecordReader> r) : reader(std::move(r)) {}
+
+  // The window's reader: it keeps the last read's rows for a name that does not exist. Only
+  // this job touches it until ended.
+  std::shared_ptr<marc::RecordReader> reader;
   std::string path;
   std::atomic<bool> stop{false};
   std::atomic<bool> ended{false};
@@ -82,10 +85,9 @@ struct TMarcFun::ReadJob final : marc::ReadSink {
   marc::Text elapsed;
   bool fourByteSequences = false;
 
-  void AppendRows(const std::shared_ptr<const marc::FileBytes>& bytes,
-                  std::span<const marc::RowRef> rows, std::int64_t) override {
+  void AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t) override {
     if (stop.load(std::memory_order_relaxed)) throw ReadStopped{};
-    Batch batch{bytes, {rows.begin(), rows.end()}, reader.Encoding()};
+    Batch batch{std::move(rows), reader->Encoding()};
     const std::lock_guard lock(mutex);
     pending.push_back(std::move(batch));
   }
@@ -94,9 +96,8 @@ struct TMarcFun::ReadJob final : marc::ReadSink {
 
   void Run() {
     try {
-      reader.Read(path, *this);
-      // A pass over the file, made here rather than on the GUI thread.
-      fourByteSequences = reader.FourByteSequences();
+      reader->Read(path, *this);
+      fourByteSequences = reader->FourByteSequences();
     } catch (...) {
       failure = std::current_exception();
     }
@@ -287,7 +288,14 @@ bool TMarcFun::FormCloseQuery() {
   return true;
 }
 
-void TMarcFun::FormClose() { lineList_.reset(); }
+void TMarcFun::FormClose() {
+  lineList_.reset();
+  // A read still running keeps its reader until it stops; the window's next one starts afresh.
+  if (read_)
+    reader_ = std::make_shared<marc::RecordReader>();
+  else
+    reader_->ReleaseLineList();
+}
 
 void TMarcFun::ClearRows() {
   store_.Clear();
@@ -327,8 +335,8 @@ void TMarcFun::Open(const std::filesystem::path& file) {
 
 void TMarcFun::Button2Click() {
   if (state_ != State::Idle) return;
-  auto job = std::make_shared<ReadJob>();
-  job->reader.SetTimeFormat(timeFormat_);
+  auto job = std::make_shared<ReadJob>(reader_);
+  job->reader->SetTimeFormat(timeFormat_);
   job->path = MarcFileName.string();
   rowsRead_ = 0;
   workers_->Start([job] { job->Run(); });
@@ -350,9 +358,9 @@ void TMarcFun::TakeRows() {
     batches.swap(read_->pending);
   }
   for (ReadJob::Batch& b : batches) {
-    store_.Append(b.bytes, b.rows);
+    rowsRead_ += static_cast<std::int64_t>(b.rows->Size());
+    store_.Append(std::move(b.rows));
     encoding_ = b.encoding;
-    rowsRead_ += static_cast<std::int64_t>(b.rows.size());
   }
   if (store_.Size() > shown_) {
     const std::size_t first = shown_;
@@ -366,19 +374,19 @@ void TMarcFun::TakeRows() {
 void TMarcFun::FinishRead() {
   const std::shared_ptr<ReadJob> job = std::move(read_);
   EnterState(State::Idle);
-  RecordLength = job->reader.RecordLength;
-  BaseAddress = job->reader.BaseAddress;
-  lineList_ = job->reader.LineList();
+  RecordLength = job->reader->RecordLength;
+  BaseAddress = job->reader->BaseAddress;
+  lineList_ = job->reader->LineList();
   // The exact count of the rows now listed, none included: an earlier read's count above an
   // empty list would tell of rows that are not there.
   view_.SetLabel(LabelId::Label1, texts::Progress(rowsRead_));
   if (job->failure) {
-    ShowOpenFailed(job->failure, job->reader.Position());
+    ShowOpenFailed(job->failure, job->reader->Position());
     return;
   }
   view_.SetLabel(LabelId::Label2,
                  MessageText(job->elapsed) + "  " +
-                     std::string(EncodingName(job->reader.Encoding(), job->fourByteSequences)));
+                     std::string(EncodingName(job->reader->Encoding(), job->fourByteSequences)));
 }
 
 void TMarcFun::ShowOpenFailed(std::exception_ptr failure, const marc::ReadPosition& at) {

@@ -92,8 +92,8 @@ class TMarcFun {
   std::string Cell(std::size_t row, std::size_t column) const;
   // The list as the export reads it.
   const ExportSource& List() const;
-  // The bytes of the file read last, until the window closes.
-  const std::shared_ptr<const marc::FileBytes>& LineList() const { return lineList_; }
+  // What the read made last gave (its rows, or its failure), until the window closes.
+  const std::shared_ptr<const marc::RecordReader::LastRead>& LineList() const { return lineList_; }
 
   // Fields of the read command.
   std::filesystem::path MarcFileName;
@@ -136,7 +136,8 @@ class TMarcFun {
   // Rows the view has been told of (the store may hold more until the next tick).
   std::size_t shown_ = 0;
   std::unique_ptr<ListSource> list_;
-  std::shared_ptr<const marc::FileBytes> lineList_;
+  std::shared_ptr<marc::RecordReader> reader_ = std::make_shared<marc::RecordReader>();
+  std::shared_ptr<const marc::RecordReader::LastRead> lineList_;
   std::shared_ptr<ReadJob> read_;
   std::int64_t rowsRead_ = 0;
   std::shared_ptr<ExportJob> export_;

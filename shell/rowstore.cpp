@@ -1,54 +1,23 @@
 #include "rowstore.h"
 
 #include <algorithm>
-#include <limits>
-#include <stdexcept>
 
 namespace tessaly {
 
-namespace {
-
-// About a megabyte of places a chunk.
-constexpr std::size_t kChunkRows = 8192;
-
-}  // namespace
-
-RowStore::Chunk& RowStore::ChunkFor(const std::shared_ptr<const marc::FileBytes>& source) {
-  if (chunks_.empty() || chunks_.back().source != source ||
-      chunks_.back().rows.size() == kChunkRows) {
-    Chunk& chunk = chunks_.emplace_back();
-    chunk.source = source;
-    chunk.first = size_;
-    chunk.rows.reserve(kChunkRows);
-  }
-  return chunks_.back();
-}
-
-void RowStore::Append(const std::shared_ptr<const marc::FileBytes>& bytes,
-                      std::span<const marc::RowRef> rows) {
-  while (!rows.empty()) {
-    Chunk& chunk = ChunkFor(bytes);
-    const std::size_t n = std::min(rows.size(), kChunkRows - chunk.rows.size());
-    chunk.rows.insert(chunk.rows.end(), rows.begin(), rows.begin() + n);
-    size_ += n;
-    rows = rows.subspan(n);
-  }
+void RowStore::Append(std::shared_ptr<const marc::RowBlock> rows) {
+  if (!rows || rows->Size() == 0) return;
+  const std::size_t n = rows->Size();
+  chunks_.push_back({std::move(rows), size_});
+  size_ += n;
+  open_.reset();
 }
 
 void RowStore::Append(const marc::BookRow& row) {
-  marc::RowRef ref;
-  ref.record = own_.size();
-  std::size_t total = 0;
-  for (const auto& cell : row.cells) total += cell.size();
-  if (total > std::numeric_limits<std::uint32_t>::max())
-    throw std::length_error("row too large for the list");
-  own_.reserve(own_.size() + total);
-  for (std::size_t c = 0; c < kCells; ++c) {
-    ref.begin[c] = static_cast<std::uint32_t>(own_.size() - ref.record);
-    ref.length[c] = static_cast<std::uint32_t>(row[c].size());
-    own_ += row[c];
+  if (!open_) {
+    open_ = std::make_shared<marc::RowBlock>();
+    chunks_.push_back({open_, size_});
   }
-  ChunkFor(nullptr).rows.push_back(ref);
+  open_->Append(row);
   ++size_;
 }
 
@@ -58,14 +27,12 @@ const RowStore::Chunk& RowStore::Find(std::size_t row) const {
   return *(it - 1);
 }
 
-std::string_view RowStore::Cell(std::size_t row, std::size_t cell, std::string& scratch) const {
+std::string_view RowStore::Cell(std::size_t row, std::size_t cell) const {
   if (!edited_.empty()) {
     if (const auto it = edited_.find(row * kCells + cell); it != edited_.end()) return it->second;
   }
   const Chunk& chunk = Find(row);
-  const marc::RowRef& ref = chunk.rows[row - chunk.first];
-  if (!chunk.source) return std::string_view(own_).substr(ref.record + ref.begin[cell], ref.length[cell]);
-  return marc::CellBytes(chunk.source->View(), ref, cell, scratch);
+  return chunk.rows->Cell(row - chunk.first, cell);
 }
 
 void RowStore::SetCell(std::size_t row, std::size_t cell, std::string_view bytes) {
@@ -76,13 +43,13 @@ void RowStore::Clear() {
   chunks_.clear();
   chunks_.shrink_to_fit();
   size_ = 0;
-  std::string().swap(own_);
+  open_.reset();
   edited_.clear();
 }
 
 std::size_t RowStore::OwnBytes() const {
-  std::size_t bytes = own_.size();
-  for (const Chunk& chunk : chunks_) bytes += chunk.rows.capacity() * sizeof(marc::RowRef);
+  std::size_t bytes = chunks_.capacity() * sizeof(Chunk);
+  for (const Chunk& chunk : chunks_) bytes += chunk.rows->HeldBytes();
   for (const auto& [key, text] : edited_) bytes += text.capacity() + sizeof key;
   return bytes;
 }

@@ -49,6 +49,15 @@ void AppendEscaped(std::string& out, std::string_view cell) {
   }
 }
 
+// Only the window names a file GB18030 (the search would cost the tool a pass over the file) and
+// reads the rows again; the tool reads once, with the same memory for every stretch's rows.
+void OneReadTuning(marc::RecordReader& reader) {
+  marc::RecordReader::Tuning tuning;
+  tuning.findFourByteSequences = false;
+  tuning.keepRows = false;
+  reader.SetTuning(tuning);
+}
+
 class PrintSink : public marc::ReadSink {
  public:
   PrintSink(bool raw, bool quiet, const marc::RecordReader& reader)
@@ -78,10 +87,9 @@ class PrintSink : public marc::ReadSink {
     std::fwrite(line_.data(), 1, line_.size(), stdout);
   }
   // --quiet counts the rows without making texts of their cells.
-  void AppendRows(const std::shared_ptr<const marc::FileBytes>& bytes,
-                  std::span<const marc::RowRef> rows, std::int64_t rowsBefore) override {
-    if (!quiet_) return marc::ReadSink::AppendRows(bytes, rows, rowsBefore);
-    rows_ += static_cast<std::int64_t>(rows.size());
+  void AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t rowsBefore) override {
+    if (!quiet_) return marc::ReadSink::AppendRows(std::move(rows), rowsBefore);
+    rows_ += static_cast<std::int64_t>(rows->Size());
   }
   void Progress(std::int64_t) override {}
   void Elapsed(const marc::Text&) override {}
@@ -151,6 +159,7 @@ int WriteWorkbook(const char* out_path, const char* path,
   std::error_code ec;
   options.zip64 = std::filesystem::file_size(path, ec) > kZip64Above && !ec;
   marc::RecordReader reader;
+  OneReadTuning(reader);
   reader.ForceEncoding(encoding);
   const auto start = std::chrono::steady_clock::now();
   int status = 0;
@@ -229,6 +238,7 @@ int main(int argc, char** argv) {
   tessaly::SetBinaryOutput();
   // The elapsed time goes out in seconds below: the user's time pattern plays no part.
   marc::RecordReader reader;
+  OneReadTuning(reader);
   reader.ForceEncoding(encoding);
   PrintSink sink(raw, quiet, reader);
   const auto start = std::chrono::steady_clock::now();

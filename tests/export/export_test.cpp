@@ -203,6 +203,8 @@ TEST(Connect, OutOfMemoryIsNotNoSpreadsheet) {
     void AddWorkbook() override {}
     void AttachFirstWorksheet() override {}
     void SetVisible() override {}
+    std::int64_t SheetRows() override { return 1'048'576; }
+    void AddWorksheet() override {}
     void PutCell(std::int32_t, std::int32_t, std::string_view) override {}
     void DisconnectWorksheet() noexcept override {}
     void DisconnectWorkbook() noexcept override {}

@@ -1,8 +1,7 @@
 // The Windows open: a file another program holds open for writing fails with the system's own
-// text for the reason; while its bytes are held, no program may open it for writing.
-#include <windows.h>
-
+// text for the reason; while it is read, no program may open it for writing; once read, any may.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <fstream>
@@ -48,22 +47,31 @@ TEST(WindowsOpen, DeniesWritingBothWays) {
     std::string reason = SystemText(ERROR_SHARING_VIOLATION);
     reason.erase(reason.find_last_not_of(" \r\n.") + 1);
     ASSERT_FALSE(reason.empty());
-    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" +
-                                         std::filesystem::absolute(path).string() + "\". " +
-                                         reason);
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot open file \"" + std::filesystem::absolute(path).string() + "\". " + reason);
   }
   CloseHandle(writer);
 
-  reader.Read(path.string(), sink);
-  EXPECT_EQ(sink.rows.size(), 3u);
-  // The rows point into the file's bytes: while they are held, nobody writes the file.
-  EXPECT_EQ(OpenForWriting(path), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  reader.ReleaseLineList();
+  // While the read runs, nobody writes the file.
+  struct TryingSink : CollectSink {
+    std::filesystem::path path;
+    DWORD refused = 0;
+    void AppendRows(std::shared_ptr<const RowBlock> rows, std::int64_t rowsBefore) override {
+      const HANDLE h = OpenForWriting(path);
+      refused = h == INVALID_HANDLE_VALUE ? GetLastError() : (CloseHandle(h), 0);
+      CollectSink::AppendRows(std::move(rows), rowsBefore);
+    }
+  } trying;
+  trying.path = path;
+  reader.Read(path.string(), trying);
+  EXPECT_EQ(trying.rows.size(), 3u);
+  EXPECT_EQ(trying.refused, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  // Once read, the file is free while the rows stay listed.
+  ASSERT_NE(reader.LineList(), nullptr);
   const HANDLE after = OpenForWriting(path);
   EXPECT_NE(after, INVALID_HANDLE_VALUE);
   CloseHandle(after);
-  std::filesystem::remove(path);
+  EXPECT_TRUE(std::filesystem::remove(path));
 }
 
 }  // namespace

@@ -235,18 +235,19 @@ TEST_P(StretchTest, SameAsOnePiece) {
   if (!made.empty()) std::filesystem::remove(path);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, StretchTest,
-    testing::Values("realcn_lines.mrc", "realcn_concat.mrc", "cases_blank_lines.mrc",
-                    "cases_nul.mrc", "cases_bad_leader.mrc", "cases_missing_field.mrc",
-                    "cases_unterminated.mrc", "cases_blank_only_line.mrc",
-                    "cases_blank_then_text.mrc", "late_bad_leader", "late_missing_field"),
-    [](const auto& info) {
-      std::string name = info.param;
-      for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Files, StretchTest,
+                         testing::Values("realcn_lines.mrc", "realcn_concat.mrc",
+                                         "cases_blank_lines.mrc", "cases_nul.mrc",
+                                         "cases_bad_leader.mrc", "cases_missing_field.mrc",
+                                         "cases_unterminated.mrc", "cases_blank_only_line.mrc",
+                                         "cases_blank_then_text.mrc", "late_bad_leader",
+                                         "late_missing_field"),
+                         [](const auto& info) {
+                           std::string name = info.param;
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
 
 TEST(Reader, NoCarryOverBetweenRecordsOrReads) {
   RecordReader reader;
@@ -288,15 +289,48 @@ TEST(Reader, LastRecordWithoutTerminatorLosesNoByte) {
   EXPECT_EQ(sink.rows[1][Summary], "\xC4\xA9\xCE\xB2");  // 末尾
 }
 
-TEST(Reader, MissingFileFailsEvenAfterARead) {
-  RecordReader reader;
-  CollectSink first, second;
-  reader.Read(kData + "/cases_lines.mrc", first);
-  EXPECT_THROW(reader.Read(kData + "/no-such-file.mrc", second), EFOpenError);
-  EXPECT_TRUE(second.rows.empty()) << "the earlier file's lines are not decoded again";
-  ASSERT_NE(reader.LineList(), nullptr);
-  EXPECT_TRUE(reader.LineList()->View().empty());
-  EXPECT_THROW(reader.Read(kData, second), EFOpenError) << "a folder is no file";
+// A name that does not exist gives the last read's rows again, and its failure after them, with
+// the file itself gone; before any read it fails, and a folder is no file.
+TEST(Reader, MissingNameGivesTheLastReadAgain) {
+  struct Case {
+    const char* file;
+    std::size_t rows;
+    const char* error;  // the failure's message, empty for none
+    ReadPosition at;
+  };
+  for (const Case& c :
+       {Case{"cases_lines.mrc", 3, "", {3, 3}},
+        Case{"cases_bad_leader.mrc", 1, "'0x12Z' is not a valid integer value", {2, 2}}}) {
+    SCOPED_TRACE(c.file);
+    const std::filesystem::path copy =
+        std::filesystem::temp_directory_path() / ("tessaly-reread-" + std::string(c.file));
+    std::filesystem::copy_file(kData + "/" + c.file, copy,
+                               std::filesystem::copy_options::overwrite_existing);
+    RecordReader reader;
+    CollectSink never;
+    EXPECT_THROW(reader.Read(copy.string() + ".none", never), EFOpenError);
+    auto read = [&](CollectSink& sink) {
+      try {
+        reader.Read(copy.string(), sink);
+        return std::string();
+      } catch (const Exception& e) {
+        return std::string(e.what());
+      }
+    };
+    CollectSink first, again;
+    EXPECT_EQ(read(first), c.error);
+    std::filesystem::remove(copy);
+    EXPECT_EQ(read(again), c.error);
+    EXPECT_EQ(first.rows.size(), c.rows);
+    EXPECT_EQ(again.rows, first.rows);
+    EXPECT_EQ(again.progress, first.progress);
+    EXPECT_EQ(again.elapsed.size(), first.elapsed.size());
+    EXPECT_EQ(reader.Position().record, c.at.record);
+    EXPECT_EQ(reader.Position().line, c.at.line);
+    CollectSink folder;
+    EXPECT_THROW(reader.Read(kData, folder), EFOpenError);
+    EXPECT_TRUE(folder.rows.empty());
+  }
 }
 
 // Builds one record: leader with the given base address, the directory bytes, then data.

@@ -407,6 +407,12 @@ TEST(HasFourByteSequence, OnlyOnACharacterBoundary) {
   EXPECT_FALSE(HasFourByteSequence("\xCA\xE9 ISBN 7-1"));
   EXPECT_FALSE(HasFourByteSequence("\x81\x95\x32\x82\x36"));  // 81 95 is one character
   EXPECT_FALSE(HasFourByteSequence("\x95\x32\x82"));          // cut short
+  // At every place in a longer text (the search goes sixteen bytes at a time).
+  for (std::size_t at = 0; at <= 40; ++at) {
+    const std::string text = std::string(at, 'a') + "\x95\x32\x82\x36" + std::string(40 - at, 'b');
+    EXPECT_TRUE(HasFourByteSequence(text)) << at;
+    EXPECT_FALSE(HasFourByteSequence(text.substr(0, at) + "\x81" + text.substr(at))) << at;
+  }
 }
 
 }  // namespace

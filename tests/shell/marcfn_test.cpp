@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "fake_backend.h"
@@ -119,6 +121,53 @@ TEST_F(MarcFunTest, FailedOpenSaysWhereAndWhyInChinese) {
     EXPECT_NE(box.details.find(c.raw), std::string::npos) << box.details;
     EXPECT_EQ(logic.CurrentState(), State::Idle);
   }
+}
+
+// Once read, the rows are the program's own: the file rewritten in place (as a nightly export
+// does), cut short or emptied changes nothing listed or exported, and a name that does not exist
+// gives the rows read last again rather than the file's new bytes.
+TEST_F(MarcFunTest, RowsStayAsRead) {
+  struct Case {
+    const char* replacement;  // the file's new content, from this file
+    std::ptrdiff_t size;      // cut to this size (-1: the whole replacement)
+  } cases[] = {{"realcn_lines.mrc", -1}, {"cases_lines.mrc", 100}, {"cases_lines.mrc", 0}};
+  const auto dir = std::filesystem::temp_directory_path() / "tessaly_rows_stay";
+  std::filesystem::create_directories(dir);
+  const auto path = dir / "records.mrc";
+  for (const Case& c : cases) {
+    std::filesystem::copy_file(Data("cases_lines.mrc"), path,
+                               std::filesystem::copy_options::overwrite_existing);
+    logic.OpenFile(path);
+    workers.RunAll();
+    loop.Tick();
+    ASSERT_EQ(logic.RowCount(), 3u);
+    auto snapshot = [&] {
+      std::vector<std::string> all;
+      const ExportSource& list = logic.List();
+      for (std::size_t r = 0; r < logic.RowCount(); ++r) {
+        all.push_back(list.ItemCaption(static_cast<std::int64_t>(r)));
+        for (int k = 0; k < 12; ++k) {
+          all.push_back(list.SubItem(static_cast<std::int64_t>(r), k));
+          all.push_back(logic.Cell(r, static_cast<std::size_t>(k) + 1));
+        }
+      }
+      return all;
+    };
+    const auto before = snapshot();
+    {
+      std::ifstream in(Data(c.replacement), std::ios::binary);
+      std::string bytes((std::istreambuf_iterator<char>(in)), {});
+      if (c.size >= 0) bytes.resize(static_cast<std::size_t>(c.size));
+      std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    EXPECT_EQ(snapshot(), before) << c.replacement << " " << c.size;
+    logic.OpenFile(dir / "no such file.mrc");
+    workers.RunAll();
+    loop.Tick();
+    EXPECT_EQ(snapshot(), before) << c.replacement << " " << c.size;
+    EXPECT_TRUE(dialogs.boxes.empty());
+  }
+  std::filesystem::remove_all(dir);
 }
 
 TEST_F(MarcFunTest, CommandsOutsideIdleAreIgnored) {
