@@ -211,8 +211,10 @@ void Win32Window::PlaceControls() {
       // The label's size follows its text.
       RECT now;
       GetWindowRect(item.hwnd, &now);
-      w = now.right - now.left;
-      h = now.bottom - now.top;
+      if (now.right > now.left) {
+        w = now.right - now.left;
+        h = now.bottom - now.top;
+      }
     }
     if (c.kind == layout::Kind::ListView) h = Scale(std::max(listHeight_, 0));
     if (c.align == layout::Align::Top) {
