@@ -59,8 +59,8 @@ std::string Escaped(const std::wstring& cell) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 3) return 2;
-  const std::wstring command = argv[1], arg = argv[2];
+  if (argc < 2) return 2;
+  const std::wstring command = argv[1], arg = argc > 2 ? argv[2] : L"";
   if (command == L"register") {
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
     fake_excel::RegisterExcelInterfaces();
