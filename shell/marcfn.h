@@ -4,16 +4,13 @@
 // shows what it is told and passes the events on.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "exportsource.h"
 #include "longtime.h"
@@ -49,6 +46,8 @@ class TMarcFun {
   // A running export is given up first when the module changes (it is about to go).
   void SetExportModule(TMarc2ExcelFm* module);
   void SetExportTimings(ExportTimings timings) { timings_ = timings; }
+  // Where the read and the export run (threads of their own unless told otherwise).
+  void SetWorkers(Workers& workers) { workers_ = &workers; }
   // The user's long time pattern; given again when the user changes the regional settings.
   void SetTimeFormat(marc::LongTimeFormat format);
   // The running program's own file: where the open dialog starts.
@@ -85,11 +84,16 @@ class TMarcFun {
   // What a skin shows.
   State CurrentState() const { return state_; }
   bool CommandsEnabled() const { return state_ == State::Idle; }
+  bool CaptionsEditable() const {
+    return state_ != State::Exporting && state_ != State::ClosingAfterExport;
+  }
   std::size_t RowCount() const { return shown_; }
   // A cell's text, UTF-8 (row < RowCount(), column < 13).
   std::string Cell(std::size_t row, std::size_t column) const;
   // The list as the export reads it.
   const ExportSource& List() const;
+  // The bytes of the file read last, until the window closes.
+  const std::shared_ptr<const marc::FileBytes>& LineList() const { return lineList_; }
 
   // Fields of the read command.
   std::filesystem::path MarcFileName;
@@ -101,22 +105,25 @@ class TMarcFun {
   struct ExportJob;
   class ListSource;
 
-  void Guard(void (TMarcFun::*handler)());
+  template <class F>
+  void Guarded(F&& f);
   void Open(const std::filesystem::path& file);
-  void StartRead();
-  void ReadDelivered(std::uint64_t job);
-  void ReadFinished(std::uint64_t job);
-  void ShowRows();
+  void ClearRows();
+  void Tick();
+  void TakeRows();
+  void FinishRead();
+  void ShowOpenFailed(std::exception_ptr failure, const marc::ReadPosition& at);
   void ExportTick();
-  void ExportFinished();
+  void StopExport();
+  void FinishExport();
   void EnterState(State state);
   void ShowBox(Box box);
-  void StopWorkers();
 
   View& view_;
   Dialogs& dialogs_;
   UiLoop& loop_;
   const Clock& clock_;
+  Workers* workers_;
   TMarc2ExcelFm* exportModule_ = nullptr;
   ExportTimings timings_;
   std::filesystem::path programPath_;
@@ -126,13 +133,13 @@ class TMarcFun {
   State state_ = State::Idle;
   RowStore store_;
   marc::TextEncoding encoding_ = marc::TextEncoding::Gbk;
+  // Rows the view has been told of (the store may hold more until the next tick).
   std::size_t shown_ = 0;
   std::unique_ptr<ListSource> list_;
   std::shared_ptr<const marc::FileBytes> lineList_;
   std::shared_ptr<ReadJob> read_;
-  std::uint64_t readSerial_ = 0;
-  std::unique_ptr<ExportJob> export_;
-  bool closeWhenStopped_ = false;
+  std::int64_t rowsRead_ = 0;
+  std::shared_ptr<ExportJob> export_;
 };
 
 }  // namespace tessaly

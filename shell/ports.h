@@ -4,6 +4,7 @@
 // bytes on Linux), so that no name goes through an 8-bit code page.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
@@ -109,6 +110,24 @@ class Clock {
 class SteadyClock : public Clock {
  public:
   std::chrono::milliseconds Now() const override;
+};
+
+// Runs work on a thread of its own; the logic keeps alive what the work uses and learns of its
+// end through a flag the work sets last.
+class Workers {
+ public:
+  virtual ~Workers() = default;
+  virtual void Start(std::function<void()> work) = 0;
+  // Waits up to limit for done (the program is ending and the work was told to stop); true
+  // when it came.
+  virtual bool WaitFor(const std::atomic<bool>& done, std::chrono::milliseconds limit) = 0;
+};
+
+// Detached std::threads.
+class ThreadWorkers : public Workers {
+ public:
+  void Start(std::function<void()> work) override;
+  bool WaitFor(const std::atomic<bool>& done, std::chrono::milliseconds limit) override;
 };
 
 }  // namespace tessaly

@@ -46,17 +46,21 @@ enum class ReadFault { Open, Number, Directory, CutShort, Record, OutOfMemory, O
 std::string ReadFailureDetails(std::int64_t record, std::int64_t line, ReadFault fault,
                                std::string_view reason);
 
-// Why the spreadsheet could not be reached, for "NO excel ！"'s details.
-enum class NoSpreadsheetReason {
-  NotInstalled,   // no spreadsheet application found
-  CannotRun,      // found, but it could not be started
-  NotStarted,     // started, but it did not answer within the time allowed
-  ModuleMismatch, // the program's office module does not match the office installed
-  Refused,        // the application itself reported an error
-};
-std::string NoSpreadsheetDetails(NoSpreadsheetReason reason, std::string_view raw);
-// The office did not answer within the given seconds.
+// "NO excel ！"'s details: why the spreadsheet could not be reached. The backends' words; raw
+// is the system's or the office's own text.
+std::string NoSpreadsheetDetails(std::string_view why);
+std::string OfficeCannotRun(std::string_view program, std::string_view raw);
+std::string OfficeCannotStart(std::string_view raw);
 std::string OfficeDidNotStart(int seconds);
+std::string OfficeNotOnPipe(std::string_view pipe);
+std::string OfficeCannotConnect(std::string_view raw);
+std::string OfficeModuleUnusable(std::string_view raw);
+std::string OfficeModuleMismatch(std::string_view module);
+std::string ExcelComUnusable(std::string_view raw);
+std::string ExcelCannotConnect(std::string_view raw);
+std::string ExcelNoApplication(std::string_view raw);
+std::string ExportThreadFailed(std::string_view raw);
+inline constexpr std::string_view kNoBackend = "这个平台上没有可用的电子表格程序";
 
 // The export's progress dialog and its not-answering box.
 std::string ExportProgressText(std::int64_t written, std::int64_t rows);

@@ -1,135 +1,198 @@
-#include "marcfn.h"
+#include "mainwindow.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFile>
+#include <QDialog>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QUrl>
+#include <QVBoxLayout>
 #include <QWindow>
-#include <algorithm>
-#include <chrono>
-#include <stdexcept>
-#include <utility>
+#include <map>
 
 #include "appearance.h"
 #include "booklistmodel.h"
-#include "codec.h"
-#include "dialogs.h"
-#include "failure.h"
+#include "layout.h"
 #include "listview.h"
 #include "longtime.h"
-#include "ui_marcfn.h"
+#include "qtports.h"
 
 namespace tessaly {
 
 namespace {
 
-// Repaint the progress label at most this often: a repaint per row would cost minutes on a
-// large file, while 16 ms still reads as a running count.
-constexpr std::int64_t kProgressPaintMs = 16;
-
-std::int64_t SteadyMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+QString Q(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The caption differs from the application title on purpose.
-const QString kCaption = QStringLiteral("禾朔Tessaly  1.0");
-
-}  // namespace
-
-bool TOpenDialog::Execute(QWidget* owner, WindowDialogs& dialogs) {
-  const std::optional<QString> chosen = dialogs.OpenFile(owner, InitialDir, FileName);
-  if (!chosen) return false;
-  FileName = *chosen;
-  return true;
-}
-
+// Sets a label's text; the label's width follows the text.
 void SetLabelText(QLabel* label, const QString& text) {
   label->setText(text);
   label->resize(label->sizeHint().width(), label->height());
 }
 
-TMarcFun::TMarcFun(QWidget* parent)
-    : QWidget(parent),
-      ui_(std::make_unique<Ui::MarcFun>()),
-      reader_(UserLongTimeFormat()),
-      dialogs_(&DefaultDialogs()),
-      progressClock_(SteadyMs),
-      timeFormatSource_(UserLongTimeFormat) {
+}  // namespace
+
+MarcFunWindow::MarcFunWindow(Dialogs& dialogs, QWidget* parent)
+    : QWidget(parent), loop_(new QtLoop(this)) {
+  View& view = *this;
+  logic_ = std::make_unique<TMarcFun>(view, dialogs, *loop_, clock_);
+  logic_->SetTimeFormat(UserLongTimeFormat());
+  logic_->SetProgramPath(ToPath(QCoreApplication::applicationFilePath()));
   InitResources();
-  ui_->setupUi(this);
-  Memo1 = ui_->Memo1;
-  Panel1 = ui_->Panel1;
-  Button1 = ui_->Button1;
-  Button2 = ui_->Button2;
-  Button4 = ui_->Button4;
-  ListView1 = ui_->ListView1;
-  Label1 = ui_->Label1;
-  Label2 = ui_->Label2;
-  Button3 = ui_->Button3;
-  Button5 = ui_->Button5;
-  Panel2 = ui_->Panel2;
-  Edit1 = ui_->Edit1;
-  listHeight_ = ListView1->height();
-
-  // The layout gives the client size; the restored place is the outer top-left 275, 136.
-  move(QPoint(275, 136) + QPoint(kDesignFrame.left(), kDesignFrame.top()));
-  setWindowTitle(kCaption);
-  setWindowIcon(ApplicationIcon());
-  setFont(WindowFont(kWindowFontPixels));
-  Edit1->setFont(WindowFont(kEditFontPixels));
-  Memo1->hide();
-  Button2->hide();
-  Button2->setEnabled(false);
-  Panel1->setFocusPolicy(Qt::NoFocus);
-  Panel2->setFocusPolicy(Qt::NoFocus);
-
-  model_ = new BookListModel(this);
+  Build();
+  model_ = new BookListModel(*logic_, this);
   ListView1->setModel(model_);
 
-  connect(Button1, &QPushButton::clicked, this, Guarded([this] { Button1Click(); }));
-  connect(Button2, &QPushButton::clicked, this, Guarded([this] { Button2Click(); }));
-  connect(Button3, &QPushButton::clicked, this, Guarded([this] { Button3Click(); }));
-  connect(Button4, &QPushButton::clicked, this, Guarded([this] { Button4Click(); }));
-  connect(Button5, &QPushButton::clicked, this, Guarded([this] { Button5Click(); }));
+  connect(Button1, &QPushButton::clicked, this, [this] { logic_->Button1Click(); });
+  connect(Button2, &QPushButton::clicked, this, [this] { logic_->Button2Click(); });
+  connect(Button3, &QPushButton::clicked, this, [this] { logic_->Button3Click(); });
+  connect(Button4, &QPushButton::clicked, this, [this] { logic_->Button4Click(); });
+  connect(Button5, &QPushButton::clicked, this, [this] { logic_->Button5Click(); });
+  setAcceptDrops(true);
   AlignTop();
 }
 
-TMarcFun::~TMarcFun() = default;
+MarcFunWindow::~MarcFunWindow() {
+  // The logic lets go of a running export while the widgets and the loop are still here.
+  logic_.reset();
+}
 
-int TMarcFun::OuterHeight() const {
+void MarcFunWindow::Build() {
+  std::map<std::string_view, QWidget*> made;
+  std::map<std::string_view, std::multimap<int, QWidget*>> tabOrder;
+  for (const layout::Control& c : layout::MainWindow()) {
+    QWidget* parent = c.parent.empty() ? this : made.at(c.parent);
+    QWidget* w = nullptr;
+    switch (c.kind) {
+      case layout::Kind::Window:
+        // The layout gives the client size; the restored place is the outer top-left.
+        resize(c.rect.width, c.rect.height);
+        move(layout::kRestoredBounds.left + kDesignFrame.left(),
+             layout::kRestoredBounds.top + kDesignFrame.top());
+        setWindowTitle(Q(c.caption));
+        setWindowIcon(ApplicationIcon());
+        setFont(WindowFont(c.fontPixels));
+        continue;
+      case layout::Kind::Panel: {
+        auto* frame = new QFrame(parent);
+        frame->setFrameShape(QFrame::Panel);
+        frame->setFrameShadow(QFrame::Raised);
+        frame->setFocusPolicy(Qt::NoFocus);
+        w = frame;
+        break;
+      }
+      case layout::Kind::Button:
+        w = new QPushButton(Q(c.caption), parent);
+        break;
+      case layout::Kind::Label:
+        w = new QLabel(Q(c.caption), parent);
+        break;
+      case layout::Kind::Edit:
+        w = new QLineEdit(Q(c.caption), parent);
+        break;
+      case layout::Kind::Memo:
+        w = new QPlainTextEdit(Q(c.caption), parent);
+        break;
+      case layout::Kind::ListView:
+        w = new TListView(parent);
+        listHeight_ = c.rect.height;
+        break;
+    }
+    w->setObjectName(Q(c.name));
+    w->setGeometry(c.rect.left, c.rect.top, c.rect.width, c.rect.height);
+    if (c.fontPixels != layout::Find("MarcFun").fontPixels) w->setFont(WindowFont(c.fontPixels));
+    w->setEnabled(c.enabled);
+    w->setVisible(c.visible);
+    if (c.tabOrder >= 0) tabOrder[c.parent].emplace(c.tabOrder, w);
+    made[c.name] = w;
+  }
+  // Keyboard order: the window's controls by their order, a panel's children in its place.
+  std::vector<QWidget*> chain;
+  for (const auto& [order, w] : tabOrder[""]) {
+    const std::string name = w->objectName().toStdString();
+    if (tabOrder.count(name) != 0) {
+      for (const auto& [inner, child] : tabOrder[name]) chain.push_back(child);
+    } else {
+      chain.push_back(w);
+    }
+  }
+  for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+
+  const auto get = [&](const char* name) { return made.at(name); };
+  Memo1 = static_cast<QPlainTextEdit*>(get("Memo1"));
+  Panel1 = static_cast<QFrame*>(get("Panel1"));
+  Button1 = static_cast<QPushButton*>(get("Button1"));
+  Button2 = static_cast<QPushButton*>(get("Button2"));
+  Button4 = static_cast<QPushButton*>(get("Button4"));
+  ListView1 = static_cast<TListView*>(get("ListView1"));
+  Label1 = static_cast<QLabel*>(get("Label1"));
+  Label2 = static_cast<QLabel*>(get("Label2"));
+  Button3 = static_cast<QPushButton*>(get("Button3"));
+  Button5 = static_cast<QPushButton*>(get("Button5"));
+  Panel2 = static_cast<QFrame*>(get("Panel2"));
+  Edit1 = static_cast<QLineEdit*>(get("Edit1"));
+  // Drawn over Panel2's band.
+  Edit1->raise();
+}
+
+int MarcFunWindow::OuterHeight() const {
   QMargins frame = kDesignFrame;
   if (const QWindow* w = windowHandle(); w && w->isVisible()) frame = w->frameMargins();
   return height() + frame.top() + frame.bottom();
 }
 
-void TMarcFun::showEvent(QShowEvent* event) {
+void MarcFunWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (!event->spontaneous()) FormShow();
+  if (!event->spontaneous()) logic_->FormShow();
 }
 
-void TMarcFun::resizeEvent(QResizeEvent* event) {
+void MarcFunWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  FormResize();
+  logic_->FormResize(OuterHeight());
 }
 
-void TMarcFun::closeEvent(QCloseEvent* event) {
-  if (export_) {
-    // The spreadsheet is let go first; the window closes when the export has stopped.
-    closeAfterExport_ = true;
-    export_->Cancel();
+void MarcFunWindow::closeEvent(QCloseEvent* event) {
+  if (!logic_->FormCloseQuery()) {
     event->ignore();
     return;
   }
-  FormClose();
+  logic_->FormClose();
   event->accept();  // the main window: closing it ends the program
 }
 
-void TMarcFun::AlignTop() {
+// The user changed the regional settings while the program runs (Windows announces it, Qt
+// passes it on): the next elapsed time follows the new pattern.
+void MarcFunWindow::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LocaleChange) logic_->SetTimeFormat(UserLongTimeFormat());
+  QWidget::changeEvent(event);
+}
+
+void MarcFunWindow::dragEnterEvent(QDragEnterEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (!urls.isEmpty() && urls.constFirst().isLocalFile()) event->acceptProposedAction();
+}
+
+void MarcFunWindow::dropEvent(QDropEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (urls.isEmpty() || !urls.constFirst().isLocalFile()) return;
+  event->acceptProposedAction();
+  const std::filesystem::path file = ToPath(urls.constFirst().toLocalFile());
+  // After the drop has returned to the source: the open may show a box.
+  QMetaObject::invokeMethod(
+      this, [this, file] { logic_->OpenFile(file); }, Qt::QueuedConnection);
+}
+
+void MarcFunWindow::AlignTop() {
   // Top-aligned controls stack from the top in this order and take the full client width; a
   // hidden one takes no room. Edit1 is not aligned: it keeps its place over Panel2's band.
   int y = 0;
@@ -142,167 +205,110 @@ void TMarcFun::AlignTop() {
   }
 }
 
-void TMarcFun::FormResize() {
-  listHeight_ = OuterHeight() - Panel1->height() - Panel2->height() - 50;
+void MarcFunWindow::SetLabel(LabelId label, const std::string& text) {
+  SetLabelText(label == LabelId::Label1 ? Label1 : Label2, QString::fromStdString(text));
+}
+
+void MarcFunWindow::SetCommandsEnabled(bool enabled) {
+  for (QPushButton* b : {Button1, Button5, Button3, Button4}) b->setEnabled(enabled);
+}
+
+void MarcFunWindow::Maximize() { setWindowState(windowState() | Qt::WindowMaximized); }
+
+void MarcFunWindow::SetListHeight(int height) {
+  listHeight_ = height;
   // A list of no height is simply not shown.
-  ListView1->setVisible(listHeight_ > 0);
+  ListView1->setVisible(height > 0);
   AlignTop();
 }
 
-void TMarcFun::FormShow() {
-  setWindowState(windowState() | Qt::WindowMaximized);
-  SetLabelText(Label1, QString());
-  SetLabelText(Label2, QString());
+void MarcFunWindow::RowsReset() { model_->Reset(); }
+
+void MarcFunWindow::RowsAppended(std::size_t first, std::size_t count) {
+  model_->Appended(first, count);
 }
 
-void TMarcFun::Button1Click() {
-  model_->Clear();
-  OpenDialog1.InitialDir = QCoreApplication::applicationFilePath();
-  if (!OpenDialog1.Execute(this, *dialogs_)) return;
-  try {
-    const QByteArray path = QFile::encodeName(OpenDialog1.FileName);
-    MarcFileName.assign(path.constData(), static_cast<std::size_t>(path.size()));
-    Button2->setEnabled(true);
-    Button2Click();
-  } catch (const std::exception& e) {
-    dialogs_->ShowOpenFailed(this, FailureDetails(e.what()));
-  } catch (...) {
-    dialogs_->ShowOpenFailed(this, FailureDetails(""));
+void MarcFunWindow::RowChanged(std::size_t row) { model_->Changed(row); }
+
+void MarcFunWindow::ShowExportProgress(const ExportProgress& p) {
+  if (!progress_) {
+    auto* dialog = new QDialog(this);
+    dialog->setObjectName(QStringLiteral("exportProgress"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // Window-modal: the window's commands wait for the export, and clicks made meanwhile are
+    // not delivered to them later.
+    dialog->setWindowModality(Qt::WindowModal);
+    auto* layout = new QVBoxLayout(dialog);
+    progressText_ = new QLabel(dialog);
+    progressBar_ = new QProgressBar(dialog);
+    progressBar_->setRange(0, 1000);
+    progressBar_->setTextVisible(false);
+    cancelButton_ = new QPushButton(dialog);
+    cancelButton_->setObjectName(QStringLiteral("cancel"));
+    layout->addWidget(progressText_);
+    layout->addWidget(progressBar_);
+    layout->addWidget(cancelButton_, 0, Qt::AlignRight);
+    connect(cancelButton_, &QPushButton::clicked, this, [this] { logic_->Cancel(); });
+    // Closing the dialog by its frame or Escape cancels too.
+    connect(dialog, &QDialog::rejected, this, [this] { logic_->Cancel(); });
+    progress_ = dialog;
+    dialog->show();
   }
+  progress_->setWindowTitle(QString::fromStdString(p.title));
+  progressText_->setText(QString::fromStdString(p.text));
+  progressBar_->setValue(p.permille);
+  cancelButton_->setText(QString::fromStdString(p.cancelCaption));
+  cancelButton_->setEnabled(p.cancelEnabled);
 }
 
-void TMarcFun::Button2Click() {
-  progressRows_ = -1;
-  lastPaintMs_ = progressClock_();
-  try {
-    reader_.Read(MarcFileName, *this);
-  } catch (...) {
-    FinishRead();
-    throw;
-  }
-  FinishRead();
-  Button2->setEnabled(false);
+void MarcFunWindow::CloseExportProgress() {
+  if (!progress_) return;
+  progress_->disconnect(this);
+  progress_->close();
+  progress_ = nullptr;
 }
 
-void TMarcFun::AppendRows(const std::shared_ptr<const marc::FileBytes>& bytes,
-                          std::span<const marc::RowRef> rows, std::int64_t rowsBefore) {
-  // The places are stored as they are, on this (the GUI) thread; the count reaches Label1 at
-  // the pace Progress keeps.
-  model_->AppendRows(bytes, rows);
-  Progress(rowsBefore + static_cast<std::int64_t>(rows.size()));
+void MarcFunWindow::ShowNotAnswering(const tessaly::NotAnsweringBox& b) {
+  CloseNotAnswering();
+  QWidget* parent = progress_ ? static_cast<QWidget*>(progress_) : this;
+  auto* box = new QMessageBox(QMessageBox::Warning, QString::fromStdString(b.caption),
+                              QString::fromStdString(b.text), QMessageBox::NoButton, parent);
+  box->setObjectName(QStringLiteral("notAnswering"));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setInformativeText(QString::fromStdString(b.details));
+  QPushButton* wait =
+      box->addButton(QString::fromStdString(b.keepWaitingCaption), QMessageBox::RejectRole);
+  wait->setObjectName(QStringLiteral("keepWaiting"));
+  QPushButton* giveUp =
+      box->addButton(QString::fromStdString(b.giveUpCaption), QMessageBox::DestructiveRole);
+  giveUp->setObjectName(QStringLiteral("giveUp"));
+  box->setDefaultButton(wait);
+  box->setWindowModality(Qt::WindowModal);
+  connect(box, &QMessageBox::buttonClicked, this, [this, giveUp](QAbstractButton* button) {
+    if (button == giveUp) {
+      logic_->GiveUp();
+    } else {
+      logic_->KeepWaiting();
+    }
+  });
+  box_ = box;
+  box->open();
 }
 
-void TMarcFun::Progress(std::int64_t rowCount) {
-  progressRows_ = rowCount;
-  if (progressClock_() - lastPaintMs_ >= kProgressPaintMs) ShowProgress();
+void MarcFunWindow::CloseNotAnswering() {
+  if (!box_) return;
+  box_->disconnect(this);
+  box_->close();
+  box_ = nullptr;
 }
 
-void TMarcFun::Elapsed(const marc::Text& text) {
-  // Written with the user's time settings, so in the locale's 8-bit encoding; the file's
-  // encoding follows, so a cataloguer can tell how its bytes were read.
-  const QString encoding = reader_.Encoding() == marc::TextEncoding::Utf8 ? QStringLiteral("UTF-8")
-                           : reader_.FourByteSequences() ? QStringLiteral("GB18030")
-                                                         : QStringLiteral("GBK");
-  SetLabelText(Label2, QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())) +
-                           QStringLiteral("  ") + encoding);
-}
+void MarcFunWindow::Close() { close(); }
 
-void TMarcFun::ShowProgress() {
-  model_->SetEncoding(reader_.Encoding());
-  model_->Commit();
-  SetLabelText(Label1, DecodeText(marc::ProgressText(progressRows_)));
-  Label1->repaint();
-  lastPaintMs_ = progressClock_();
-}
-
-void TMarcFun::FinishRead() {
-  RecordLength = reader_.RecordLength;
-  BaseAddress = reader_.BaseAddress;
-  model_->SetEncoding(reader_.Encoding());
-  model_->Commit();
-  // The exact count of the rows now listed, none included: an earlier read's count above an
-  // empty list would tell of rows that are not there.
-  SetLabelText(Label1, DecodeText(marc::ProgressText(std::max<std::int64_t>(progressRows_, 0))));
-}
-
-QString TMarcFun::FailureDetails(const char* message) const {
-  const QString reason = DecodeMessage(message);
-  const marc::ReadPosition& at = reader_.Position();
-  if (at.record <= 0) return reason;
-  return QStringLiteral("第 %1 条记录（第 %2 行）：%3").arg(at.record).arg(at.line).arg(reason);
-}
-
-void TMarcFun::Button3Click() { model_->Clear(); }
-
-void TMarcFun::Button4Click() {
-  // Queued: the loop ends once this handler has returned. The window is not closed, so
+void MarcFunWindow::Quit() {
+  // Queued: the loop ends once the running handler has returned. The window is not closed, so
   // FormClose does not run.
   QMetaObject::invokeMethod(
       QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-}
-
-void TMarcFun::FormClose() { reader_.ReleaseLineList(); }
-
-void TMarcFun::SetExportModule(TMarc2ExcelFm* module) {
-  if (export_ && module != exportModule_) export_.reset();
-  exportModule_ = module;
-}
-
-void TMarcFun::SetTimeFormatSource(std::function<marc::LongTimeFormat()> source) {
-  timeFormatSource_ = std::move(source);
-  reader_.SetTimeFormat(timeFormatSource_());
-}
-
-// The user changed the regional settings while the program runs (Windows announces it, Qt
-// passes it on): the next elapsed time follows the new pattern.
-void TMarcFun::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::LocaleChange) reader_.SetTimeFormat(timeFormatSource_());
-  QWidget::changeEvent(event);
-}
-
-// The export runs on a thread of its own; the window answers meanwhile, with the other commands
-// and the titles out of reach until it has ended.
-void TMarcFun::Button5Click() {
-  if (!exportModule_) throw std::logic_error("导出模块尚未创建");
-  if (export_) return;
-  model_->SetFrozen(true);
-  SetCommandsEnabled(false);
-  export_ = std::make_unique<ExportRun>(*exportModule_, *model_, exportTimings_, this);
-  connect(export_.get(), &ExportRun::finished, this, &TMarcFun::ExportFinished);
-  export_->Start();
-}
-
-void TMarcFun::ExportFinished() {
-  // Deleted once its signal has returned.
-  ExportRun* run = export_.release();
-  run->deleteLater();
-  model_->SetFrozen(false);
-  SetCommandsEnabled(true);
-  switch (run->Result()) {
-    case ExportRun::Outcome::NoSpreadsheet:
-      dialogs_->ShowNoSpreadsheet(this);
-      break;
-    case ExportRun::Outcome::Failed:
-      try {
-        std::rethrow_exception(run->Failure());
-      } catch (...) {
-        ShowCurrentFailure();
-      }
-      break;
-    case ExportRun::Outcome::GaveUp:
-      ShowFailureMessage(QStringLiteral("电子表格没有响应，导出已放弃；已写入的行留在文档中"));
-      break;
-    default:
-      break;
-  }
-  if (run->CellsCut() > 0 && run->Result() != ExportRun::Outcome::Cancelled) {
-    dialogs_->ShowCellsCut(this, run->CellsCut());
-  }
-  if (std::exchange(closeAfterExport_, false)) close();
-}
-
-void TMarcFun::SetCommandsEnabled(bool enabled) {
-  for (QPushButton* b : {Button1, Button5, Button3, Button4}) b->setEnabled(enabled);
 }
 
 }  // namespace tessaly
