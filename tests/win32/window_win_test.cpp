@@ -4,9 +4,10 @@
 // moves; waits pump the thread's messages and fail after a bounded number of rounds.
 #include "window_win.h"
 
+#include <windows.h>
+// After windows.h, which it needs.
 #include <commctrl.h>
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <filesystem>
 #include <fstream>
