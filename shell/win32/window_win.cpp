@@ -382,7 +382,8 @@ void Win32Window::CloseNotAnswering() {
   b.pending = false;
   if (b.hwnd && !b.closing) {
     b.closing = true;
-    PostMessageW(b.hwnd, TDM_CLICK_BUTTON, IDCANCEL, 0);
+    // A click on a button the box has (it has no IDCANCEL one), taken as no user's.
+    PostMessageW(b.hwnd, TDM_CLICK_BUTTON, kKeepWaitingId, 0);
   }
 }
 

@@ -66,6 +66,10 @@ class BoxWatcher {
   }
   std::vector<SeenBox> seen;
   std::vector<HWND> handled;
+  // false: boxes wait for the program to close them, and the test acts from whenSeen, as it
+  // waits inside their loops.
+  bool answering = true;
+  std::function<void()> whenSeen;
 
  private:
   static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
@@ -102,6 +106,8 @@ class BoxWatcher {
           self->children_.clear();
           self->seen.push_back(box);
           // A progress dialog waits for the export; a box is answered.
+          if (self->whenSeen) self->whenSeen();
+          if (!self->answering) return TRUE;
           if (button)
             PostMessageW(button, BM_CLICK, 0, 0);
           else if (!progress)
@@ -287,6 +293,21 @@ TEST_F(WindowTest, BoxesShowTheirTextsAndButtons) {
     EXPECT_EQ(boxes.seen[2].caption, L"Tessaly");
     ASSERT_TRUE(Until([&] { return logic_.CurrentState() == TMarcFun::State::Idle; }));
   }
+}
+
+TEST_F(WindowTest, TheNotAnsweringBoxGoesWhenTheSpreadsheetAnswers) {
+  Open({"a"});
+  StartExport();
+  BoxWatcher boxes(L"", &clock_);
+  boxes.answering = false;
+  boxes.whenSeen = [&] {
+    if (window_.NotAnsweringDialog()) sheet_->Release();
+  };
+  ASSERT_TRUE(Until([&] {
+    return logic_.CurrentState() == TMarcFun::State::Idle && !window_.NotAnsweringDialog() &&
+           !window_.ProgressDialog();
+  }));
+  EXPECT_EQ(boxes.seen.size(), 2u);  // the progress and the box, nothing after them
 }
 
 // Windows starts no program without its manifest's common controls 6 (wine starts any): the
