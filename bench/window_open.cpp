@@ -21,8 +21,8 @@
 #include "listview.h"
 #include "mainwindow.h"
 #include "marc2excel.h"
-#include "qtports.h"
 #include "peak_rss.h"
+#include "qtports.h"
 #include "test_office.h"
 
 namespace {
@@ -36,8 +36,7 @@ class Answer : public tessaly::Dialogs {
     return path_;
   }
   void ShowBox(const tessaly::Box& box) override {
-    std::fprintf(stderr, "%s: %s %s\n", box.caption.c_str(), box.text.c_str(),
-                 box.details.c_str());
+    std::fprintf(stderr, "%s: %s %s\n", box.caption.c_str(), box.text.c_str(), box.details.c_str());
     failed = true;
   }
   bool failed = false;

@@ -61,12 +61,12 @@ namespace tessaly {
 namespace {
 
 // What the user reads when an export breaks off; the failure display adds the full stop.
-constexpr const char* kOfficeStopped = "LibreOffice Calc 在导出完成之前停止了";
-constexpr const char* kDocumentClosed = "Calc 文档在导出完成之前被关闭了";
+constexpr const char* kOfficeStopped = texts::kCalcStopped;
+constexpr const char* kDocumentClosed = texts::kCalcDocumentClosed;
 constexpr const char* kTooManyRows = "列表的行数超出了 Calc 工作表能容纳的行数";
-constexpr const char* kRefused = "LibreOffice Calc 拒绝了导出";
-constexpr const char* kAbandoned = "电子表格没有响应，导出已放弃";
-constexpr const char* kNotConnected = "LibreOffice Calc 尚未连接";
+constexpr const char* kRefused = texts::kCalcRefused;
+constexpr const char* kAbandoned = texts::kCalcGivenUp;
+constexpr const char* kNotConnected = texts::kCalcNotConnected;
 
 std::string Utf8(const OUString& s) {
   const rtl::OString bytes = rtl::OUStringToOString(s, RTL_TEXTENCODING_UTF8);
@@ -160,7 +160,7 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
       args.getArray()[0].Value <<= options_.load_hidden;
       Reference<css::sheet::XSpreadsheetDocument> doc(
           Desktop()->loadComponentFromURL("private:factory/scalc", "_blank", 0, args), UNO_QUERY);
-      if (!doc.is()) throw AutomationError("LibreOffice 没有打开新的 Calc 文档");
+      if (!doc.is()) throw AutomationError(texts::kCalcNoNewDocument);
       doc_ = doc;
     });
   }
@@ -168,10 +168,10 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
   void AttachFirstWorksheet() override {
     DisconnectWorksheet();
     Guard([&] {
-      if (!doc_.is()) throw AutomationError("没有为导出打开的 Calc 文档");
+      if (!doc_.is()) throw AutomationError(texts::kCalcNoDocument);
       const Reference<css::container::XIndexAccess> sheets(doc_->getSheets(), UNO_QUERY_THROW);
       Reference<css::table::XCellRange> sheet(sheets->getByIndex(0), UNO_QUERY);
-      if (!sheet.is()) throw AutomationError("新的 Calc 文档没有工作表");
+      if (!sheet.is()) throw AutomationError(texts::kCalcNoSheetInNew);
       sheet_ = sheet;
     });
   }
@@ -194,7 +194,7 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
   // writing each block with one setDataArray is what makes a large list bearable.
   void PutCell(std::int32_t row, std::int32_t column, std::string_view utf8) override {
     CheckAbandoned();
-    if (row < 1 || column < 1) throw AutomationError("单元格在工作表之外");
+    if (row < 1 || column < 1) throw AutomationError(texts::kCellOutsideSheet);
     const std::int64_t next_row = first_row_ + static_cast<std::int64_t>(rows_.size());
     const bool continues =
         !rows_.empty() && row >= first_row_ && row <= next_row && column >= first_column_;
@@ -236,7 +236,7 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
              std::all_of(row.put.begin(), row.put.end(), [](bool p) { return p; });
     };
     Guard([&] {
-      if (!sheet_.is()) throw AutomationError("没有为导出打开的 Calc 工作表");
+      if (!sheet_.is()) throw AutomationError(texts::kCalcNoSheet);
       Lock();
       for (std::size_t r = 0; r < rows.size();) {
         const std::int32_t top = first_row_ + static_cast<std::int32_t>(r);

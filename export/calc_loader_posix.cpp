@@ -92,7 +92,7 @@ class CalcModuleLoader final : public SpreadsheetApplication {
  private:
   SpreadsheetApplication& Loaded() {
     SpreadsheetApplication* calc = calc_.load();
-    if (calc == nullptr) throw AutomationError("LibreOffice Calc 尚未连接");
+    if (calc == nullptr) throw AutomationError(texts::kCalcNotConnected);
     return *calc;
   }
 

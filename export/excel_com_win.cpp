@@ -3,6 +3,7 @@
 // calls run on a thread of the backend's own; the caller hands each one over and waits for it,
 // or for the user to give up.
 #include "excel_com_win.h"
+
 #include "usertexts.h"
 
 // clang-format off
@@ -46,9 +47,9 @@ constexpr LCID kLocale = 0;
 constexpr DWORD kRetryIntervalMs = 100;
 
 // The user's texts for the ends that are the backend's own.
-constexpr char kNotAnswering[] = "电子表格没有响应，导出已中止";
-constexpr char kBusy[] = "电子表格一直忙，不接受导出的调用";
-constexpr char kNotConnected[] = "没有连接到电子表格";
+constexpr const char* kNotAnswering = texts::kExcelGivenUp;
+constexpr const char* kBusy = texts::kExcelBusy;
+constexpr const char* kNotConnected = texts::kExcelNotConnected;
 constexpr char kTooLong[] = "单元格的文字太长，无法交给电子表格";
 
 // Owns one reference to a COM interface.
@@ -486,7 +487,8 @@ class ExcelComApplication final : public SpreadsheetApplication {
     session->thread = CreateThread(nullptr, 0, RunSession, handed, 0, &session->thread_id);
     if (!session->thread) {
       delete handed;
-      throw ConnectError(texts::ExportThreadFailed(FailureText(HRESULT_FROM_WIN32(GetLastError()))));
+      throw ConnectError(
+          texts::ExportThreadFailed(FailureText(HRESULT_FROM_WIN32(GetLastError()))));
     }
     {
       const std::lock_guard<std::mutex> lock(mutex_);

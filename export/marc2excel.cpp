@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "platform.h"
+#include "usertexts.h"
 
 namespace tessaly {
 
@@ -20,7 +21,7 @@ TMarc2ExcelFm::~TMarc2ExcelFm() = default;
 
 namespace {
 
-constexpr const char* kCancelled = "导出已取消";
+constexpr const char* kCancelled = texts::kExportCancelled;
 
 // Releases the components, worksheet first, however the export ends.
 class ReleaseComponents {
@@ -56,7 +57,8 @@ void ExportListToExcel(TMarc2ExcelFm& module, const ExportSource& list, ExportUi
     // Whatever an earlier export left behind is dropped, so each export starts from nothing.
     app.DisconnectApplication();
     app.ConnectApplication();
-  } catch (const ConnectError& e) {
+  } catch (const marc::Exception& e) {
+    // The spreadsheet's own failure to connect (ConnectError, or an error it raised on the way).
     // A connection the user gave up on is no missing spreadsheet.
     if (ui.Cancelled()) {
       app.DisconnectApplication();

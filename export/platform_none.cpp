@@ -7,9 +7,7 @@ namespace tessaly {
 namespace {
 class NoSpreadsheet final : public SpreadsheetApplication {
  public:
-  void ConnectApplication() override {
-    throw ConnectError(std::string(texts::kNoBackend));
-  }
+  void ConnectApplication() override { throw ConnectError(std::string(texts::kNoBackend)); }
   void AddWorkbook() override {}
   void AttachFirstWorksheet() override {}
   void SetVisible() override {}

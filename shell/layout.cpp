@@ -16,6 +16,7 @@ constexpr int kEditFont = 19;
 
 // Panel2 has no children; Edit1 is the window's, drawn over Panel2's band. The keyboard order
 // within Panel1 is Button1, Button4, Button3, Button5; Button2 is never reached.
+// clang-format off
 constexpr Control kControls[] = {
     {"MarcFun", Kind::Window, "", {0, 0, 719, 458}, Align::None, texts::kWindowCaption, -1, true, true, kFont},
     {"Panel1", Kind::Panel, "", {0, 0, 719, 73}, Align::Top, "", 1, true, true, kFont},
@@ -31,6 +32,7 @@ constexpr Control kControls[] = {
     {"Label1", Kind::Label, "Panel1", {520, 24, 42, 13}, Align::None, "Label1", -1, true, true, kFont},
     {"Label2", Kind::Label, "Panel1", {520, 40, 42, 13}, Align::None, "Label2", -1, true, true, kFont},
 };
+// clang-format on
 
 }  // namespace
 

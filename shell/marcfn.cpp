@@ -242,7 +242,9 @@ void TMarcFun::ShowCurrentFailure() {
     message = texts::kUnknownFailure;
   }
   try {
-    ShowBox({std::string(texts::kApplicationTitle), texts::FailureDisplayText(message), {},
+    ShowBox({std::string(texts::kApplicationTitle),
+             texts::FailureDisplayText(message),
+             {},
              BoxIcon::Error});
   } catch (...) {
     // Nothing is left to show it with.
@@ -416,9 +418,9 @@ bool TMarcFun::CaptionEdited(std::size_t row, const std::string& text) {
   if (!CaptionsEditable() || row >= shown_) return false;
   bool taken = false;
   Guarded([&] {
-    store_.SetCell(row, marc::Title,
-                   marc::EncodeUtf16(marc::DecodeToUtf16(text, marc::TextEncoding::Utf8),
-                                     encoding_));
+    store_.SetCell(
+        row, marc::Title,
+        marc::EncodeUtf16(marc::DecodeToUtf16(text, marc::TextEncoding::Utf8), encoding_));
     view_.RowChanged(row);
     taken = true;
   });
@@ -562,13 +564,17 @@ void TMarcFun::FinishExport() {
       break;
     case ExportOutcome::GaveUp:
       ShowBox({std::string(texts::kApplicationTitle),
-               texts::FailureDisplayText(texts::kGaveUp), {}, BoxIcon::Error});
+               texts::FailureDisplayText(texts::kGaveUp),
+               {},
+               BoxIcon::Error});
       break;
     default:
       break;
   }
   if (job->cellsCut > 0 && outcome != ExportOutcome::Cancelled) {
-    ShowBox({std::string(texts::kApplicationTitle), texts::CellsCut(job->cellsCut), {},
+    ShowBox({std::string(texts::kApplicationTitle),
+             texts::CellsCut(job->cellsCut),
+             {},
              BoxIcon::Information});
   }
   if (closing) view_.Close();

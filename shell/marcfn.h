@@ -28,7 +28,7 @@ struct ExportTimings {
   // An export that ends sooner shows no progress at all.
   std::chrono::milliseconds progressAfter{1'000};
   // The tick that watches the export and shows the read's rows.
-  std::chrono::milliseconds tick{50};
+  std::chrono::milliseconds tick{16};
 };
 
 class TMarcFun {

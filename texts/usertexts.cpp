@@ -24,13 +24,27 @@ std::string ReadFailureDetails(std::int64_t record, std::int64_t line, ReadFault
                                std::string_view reason) {
   std::string_view what;
   switch (fault) {
-    case ReadFault::Open: what = "文件无法打开"; break;
-    case ReadFault::Number: what = "记录头中的记录长度或数据起始地址不是整数"; break;
-    case ReadFault::Directory: what = "记录的目录指向记录中不存在的字段"; break;
-    case ReadFault::CutShort: what = "文件在读取时被其他程序截短"; break;
-    case ReadFault::Record: what = "记录无法解读"; break;
-    case ReadFault::OutOfMemory: what = "内存不足，无法读完文件"; break;
-    case ReadFault::Other: what = "读取时出错"; break;
+    case ReadFault::Open:
+      what = "文件无法打开";
+      break;
+    case ReadFault::Number:
+      what = "记录头中的记录长度或数据起始地址不是整数";
+      break;
+    case ReadFault::Directory:
+      what = "记录的目录指向记录中不存在的字段";
+      break;
+    case ReadFault::CutShort:
+      what = "文件在读取时被其他程序截短";
+      break;
+    case ReadFault::Record:
+      what = "记录无法解读";
+      break;
+    case ReadFault::OutOfMemory:
+      what = "内存不足，无法读完文件";
+      break;
+    case ReadFault::Other:
+      what = "读取时出错";
+      break;
   }
   std::string out;
   if (record > 0) {
@@ -47,9 +61,7 @@ std::string NoSpreadsheetDetails(std::string_view why) {
 std::string OfficeCannotRun(std::string_view program, std::string_view raw) {
   return Cat({"无法运行 ", program, "：", raw});
 }
-std::string OfficeCannotStart(std::string_view raw) {
-  return Cat({"无法启动 LibreOffice：", raw});
-}
+std::string OfficeCannotStart(std::string_view raw) { return Cat({"无法启动 LibreOffice：", raw}); }
 std::string OfficeDidNotStart(int seconds) {
   return Cat({"LibreOffice 没有在 ", std::to_string(seconds), " 秒内启动"});
 }
@@ -73,13 +85,11 @@ std::string ExcelCannotConnect(std::string_view raw) { return Cat({"无法连接
 std::string ExcelNoApplication(std::string_view raw) {
   return Cat({"注册为 Excel 的对象没有应用程序接口：", raw});
 }
-std::string ExportThreadFailed(std::string_view raw) {
-  return Cat({"无法启动导出线程：", raw});
-}
+std::string ExportThreadFailed(std::string_view raw) { return Cat({"无法启动导出线程：", raw}); }
 
 std::string ExportProgressText(std::int64_t written, std::int64_t rows) {
-  return Cat({"正在生成电子表格：已写入 ", std::to_string(written), " / ", std::to_string(rows),
-              " 行"});
+  return Cat(
+      {"正在生成电子表格：已写入 ", std::to_string(written), " / ", std::to_string(rows), " 行"});
 }
 
 std::string NotAnsweringDetails(std::int64_t seconds) {
@@ -88,7 +98,8 @@ std::string NotAnsweringDetails(std::int64_t seconds) {
 }
 
 std::string CellsCut(std::int64_t cells) {
-  return Cat({"有 ", std::to_string(cells), " 个单元格的文字超过了电子表格单元格的长度上限，已截断。"});
+  return Cat(
+      {"有 ", std::to_string(cells), " 个单元格的文字超过了电子表格单元格的长度上限，已截断。"});
 }
 
 }  // namespace tessaly::texts

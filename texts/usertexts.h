@@ -19,12 +19,13 @@ inline constexpr std::string_view kButton2 = "读取marc数据";
 inline constexpr std::string_view kButton3 = "清除数据";
 inline constexpr std::string_view kButton4 = "退出";
 inline constexpr std::string_view kButton5 = "生成Excel";
-inline constexpr std::string_view kEdit1Banner = "禾朔Tessaly：打开CNMARC书目文件，逐条查看，一键生成Excel";
+inline constexpr std::string_view kEdit1Banner =
+    "禾朔Tessaly：打开CNMARC书目文件，逐条查看，一键生成Excel";
 inline constexpr std::string_view kMemo1 = "Memo1";
 
 // ListView1's column captions, left to right.
 inline constexpr std::array<std::string_view, 13> kColumnCaptions = {
-    "名称", "作者", "isbn", "价格", "出版地", "出版社", "出版时间",
+    "名称", "作者", "isbn", "价格",   "出版地", "出版社", "出版时间",
     "页数", "尺寸", "附件", "分类号", "分类名", "提要"};
 
 // "读入:N 条".
@@ -60,6 +61,21 @@ std::string ExcelComUnusable(std::string_view raw);
 std::string ExcelCannotConnect(std::string_view raw);
 std::string ExcelNoApplication(std::string_view raw);
 std::string ExportThreadFailed(std::string_view raw);
+// Failures of an export under way, from the spreadsheet's side.
+inline constexpr const char* kCalcStopped = "LibreOffice Calc 在导出完成之前停止了";
+inline constexpr const char* kCalcDocumentClosed = "Calc 文档在导出完成之前被关闭了";
+inline constexpr const char* kCalcRefused = "LibreOffice Calc 拒绝了导出";
+inline constexpr const char* kCalcGivenUp = "电子表格没有响应，导出已放弃";
+inline constexpr const char* kCalcNotConnected = "LibreOffice Calc 尚未连接";
+inline constexpr const char* kCalcNoNewDocument = "LibreOffice 没有打开新的 Calc 文档";
+inline constexpr const char* kCalcNoDocument = "没有为导出打开的 Calc 文档";
+inline constexpr const char* kCalcNoSheetInNew = "新的 Calc 文档没有工作表";
+inline constexpr const char* kCalcNoSheet = "没有为导出打开的 Calc 工作表";
+inline constexpr const char* kCellOutsideSheet = "单元格在工作表之外";
+inline constexpr const char* kExcelGivenUp = "电子表格没有响应，导出已中止";
+inline constexpr const char* kExcelBusy = "电子表格一直忙，不接受导出的调用";
+inline constexpr const char* kExcelNotConnected = "没有连接到电子表格";
+inline constexpr const char* kExportCancelled = "导出已取消";
 inline constexpr std::string_view kNoBackend = "这个平台上没有可用的电子表格程序";
 
 // The export's progress dialog and its not-answering box.

@@ -36,8 +36,8 @@ int BookListModel::columnCount(const QModelIndex& parent) const {
 
 QVariant BookListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole)) return {};
-  return QString::fromStdString(logic_.Cell(static_cast<std::size_t>(index.row()),
-                                            static_cast<std::size_t>(index.column())));
+  return QString::fromStdString(
+      logic_.Cell(static_cast<std::size_t>(index.row()), static_cast<std::size_t>(index.column())));
 }
 
 bool BookListModel::setData(const QModelIndex& index, const QVariant& value, int role) {

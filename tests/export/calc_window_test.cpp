@@ -9,8 +9,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTest>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <com/sun/star/beans/XPropertySet.hpp>
@@ -34,7 +34,6 @@ using namespace tessaly;
 using namespace std::chrono_literals;
 using testing::Doc;
 using testing::TestOffice;
-
 
 class CalcWindowTest : public QObject {
   Q_OBJECT
@@ -94,7 +93,8 @@ class CalcWindowTest : public QObject {
     auto* label = dialog ? dialog->findChild<QLabel*>() : nullptr;
     if (!label) return 0;
     const QString text = label->text();
-    const auto from = text.indexOf(QStringLiteral("已写入 ")), to = text.indexOf(QStringLiteral(" /"));
+    const auto from = text.indexOf(QStringLiteral("已写入 ")),
+               to = text.indexOf(QStringLiteral(" /"));
     return from < 0 || to < 0 ? 0 : text.mid(from + 4, to - from - 4).toLong();
   }
 

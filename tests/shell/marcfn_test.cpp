@@ -1,5 +1,7 @@
 // The window's logic without a window: events by state, the read handed over on the tick, the
 // export session on an injected clock, and which box says what.
+#include "marcfn.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -7,7 +9,6 @@
 #include "fake_backend.h"
 #include "fakeports.h"
 #include "marc2excel.h"
-#include "marcfn.h"
 #include "usertexts.h"
 
 using namespace tessaly;
@@ -76,8 +77,7 @@ TEST_F(MarcFunTest, ReadShowsRowsCountAndEncodingOnTheTick) {
   ASSERT_GT(view.rows, 0u);
   EXPECT_EQ(view.rows, logic.RowCount());
   EXPECT_EQ(view.label1, texts::Progress(static_cast<std::int64_t>(view.rows)));
-  EXPECT_TRUE(EndsWith(view.label2, "  GBK") || EndsWith(view.label2, "  GB18030"))
-      << view.label2;
+  EXPECT_TRUE(EndsWith(view.label2, "  GBK") || EndsWith(view.label2, "  GB18030")) << view.label2;
   EXPECT_TRUE(dialogs.boxes.empty());
   EXPECT_FALSE(loop.tick) << "no tick while idle";
 
@@ -213,8 +213,7 @@ TEST_F(MarcFunTest, ExportOutcomesAndTheirBoxes) {
       {"cancelled", [](MarcFunTest& t) { t.logic.Cancel(); }, "", "", ""},
       {"no spreadsheet", [](MarcFunTest& t) { t.sheet->RefuseConnect(true); }, "错误",
        "NO excel ！", "无法连接电子表格程序：refused"},
-      {"failed", [](MarcFunTest& t) { t.sheet->FailCell(2, 1, "坏了"); },
-       "Tessaly", "坏了.", ""},
+      {"failed", [](MarcFunTest& t) { t.sheet->FailCell(2, 1, "坏了"); }, "Tessaly", "坏了.", ""},
       {"gave up",
        [](MarcFunTest& t) {
          t.At(10s);

@@ -7,12 +7,12 @@
 #include "failure.h"
 #include "usertexts.h"
 
-#define TESSALY_QTEST_MAIN(TestObject)                                                    \
-  int main(int argc, char** argv) {                                                       \
-    tessaly::TessalyApplication app(argc, argv);                                          \
-    tessaly::TessalyApplication::setApplicationName(                                      \
-        QString::fromUtf8(tessaly::texts::kApplicationTitle.data()));                     \
-    tessaly::InstallChineseTranslations();                                                \
-    TestObject test;                                                                      \
-    return QTest::qExec(&test, argc, argv);                                               \
+#define TESSALY_QTEST_MAIN(TestObject)                                \
+  int main(int argc, char** argv) {                                   \
+    tessaly::TessalyApplication app(argc, argv);                      \
+    tessaly::TessalyApplication::setApplicationName(                  \
+        QString::fromUtf8(tessaly::texts::kApplicationTitle.data())); \
+    tessaly::InstallChineseTranslations();                            \
+    TestObject test;                                                  \
+    return QTest::qExec(&test, argc, argv);                           \
   }

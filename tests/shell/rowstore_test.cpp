@@ -65,7 +65,9 @@ TEST(RowStore, SetCellChangesOnlyThatCell) {
 // Rows a read decoded point into the file's bytes: their cells read 0x1F as "$", an edited
 // caption replaces only that cell, and rows of texts around them keep their own.
 TEST(RowStore, RowsInTheFileBytes) {
-  const auto bytes = marc::FileBytes::FromString("xxTITLE rest\x1F" "bmore");
+  const auto bytes = marc::FileBytes::FromString(
+      "xxTITLE rest\x1F"
+      "bmore");
   marc::RowRef ref;
   ref.record = 2;
   ref.begin[marc::Title] = 0, ref.length[marc::Title] = 5;
@@ -86,4 +88,3 @@ TEST(RowStore, RowsInTheFileBytes) {
   EXPECT_EQ(store.Cell(1, marc::Summary, s), std::string_view("rest$bmore"));
   EXPECT_EQ(store.Cell(2, marc::Title, s), std::string_view("TITLE"));
 }
-

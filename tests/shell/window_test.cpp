@@ -1,9 +1,15 @@
 // The Qt skin's wiring: the buttons reach the logic, the logic's rows, labels and boxes reach
 // the widgets, an edit in the list reaches the rows.
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <memory>
 
 #include "booklistmodel.h"
 #include "fake_backend.h"
@@ -12,6 +18,7 @@
 #include "mainwindow.h"
 #include "marc2excel.h"
 #include "qtestmain.h"
+#include "qtports.h"
 
 using namespace tessaly;
 using State = TMarcFun::State;
@@ -32,12 +39,38 @@ class WindowTest : public QObject {
     QCOMPARE(w.Label1->text(), QStringLiteral("读入:%1 条").arg(rows));
     QVERIFY(w.Button1->isEnabled());
 
-    QVERIFY(w.ListModel().setData(w.ListModel().index(0, 0), QStringLiteral("新书名"),
-                                  Qt::EditRole));
+    QVERIFY(
+        w.ListModel().setData(w.ListModel().index(0, 0), QStringLiteral("新书名"), Qt::EditRole));
     QCOMPARE(QString::fromStdString(w.Logic().Cell(0, 0)), QStringLiteral("新书名"));
 
     QTest::mouseClick(w.Button3, Qt::LeftButton);
     QCOMPARE(w.ListModel().rowCount(), 0);
+  }
+
+  // A read waiting on a pipe's writer leaves the loop running, the commands unavailable.
+  void answersWhileAPipeHoldsTheRead() {
+    const QString fifo = QDir::temp().filePath(
+        QStringLiteral("tessaly_window_test_%1.mrc").arg(QCoreApplication::applicationPid()));
+    QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const std::shared_ptr<void> remove(nullptr, [&](void*) { QFile::remove(fifo); });
+    FakeDialogs dialogs;
+    MarcFunWindow w(dialogs);
+    w.show();
+    w.Logic().OpenFile(ToPath(fifo));
+    QFile writer(fifo);
+    QVERIFY(writer.open(QIODevice::WriteOnly));
+    bool ran = false;
+    QTimer::singleShot(0, &w, [&] { ran = true; });
+    QTRY_VERIFY(ran);
+    QCOMPARE(w.Logic().CurrentState(), State::Reading);
+    QVERIFY(!w.Button1->isEnabled());
+    QFile records(TESSALY_TEST_DATA "/realcn_lines.mrc");
+    QVERIFY(records.open(QIODevice::ReadOnly));
+    writer.write(records.readAll());
+    writer.close();
+    QTRY_COMPARE(w.Logic().CurrentState(), State::Idle);
+    QVERIFY(dialogs.boxes.empty());
+    QVERIFY(w.ListModel().rowCount() > 0);
   }
 
   // The export's dialogs are the window's, and their buttons reach the logic.
