@@ -9,6 +9,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -35,17 +36,31 @@ class TestClock final : public Clock {
 struct SeenBox {
   std::wstring caption;
   std::vector<std::wstring> texts;
-  bool Has(const std::wstring& text) const {
-    for (const auto& t : texts)
-      if (t == text) return true;
-    return false;
-  }
+  bool Has(const std::wstring& text) const { return std::ranges::count(texts, text) > 0; }
 };
 
 std::wstring TextOf(HWND hwnd) {
   wchar_t text[1024] = L"";
   GetWindowTextW(hwnd, text, 1024);
   return text;
+}
+
+std::wstring ClassOf(HWND hwnd) {
+  wchar_t name[64] = L"";
+  GetClassNameW(hwnd, name, 64);
+  return name;
+}
+
+// The children of parent, or the top-level windows of this thread.
+std::vector<HWND> Windows(HWND parent) {
+  std::vector<HWND> found;
+  const WNDENUMPROC add = [](HWND hwnd, LPARAM to) -> BOOL {
+    reinterpret_cast<std::vector<HWND>*>(to)->push_back(hwnd);
+    return TRUE;
+  };
+  const auto to = reinterpret_cast<LPARAM>(&found);
+  parent ? EnumChildWindows(parent, add, to) : EnumThreadWindows(GetCurrentThreadId(), add, to);
+  return found;
 }
 
 // Watches for dialogs of this thread from a thread timer, which also fires inside their modal
@@ -56,16 +71,14 @@ std::wstring TextOf(HWND hwnd) {
 class BoxWatcher {
  public:
   explicit BoxWatcher(std::wstring answer = L"", TestClock* clock = nullptr)
-      : answer_(std::move(answer)), clock_(clock) {
+      : answer_(std::move(answer)), clock_(clock), timer_(SetTimer(nullptr, 0, 20, Tick)) {
     current_ = this;
-    timer_ = SetTimer(nullptr, 0, 20, Tick);
   }
   ~BoxWatcher() {
     KillTimer(nullptr, timer_);
     current_ = nullptr;
   }
   std::vector<SeenBox> seen;
-  std::vector<HWND> handled;
   // false: boxes wait for the program to close them, and the test acts from whenSeen, as it
   // waits inside their loops.
   bool answering = true;
@@ -76,51 +89,33 @@ class BoxWatcher {
     BoxWatcher* self = current_;
     if (!self) return;
     if (self->clock_) self->clock_->now += std::chrono::seconds(1);
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND hwnd, LPARAM data) -> BOOL {
-          auto* self = reinterpret_cast<BoxWatcher*>(data);
-          wchar_t cls[32] = L"";
-          GetClassNameW(hwnd, cls, 32);
-          if (std::wstring(cls) != L"#32770" || !IsWindowVisible(hwnd)) return TRUE;
-          for (HWND h : self->handled)
-            if (h == hwnd) return TRUE;
-          self->handled.push_back(hwnd);
-          SeenBox box{TextOf(hwnd), {}};
-          HWND button = nullptr;
-          bool progress = false;
-          EnumChildWindows(
-              hwnd,
-              [](HWND child, LPARAM data) -> BOOL {
-                reinterpret_cast<std::vector<HWND>*>(data)->push_back(child);
-                return TRUE;
-              },
-              reinterpret_cast<LPARAM>(&self->children_));
-          for (HWND child : self->children_) {
-            wchar_t kind[32] = L"";
-            GetClassNameW(child, kind, 32);
-            progress = progress || std::wstring(kind) == PROGRESS_CLASSW;
-            box.texts.push_back(TextOf(child));
-            if (!self->answer_.empty() && TextOf(child) == self->answer_) button = child;
-          }
-          self->children_.clear();
-          self->seen.push_back(box);
-          // A progress dialog waits for the export; a box is answered.
-          if (self->whenSeen) self->whenSeen();
-          if (!self->answering) return TRUE;
-          if (button)
-            PostMessageW(button, BM_CLICK, 0, 0);
-          else if (!progress)
-            PostMessageW(hwnd, WM_COMMAND, IDOK, 0);
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(self));
+    for (HWND box : Windows(nullptr)) {
+      if (ClassOf(box) != L"#32770" || !IsWindowVisible(box) ||
+          std::ranges::count(self->handled_, box))
+        continue;
+      self->handled_.push_back(box);
+      SeenBox shown{TextOf(box), {}};
+      HWND answer = nullptr;
+      bool progress = false;
+      for (HWND child : Windows(box)) {
+        shown.texts.push_back(TextOf(child));
+        progress = progress || ClassOf(child) == PROGRESS_CLASSW;
+        if (!self->answer_.empty() && shown.texts.back() == self->answer_) answer = child;
+      }
+      self->seen.push_back(shown);
+      if (self->whenSeen) self->whenSeen();
+      if (!self->answering) continue;
+      if (answer)
+        PostMessageW(answer, BM_CLICK, 0, 0);
+      else if (!progress)
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
   }
   static inline BoxWatcher* current_ = nullptr;
   std::wstring answer_;
   TestClock* clock_;
-  std::vector<HWND> children_;
   UINT_PTR timer_;
+  std::vector<HWND> handled_;
 };
 
 class WindowTest : public ::testing::Test {
@@ -143,26 +138,18 @@ class WindowTest : public ::testing::Test {
     for (const auto& file : files_) std::filesystem::remove(file, ec);
   }
 
+  // Runs what is queued now.
+  static void Pump() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  }
   // Pumps messages until done() (true) or a bounded number of rounds (false).
-  bool Until(const std::function<bool()>& done) {
-    for (int round = 0; round < 2000; ++round) {
-      if (done()) return true;
+  static bool Until(const std::function<bool()>& done) {
+    for (int round = 0; round < 2000 && !done(); ++round) {
       MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-      MSG msg;
-      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-      }
+      Pump();
     }
     return done();
-  }
-  // Runs what is queued now.
-  void Settle() {
-    MSG msg;
-    for (int round = 0; round < 20 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++round) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
   }
   // Opens a file of one record per title (field 200 $a), as given on the command line.
   void Open(const std::vector<std::string>& titles) {
@@ -188,6 +175,13 @@ class WindowTest : public ::testing::Test {
     ListView_SetItemState(list_, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
   }
   bool Editing() { return ListView_GetEditControl(list_) != nullptr; }
+  // Once the in-place editor is open: types text and confirms it.
+  void Edit(const wchar_t* text) {
+    ASSERT_TRUE(Until([&] { return Editing(); }));
+    SetWindowTextW(ListView_GetEditControl(list_), text);
+    PostMessageW(ListView_GetEditControl(list_), WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_TRUE(Until([&] { return !Editing(); }));
+  }
   void StartExport() {
     sheet_->HangAtCell(2, 1);
     SendMessageW(window_.Control("Button5"), BM_CLICK, 0, 0);
@@ -225,10 +219,7 @@ TEST_F(WindowTest, F2AndASecondClickEditTheCaption) {
   Open({"a", "b"});
   Select(0);
   SendMessageW(list_, WM_KEYDOWN, VK_F2, 0);
-  ASSERT_TRUE(Until([&] { return Editing(); }));
-  SetWindowTextW(ListView_GetEditControl(list_), L"书名");
-  PostMessageW(ListView_GetEditControl(list_), WM_KEYDOWN, VK_RETURN, 0);
-  ASSERT_TRUE(Until([&] { return !Editing(); }));
+  Edit(L"书名");
   EXPECT_EQ(logic_.Cell(0, 0), "书名");
   EXPECT_EQ(Shown(0), L"书名");
 
@@ -238,10 +229,7 @@ TEST_F(WindowTest, F2AndASecondClickEditTheCaption) {
   const LPARAM at = MAKELPARAM(item.left + 2, (item.top + item.bottom) / 2);
   PostMessageW(list_, WM_LBUTTONDOWN, MK_LBUTTON, at);
   PostMessageW(list_, WM_LBUTTONUP, 0, at);
-  ASSERT_TRUE(Until([&] { return Editing(); }));
-  SetWindowTextW(ListView_GetEditControl(list_), L"c");
-  PostMessageW(ListView_GetEditControl(list_), WM_KEYDOWN, VK_RETURN, 0);
-  ASSERT_TRUE(Until([&] { return !Editing(); }));
+  Edit(L"c");
   EXPECT_EQ(logic_.Cell(1, 0), "c");
 }
 
@@ -253,7 +241,7 @@ TEST_F(WindowTest, WhileExportingNeitherEditsNorDisabledButtonsChangeTheList) {
   SendMessageW(window_.Control("Button3"), BM_CLICK, 0, 0);
   Select(0);
   SendMessageW(list_, WM_KEYDOWN, VK_F2, 0);
-  Settle();
+  Pump();
   EXPECT_FALSE(Editing());
   EXPECT_EQ(logic_.RowCount(), 2u);
   sheet_->Release();
@@ -274,7 +262,6 @@ TEST_F(WindowTest, BoxesShowTheirTextsAndButtons) {
     BoxWatcher boxes;
     sheet_->RefuseConnect(true);
     SendMessageW(window_.Control("Button5"), BM_CLICK, 0, 0);
-
     ASSERT_TRUE(Until([&] { return !boxes.seen.empty(); }));
     EXPECT_EQ(boxes.seen[0].caption, L"错误");
     EXPECT_TRUE(boxes.seen[0].Has(L"NO excel ！"));
