@@ -449,7 +449,14 @@ LRESULT CALLBACK Win32Window::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }
   auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  return self ? self->Handle(msg, wp, lp) : DefWindowProcW(hwnd, msg, wp, lp);
+  if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
+  // No failure may cross the system's frames: one that got this far goes to the failure display.
+  try {
+    return self->Handle(msg, wp, lp);
+  } catch (...) {
+    if (self->logic_) self->logic_->ShowCurrentFailure();
+  }
+  return 0;
 }
 
 LRESULT CALLBACK Win32Window::ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
