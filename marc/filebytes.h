@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -53,5 +54,16 @@ class FileBytes {
 
 // "Cannot open file "%s". %s" with path made absolute against the current folder.
 std::string OpenErrorMessage(const std::string& path, const std::string& reason);
+
+// A path in the form Load takes: UTF-8 on Windows (never the ANSI code page, which cannot spell
+// every name), the system's bytes elsewhere.
+std::string PathBytes(const std::filesystem::path& path);
+
+#ifdef _WIN32
+// On Windows paths travel as UTF-8 and meet the system as UTF-16, never through the ANSI code
+// page, which cannot spell every name.
+std::wstring WidePath(std::string_view utf8);
+std::string Narrow(std::wstring_view wide);
+#endif
 
 }  // namespace marc

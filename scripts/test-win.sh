@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The Windows build under wine: cross-compiles the decoding core with its tests and the Excel
-# backend with its fake-Excel tests (mingw-w64, static), then runs them with CTest, wine being
-# the emulator. test-win.sh [BUILD_DIR], default build-win. Leaves no wineserver running.
+# The Windows build under wine: cross-compiles the decoding core with its tests, the Excel
+# backend with its fake-Excel tests and the Windows program tessaly.exe with its window tests
+# (mingw-w64, static), then runs them with CTest, wine being the emulator; the window tests run
+# on an Xvfb of their own (cmake/wine-window.sh). test-win.sh [BUILD_DIR], default build-win.
+# Leaves no wineserver and no Xvfb running.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 dir="$root/${1:-build-win}"

@@ -337,7 +337,7 @@ void TMarcFun::Button2Click() {
   if (state_ != State::Idle) return;
   auto job = std::make_shared<ReadJob>(reader_);
   job->reader->SetTimeFormat(timeFormat_);
-  job->path = MarcFileName.string();
+  job->path = marc::PathBytes(MarcFileName);
   rowsRead_ = 0;
   workers_->Start([job] { job->Run(); });
   read_ = std::move(job);
