@@ -17,37 +17,33 @@
 
 #include "booklistmodel.h"
 #include "calc.h"
-#include "dialogs.h"
 #include "failure.h"
 #include "listview.h"
+#include "mainwindow.h"
 #include "marc2excel.h"
-#include "marcfn.h"
+#include "qtports.h"
 #include "peak_rss.h"
 #include "test_office.h"
 
 namespace {
 
-// Confirms the one file; reports a failure on stderr instead of a box.
-class Answer : public tessaly::WindowDialogs {
+// Confirms the one file; reports a box on stderr instead of showing it.
+class Answer : public tessaly::Dialogs {
  public:
-  explicit Answer(QString path) : path_(std::move(path)) {}
-  std::optional<QString> OpenFile(QWidget*, const QString&, const QString&) override {
+  explicit Answer(std::filesystem::path path) : path_(std::move(path)) {}
+  std::optional<std::filesystem::path> OpenFile(const std::filesystem::path&,
+                                                const std::filesystem::path&) override {
     return path_;
   }
-  void ShowOpenFailed(QWidget*, const QString& details) override {
-    std::fprintf(stderr, "open failed: %s\n", qPrintable(details));
-    failed = true;
-  }
-  void ShowNoSpreadsheet(QWidget*) override {}
-  void ShowCellsCut(QWidget*, std::int64_t) override {}
-  void ShowFailure(const QString& text) override {
-    std::fprintf(stderr, "failure: %s\n", qPrintable(text));
+  void ShowBox(const tessaly::Box& box) override {
+    std::fprintf(stderr, "%s: %s %s\n", box.caption.c_str(), box.text.c_str(),
+                 box.details.c_str());
     failed = true;
   }
   bool failed = false;
 
  private:
-  QString path_;
+  std::filesystem::path path_;
 };
 
 // The list as the export sees it, cut to its first rows.
@@ -69,12 +65,12 @@ class FirstRows : public tessaly::ExportSource {
 
 class NoUi : public tessaly::ExportUi {
  public:
-  void ShowNoSpreadsheet() override { unreachable = true; }
+  void ShowNoSpreadsheet(const std::string&) override { unreachable = true; }
   bool unreachable = false;
 };
 
 // Exports the first rows of the window's list into an office started for the purpose.
-int ExportFirstRows(tessaly::TMarcFun& window, std::int64_t rows) {
+int ExportFirstRows(tessaly::MarcFunWindow& window, std::int64_t rows) {
   tessaly::testing::TestOffice office(tessaly::testing::UniquePipeName("window-open"));
   tessaly::CalcOptions options;
   options.pipe_name = office.Pipe();
@@ -96,7 +92,7 @@ int ExportFirstRows(tessaly::TMarcFun& window, std::int64_t rows) {
       QThread::msleep(250);
     }
   }
-  const FirstRows list(window.ListModel(), rows);
+  const FirstRows list(window.Logic().List(), rows);
   NoUi ui;
   QElapsedTimer timer;
   timer.start();
@@ -120,30 +116,32 @@ int main(int argc, char** argv) {
   }
   if (!std::getenv("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   tessaly::TessalyApplication app(argc, argv);
-  Answer answer(QString::fromLocal8Bit(argv[1]));
-  app.SetDialogs(answer);
-  tessaly::TMarcFun window;
-  window.SetDialogs(answer);
+  Answer answer(argv[1]);
+  tessaly::MarcFunWindow window(answer);
+  app.SetFailureDisplay([&] { window.Logic().ShowCurrentFailure(); });
   window.show();
   QCoreApplication::processEvents();
 
   QElapsedTimer timer;
-  // The open command, then what the user waits for after the read: the list laid out and
-  // painted once.
+  // The open command until the read has ended (on its worker, the window answering), then what
+  // the user waits for after the read: the list laid out and painted once.
   auto open = [&](const char* what) {
     timer.start();
-    window.Button1Click();
+    window.Logic().Button1Click();
+    while (window.Logic().CurrentState() != tessaly::TMarcFun::State::Idle) {
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    }
     const double read = timer.nsecsElapsed() / 1e9;
     QCoreApplication::processEvents();
     window.ListView1->viewport()->repaint();
     const double shown = timer.nsecsElapsed() / 1e9;
     std::printf("%s: rows %lld, open command %.3f s, until painted %.3f s\n", what,
-                static_cast<long long>(window.ListModel().ItemCount()), read, shown);
+                static_cast<long long>(window.Logic().RowCount()), read, shown);
   };
   open("open");
   if (answer.failed) return 1;
   timer.start();
-  window.Button3Click();
+  window.Logic().Button3Click();
   QCoreApplication::processEvents();
   std::printf("clear: %.3f s\n", timer.nsecsElapsed() / 1e9);
   open("open again");

@@ -3,11 +3,17 @@
 # Uses a private prefix (WINEPREFIX, default: wine/ in the build folder that holds the program),
 # created once under a lock. COM calls hang in a prefix whose first boot is still running, so
 # the boot is waited for before anything else runs.
-# Environment: TESSALY_WINE_TIMEOUT (seconds per run, default 120).
+# Environment: TESSALY_WINE_TIMEOUT (seconds per run, default 120); TESSALY_WINE_DISPLAY (the X
+# display windowed programs show on, set by wine-window.sh; without it there is none).
 # `wine-emulator.sh --init` only prepares the prefix; `wine-emulator.sh --stop` ends its
 # wineserver.
 set -euo pipefail
-unset DISPLAY WAYLAND_DISPLAY
+unset WAYLAND_DISPLAY
+if [[ -n "${TESSALY_WINE_DISPLAY:-}" ]]; then
+  export DISPLAY=$TESSALY_WINE_DISPLAY
+else
+  unset DISPLAY
+fi
 export WINEDEBUG=-all
 # No Mono or Gecko download prompts (nothing here needs .NET or HTML), and no menu entries
 # written into the user's home.

@@ -46,6 +46,7 @@
 #include "automation.h"
 #include "calc.h"
 #include "office_start_posix.h"
+#include "usertexts.h"
 
 namespace css = com::sun::star;
 using css::uno::Any;
@@ -122,7 +123,7 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
       Reference<css::uno::XComponentContext> remote = Resolve();
       if (!remote.is()) {
         if (!options_.start_office) {
-          throw ConnectError("没有 LibreOffice 在管道 " + options_.pipe_name + " 上应答");
+          throw ConnectError(texts::OfficeNotOnPipe(options_.pipe_name));
         }
         StartDetached(Soffice(), {"--accept=" + AcceptString(), "--nologo"});
         const auto deadline = std::chrono::steady_clock::now() + options_.start_timeout;
@@ -134,7 +135,7 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
         if (!remote.is()) {
           const auto seconds =
               std::chrono::duration_cast<std::chrono::seconds>(options_.start_timeout).count();
-          throw ConnectError("LibreOffice 没有在 " + std::to_string(seconds) + " 秒内启动");
+          throw ConnectError(texts::OfficeDidNotStart(static_cast<int>(seconds)));
         }
       }
       desktop_ = css::frame::Desktop::create(remote);
@@ -143,7 +144,7 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
       desktop_.clear();
       DropBridge();
       CheckAbandoned();
-      throw ConnectError("无法连接 LibreOffice：" + Plain(e.Message));
+      throw ConnectError(texts::OfficeCannotConnect(Plain(e.Message)));
     } catch (...) {
       desktop_.clear();
       DropBridge();

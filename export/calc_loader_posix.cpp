@@ -11,6 +11,7 @@
 
 #include "calc.h"
 #include "platform.h"
+#include "usertexts.h"
 
 namespace tessaly {
 
@@ -41,10 +42,10 @@ CalcModuleEntry LoadEntry(const std::string& path) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* why = dlerror();
-    throw ConnectError("无法使用 LibreOffice：" + std::string(why ? why : path));
+    throw ConnectError(texts::OfficeModuleUnusable(why ? why : path));
   }
   void* entry = dlsym(handle, kCalcModuleEntry);
-  if (entry == nullptr) throw ConnectError("无法使用 LibreOffice：" + path + " 已损坏");
+  if (entry == nullptr) throw ConnectError(texts::OfficeModuleUnusable(path));
   return reinterpret_cast<CalcModuleEntry>(entry);
 }
 
@@ -58,7 +59,7 @@ class CalcModuleLoader final : public SpreadsheetApplication {
   void ConnectApplication() override {
     if (calc_.load() == nullptr) {
       SpreadsheetApplication* made = LoadEntry(module_path_)(options_, kCalcModuleAbi);
-      if (made == nullptr) throw ConnectError("LibreOffice 模块 " + module_path_ + " 版本不符");
+      if (made == nullptr) throw ConnectError(texts::OfficeModuleMismatch(module_path_));
       calc_.store(made);
     }
     calc_.load()->ConnectApplication();

@@ -3,6 +3,7 @@
 // calls run on a thread of the backend's own; the caller hands each one over and waits for it,
 // or for the user to give up.
 #include "excel_com_win.h"
+#include "usertexts.h"
 
 // clang-format off
 #include <windows.h>
@@ -344,7 +345,7 @@ IDispatch* Connected(const Ref<IDispatch>& component) {
 // then WPS's spreadsheet the same two ways.
 void Connect(Session& s) {
   if (FAILED(s.apartment)) {
-    throw ConnectError(std::string("COM 无法在导出线程上使用：") + FailureText(s.apartment));
+    throw ConnectError(texts::ExcelComUnusable(FailureText(s.apartment)));
   }
   struct Candidate {
     CLSID clsid;
@@ -371,14 +372,14 @@ void Connect(Session& s) {
     }
     found.Reset();
   }
-  if (!found) throw ConnectError("无法连接 Excel：" + FailureText(excel_hr));
+  if (!found) throw ConnectError(texts::ExcelCannotConnect(FailureText(excel_hr)));
   // _Application is a dual interface, so its pointer is an IDispatch too. WPS may answer
   // Excel's model through its own interfaces; there its IDispatch serves the same calls.
   HRESULT hr = Query(s, found.Get(), kApplicationInterface, s.application.Out());
   if (FAILED(hr) && s.wps) hr = Query(s, found.Get(), IID_IDispatch, s.application.Out());
   if (FAILED(hr)) {
     s.application.Reset();
-    throw ConnectError("注册为 Excel 的对象没有应用程序接口：" + FailureText(hr));
+    throw ConnectError(texts::ExcelNoApplication(FailureText(hr)));
   }
 }
 
@@ -485,7 +486,7 @@ class ExcelComApplication final : public SpreadsheetApplication {
     session->thread = CreateThread(nullptr, 0, RunSession, handed, 0, &session->thread_id);
     if (!session->thread) {
       delete handed;
-      throw ConnectError("无法启动导出线程：" + FailureText(HRESULT_FROM_WIN32(GetLastError())));
+      throw ConnectError(texts::ExportThreadFailed(FailureText(HRESULT_FROM_WIN32(GetLastError()))));
     }
     {
       const std::lock_guard<std::mutex> lock(mutex_);

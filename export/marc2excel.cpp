@@ -56,14 +56,19 @@ void ExportListToExcel(TMarc2ExcelFm& module, const ExportSource& list, ExportUi
     // Whatever an earlier export left behind is dropped, so each export starts from nothing.
     app.DisconnectApplication();
     app.ConnectApplication();
-  } catch (...) {
+  } catch (const ConnectError& e) {
     // A connection the user gave up on is no missing spreadsheet.
     if (ui.Cancelled()) {
       app.DisconnectApplication();
       throw ExportCancelled(kCancelled);
     }
-    ui.ShowNoSpreadsheet();
+    ui.ShowNoSpreadsheet(e.what());
     return;
+  } catch (...) {
+    // Out of memory, a programming error, a call given up on: not a missing spreadsheet.
+    app.DisconnectApplication();
+    if (ui.Cancelled()) throw ExportCancelled(kCancelled);
+    throw;
   }
 
   const ReleaseComponents release(app);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "automation.h"
 #include "exportsource.h"
@@ -13,8 +14,9 @@ namespace tessaly {
 class ExportUi {
  public:
   virtual ~ExportUi() = default;
-  // The spreadsheet cannot be reached: "NO excel ！", caption "错误", OK, no icon.
-  virtual void ShowNoSpreadsheet() = 0;
+  // The spreadsheet cannot be reached: "NO excel ！", caption "错误", OK, no icon; reason says
+  // why (the user's text, UTF-8 or the system's 8-bit encoding).
+  virtual void ShowNoSpreadsheet(const std::string& reason) = 0;
   // Rows of the list written so far (the header not counted) of all its rows at that moment;
   // called on the export's thread once the worksheet is ready and after every row, so it also
   // tells a watchdog that the spreadsheet is answering.

@@ -10,12 +10,13 @@
 #include <cstring>
 
 #include "automation.h"
+#include "usertexts.h"
 
 namespace tessaly {
 
 void StartDetached(const std::string& program, const std::vector<std::string>& args) {
   if (access(program.c_str(), X_OK) != 0) {
-    throw ConnectError(program + " cannot be run: " + std::strerror(errno));
+    throw ConnectError(texts::OfficeCannotRun(program, std::strerror(errno)));
   }
   // Everything the children need is built before fork: the program has threads (the UNO
   // bridge's at least), so between fork and exec only async-signal-safe calls are allowed.
@@ -25,7 +26,7 @@ void StartDetached(const std::string& program, const std::vector<std::string>& a
   argv.push_back(nullptr);
 
   const pid_t middle = fork();
-  if (middle < 0) throw ConnectError(std::string("cannot start soffice: ") + std::strerror(errno));
+  if (middle < 0) throw ConnectError(texts::OfficeCannotStart(std::strerror(errno)));
   if (middle == 0) {
     setsid();
     const pid_t office = fork();
@@ -52,7 +53,7 @@ void StartDetached(const std::string& program, const std::vector<std::string>& a
     if (errno != EINTR) return;
   }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    throw ConnectError("cannot start soffice: fork failed");
+    throw ConnectError(texts::OfficeCannotStart("fork"));
   }
 }
 

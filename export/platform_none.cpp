@@ -1,5 +1,6 @@
 // Platforms with no spreadsheet backend: every export reports "NO excel ！".
 #include "platform.h"
+#include "usertexts.h"
 
 namespace tessaly {
 
@@ -7,7 +8,7 @@ namespace {
 class NoSpreadsheet final : public SpreadsheetApplication {
  public:
   void ConnectApplication() override {
-    throw ConnectError("no spreadsheet backend on this platform");
+    throw ConnectError(std::string(texts::kNoBackend));
   }
   void AddWorkbook() override {}
   void AttachFirstWorksheet() override {}

@@ -6,8 +6,14 @@ namespace marc {
 
 std::string OpenErrorMessage(const std::string& path, const std::string& reason) {
   std::error_code ec;
+#ifdef _WIN32
+  const std::filesystem::path absolute = std::filesystem::absolute(WidePath(path), ec);
+  const std::string shown = ec ? path : Narrow(absolute.wstring());
+#else
   const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  return "Cannot open file \"" + (ec ? path : absolute.string()) + "\". " + reason;
+  const std::string shown = ec ? path : absolute.string();
+#endif
+  return "Cannot open file \"" + shown + "\". " + reason;
 }
 
 }  // namespace marc

@@ -49,4 +49,11 @@ class FileBytes {
 // "Cannot open file "%s". %s" with path made absolute against the current folder.
 std::string OpenErrorMessage(const std::string& path, const std::string& reason);
 
+#ifdef _WIN32
+// On Windows paths travel as UTF-8 and meet the system as UTF-16, never through the ANSI code
+// page, which cannot spell every name.
+std::wstring WidePath(std::string_view utf8);
+std::string Narrow(std::wstring_view wide);
+#endif
+
 }  // namespace marc

@@ -1,7 +1,8 @@
 // FileBytes on Windows: the file is opened so that others may read it but not write it, and the
 // handle is kept while its bytes are held, so the rows that point into them cannot change under
-// the list. A file on disk is mapped (a mapped file cannot be truncated either); anything else
-// (a pipe, a file that cannot be mapped) is read into a buffer.
+// the list. Paths are UTF-8 and opened by their UTF-16 form, so a name opens whatever the ANSI
+// code page is; messages are UTF-8 too. A file on disk is mapped (a mapped file cannot be truncated
+// either); anything else (a pipe, a file that cannot be mapped) is read into a buffer.
 #include <windows.h>
 
 #include <algorithm>
@@ -12,16 +13,33 @@
 
 namespace marc {
 
+std::wstring WidePath(std::string_view utf8) {
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
+  return w;
+}
+
+std::string Narrow(std::wstring_view wide) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                    0, nullptr, nullptr);
+  std::string s(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), s.data(), n, nullptr,
+                      nullptr);
+  return s;
+}
+
 namespace {
 
 // The system's own text for an error code, from its message table, without the line end and
 // the closing full stop, as the failure display adds one where it belongs.
 std::string SystemMessage(DWORD code) {
-  char* buffer = nullptr;
-  const DWORD n = FormatMessageA(
+  wchar_t* buffer = nullptr;
+  const DWORD n = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-  std::string text(buffer ? buffer : "", n);
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::string text = Narrow(std::wstring_view(buffer ? buffer : L"", buffer ? n : 0));
   if (buffer) LocalFree(buffer);
   while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
     text.pop_back();
@@ -31,13 +49,6 @@ std::string SystemMessage(DWORD code) {
 
 [[noreturn]] void Fail(const std::string& path, DWORD code) {
   throw EFOpenError(OpenErrorMessage(path, SystemMessage(code)));
-}
-
-std::wstring Wide(const std::string& s) {
-  const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
 }
 
 class HandleBytes : public FileBytes {
@@ -88,12 +99,12 @@ std::shared_ptr<const FileBytes> FileBytes::FromString(std::string bytes) {
 std::shared_ptr<const FileBytes> FileBytes::Load(const std::string& path, const Options&) {
   // Read sharing only: a file another program has open for writing fails here with the
   // system's sharing-violation text, and none may open it for writing while it is held.
-  const HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+  const HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) Fail(path, GetLastError());
   HandleCloser closer(file);
   std::error_code ec;
-  const std::string absolute = std::filesystem::absolute(path, ec).string();
+  const std::string absolute = Narrow(std::filesystem::absolute(WidePath(path), ec).wstring());
 
   LARGE_INTEGER size{};
   if (GetFileType(file) == FILE_TYPE_DISK) {

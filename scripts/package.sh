@@ -3,7 +3,7 @@
 # build-package/tessaly_VERSION_ARCH.deb. Prints the package's path on the last line.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-"$root/scripts/setup.sh" packages-build.txt
+"$root/scripts/setup.sh" packages-build.txt packages-package.txt
 "$root/scripts/build.sh" build-package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DTESSALY_TESTS=OFF -DTESSALY_BENCH=OFF
 cd "$root/build-package"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds, and starts Tessaly.
+# Sets up what building and running need, builds the program alone (no tests, no benchmarks, in
+# a folder of its own), and starts Tessaly; arguments go to the program (a record file to open).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-"$root/scripts/setup.sh" packages-build.txt packages-test.txt
-"$root/scripts/build.sh" build
-exec "$root/build/bin/tessaly" "$@"
+"$root/scripts/setup.sh" packages-build.txt
+"$root/scripts/build.sh" build-run -DTESSALY_TESTS=OFF -DTESSALY_BENCH=OFF
+exec "$root/build-run/bin/tessaly" "$@"

@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-scripts/setup.sh packages-build.txt packages-test.txt
+scripts/setup.sh packages-build.txt packages-package.txt packages-test.txt
 export QT_QPA_PLATFORM=offscreen
 status=0
 stage() {

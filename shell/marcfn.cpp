@@ -1,308 +1,577 @@
 #include "marcfn.h"
 
-#include <QCloseEvent>
-#include <QCoreApplication>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QShowEvent>
-#include <QWindow>
 #include <algorithm>
-#include <chrono>
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <new>
 #include <stdexcept>
+#include <thread>
 #include <utility>
+#include <vector>
 
-#include "appearance.h"
-#include "booklistmodel.h"
-#include "codec.h"
-#include "dialogs.h"
-#include "failure.h"
-#include "listview.h"
-#include "longtime.h"
-#include "ui_marcfn.h"
+#include "charset.h"
+#include "errors.h"
+#include "layout.h"
+#include "marc2excel.h"
+#include "usertexts.h"
 
 namespace tessaly {
 
 namespace {
 
-// Repaint the progress label at most this often: a repaint per row would cost minutes on a
-// large file, while 16 ms still reads as a running count.
-constexpr std::int64_t kProgressPaintMs = 16;
+// How long an ending program waits for an export it gave up on to leave the spreadsheet.
+constexpr std::chrono::seconds kExportGrace{15};
 
-std::int64_t SteadyMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+// A read stopped because the window closed; nobody is told.
+struct ReadStopped {};
+
+// A failure's message as the user reads it: the bytes are UTF-8 when they spell it, GBK
+// otherwise (messages quote record bytes, and paths in the system's 8-bit encoding).
+std::string MessageText(std::string_view bytes) {
+  if (marc::DetectEncoding(bytes) == marc::TextEncoding::Utf8) return std::string(bytes);
+  return marc::DecodeToUtf8(bytes, marc::TextEncoding::Gbk);
 }
 
-// The caption differs from the application title on purpose.
-const QString kCaption = QStringLiteral("禾朔Tessaly  1.0");
+std::string_view EncodingName(marc::TextEncoding encoding, bool fourByteSequences) {
+  if (encoding == marc::TextEncoding::Utf8) return "UTF-8";
+  return fourByteSequences ? "GB18030" : "GBK";
+}
 
 }  // namespace
 
-bool TOpenDialog::Execute(QWidget* owner, WindowDialogs& dialogs) {
-  const std::optional<QString> chosen = dialogs.OpenFile(owner, InitialDir, FileName);
-  if (!chosen) return false;
-  FileName = *chosen;
-  return true;
+std::chrono::milliseconds SteadyClock::Now() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now().time_since_epoch());
 }
 
-void SetLabelText(QLabel* label, const QString& text) {
-  label->setText(text);
-  label->resize(label->sizeHint().width(), label->height());
-}
+void ThreadWorkers::Start(std::function<void()> work) { std::thread(std::move(work)).detach(); }
 
-TMarcFun::TMarcFun(QWidget* parent)
-    : QWidget(parent),
-      ui_(std::make_unique<Ui::MarcFun>()),
-      reader_(UserLongTimeFormat()),
-      dialogs_(&DefaultDialogs()),
-      progressClock_(SteadyMs),
-      timeFormatSource_(UserLongTimeFormat) {
-  InitResources();
-  ui_->setupUi(this);
-  Memo1 = ui_->Memo1;
-  Panel1 = ui_->Panel1;
-  Button1 = ui_->Button1;
-  Button2 = ui_->Button2;
-  Button4 = ui_->Button4;
-  ListView1 = ui_->ListView1;
-  Label1 = ui_->Label1;
-  Label2 = ui_->Label2;
-  Button3 = ui_->Button3;
-  Button5 = ui_->Button5;
-  Panel2 = ui_->Panel2;
-  Edit1 = ui_->Edit1;
-  listHeight_ = ListView1->height();
-
-  // The layout gives the client size; the restored place is the outer top-left 275, 136.
-  move(QPoint(275, 136) + QPoint(kDesignFrame.left(), kDesignFrame.top()));
-  setWindowTitle(kCaption);
-  setWindowIcon(ApplicationIcon());
-  setFont(WindowFont(kWindowFontPixels));
-  Edit1->setFont(WindowFont(kEditFontPixels));
-  Memo1->hide();
-  Button2->hide();
-  Button2->setEnabled(false);
-  Panel1->setFocusPolicy(Qt::NoFocus);
-  Panel2->setFocusPolicy(Qt::NoFocus);
-
-  model_ = new BookListModel(this);
-  ListView1->setModel(model_);
-
-  connect(Button1, &QPushButton::clicked, this, Guarded([this] { Button1Click(); }));
-  connect(Button2, &QPushButton::clicked, this, Guarded([this] { Button2Click(); }));
-  connect(Button3, &QPushButton::clicked, this, Guarded([this] { Button3Click(); }));
-  connect(Button4, &QPushButton::clicked, this, Guarded([this] { Button4Click(); }));
-  connect(Button5, &QPushButton::clicked, this, Guarded([this] { Button5Click(); }));
-  AlignTop();
-}
-
-TMarcFun::~TMarcFun() = default;
-
-int TMarcFun::OuterHeight() const {
-  QMargins frame = kDesignFrame;
-  if (const QWindow* w = windowHandle(); w && w->isVisible()) frame = w->frameMargins();
-  return height() + frame.top() + frame.bottom();
-}
-
-void TMarcFun::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  if (!event->spontaneous()) FormShow();
-}
-
-void TMarcFun::resizeEvent(QResizeEvent* event) {
-  QWidget::resizeEvent(event);
-  FormResize();
-}
-
-void TMarcFun::closeEvent(QCloseEvent* event) {
-  if (export_) {
-    // The spreadsheet is let go first; the window closes when the export has stopped.
-    closeAfterExport_ = true;
-    export_->Cancel();
-    event->ignore();
-    return;
+bool ThreadWorkers::WaitFor(const std::atomic<bool>& done, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  FormClose();
-  event->accept();  // the main window: closing it ends the program
+  return done.load(std::memory_order_acquire);
 }
 
-void TMarcFun::AlignTop() {
-  // Top-aligned controls stack from the top in this order and take the full client width; a
-  // hidden one takes no room. Edit1 is not aligned: it keeps its place over Panel2's band.
-  int y = 0;
-  for (QWidget* w : {static_cast<QWidget*>(Panel1), static_cast<QWidget*>(Panel2),
-                     static_cast<QWidget*>(ListView1), static_cast<QWidget*>(Memo1)}) {
-    if (!w->isVisibleTo(this)) continue;
-    const int h = w == ListView1 ? listHeight_ : w->height();
-    w->setGeometry(0, y, width(), h);
-    y += h;
+namespace {
+ThreadWorkers& DefaultWorkers() {
+  static ThreadWorkers workers;
+  return workers;
+}
+}  // namespace
+
+// The read on its worker. The rows wait here until the GUI thread's tick takes them, so the
+// worker never posts anything (Windows caps a thread's queue at 10,000 messages).
+struct TMarcFun::ReadJob final : marc::ReadSink {
+  struct Batch {
+    std::shared_ptr<const marc::FileBytes> bytes;
+    std::vector<marc::RowRef> rows;
+    marc::TextEncoding encoding;
+  };
+
+  marc::RecordReader reader;
+  std::string path;
+  std::atomic<bool> stop{false};
+  std::atomic<bool> ended{false};
+  std::mutex mutex;
+  std::vector<Batch> pending;  // under mutex
+  // Written by the worker before ended.
+  std::exception_ptr failure;
+  marc::Text elapsed;
+  bool fourByteSequences = false;
+
+  void AppendRows(const std::shared_ptr<const marc::FileBytes>& bytes,
+                  std::span<const marc::RowRef> rows, std::int64_t) override {
+    if (stop.load(std::memory_order_relaxed)) throw ReadStopped{};
+    Batch batch{bytes, {rows.begin(), rows.end()}, reader.Encoding()};
+    const std::lock_guard lock(mutex);
+    pending.push_back(std::move(batch));
+  }
+  void Progress(std::int64_t) override {}
+  void Elapsed(const marc::Text& text) override { elapsed = text; }
+
+  void Run() {
+    try {
+      reader.Read(path, *this);
+      // A pass over the file, made here rather than on the GUI thread.
+      fourByteSequences = reader.FourByteSequences();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    ended.store(true, std::memory_order_release);
+  }
+};
+
+// The export on its worker, and the watchdog's state on the GUI thread.
+struct TMarcFun::ExportJob final : ExportUi {
+  ExportJob(TMarc2ExcelFm& m, const ExportSource& l) : module(m), list(l) {}
+
+  TMarc2ExcelFm& module;
+  const ExportSource& list;
+  std::atomic<std::uint64_t> beats{0};
+  std::atomic<std::int64_t> written{0};
+  std::atomic<std::int64_t> rows{0};
+  std::atomic<bool> stopping{false};
+  std::atomic<bool> ended{false};
+  // Written by the worker before ended.
+  std::exception_ptr failure;
+  std::optional<std::string> noSpreadsheet;
+  std::int64_t cellsCut = 0;
+
+  // The GUI thread's side.
+  std::chrono::milliseconds started{}, lastAnswer{};
+  std::uint64_t lastBeat = 0;
+  bool progressShown = false;
+  bool boxShown = false;
+  bool gaveUp = false;
+  std::optional<std::chrono::milliseconds> abandonAt;
+
+  void ShowNoSpreadsheet(const std::string& details) override { noSpreadsheet = details; }
+  void Progress(std::int64_t w, std::int64_t r) override {
+    written.store(w, std::memory_order_relaxed);
+    rows.store(r, std::memory_order_relaxed);
+    beats.fetch_add(1, std::memory_order_release);
+  }
+  bool Cancelled() const override { return stopping.load(std::memory_order_relaxed); }
+
+  void Run() {
+    try {
+      ExportListToExcel(module, list, *this);
+    } catch (const ExportCancelled&) {
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    cellsCut = module.Application().CellsCut();
+    ended.store(true, std::memory_order_release);
+  }
+};
+
+// The list as the export reads it back: the rows shown, the cells in UTF-8.
+class TMarcFun::ListSource final : public ExportSource {
+ public:
+  explicit ListSource(const TMarcFun& owner) : owner_(owner) {}
+  int ColumnCount() const override { return static_cast<int>(marc::CellCount); }
+  std::string ColumnCaption(int column) const override {
+    return std::string(texts::kColumnCaptions.at(static_cast<std::size_t>(column)));
+  }
+  std::int64_t ItemCount() const override { return static_cast<std::int64_t>(owner_.shown_); }
+  std::string ItemCaption(std::int64_t item) const override {
+    Check(item);
+    return owner_.Cell(static_cast<std::size_t>(item), marc::Title);
+  }
+  std::string SubItem(std::int64_t item, int index) const override {
+    Check(item);
+    if (index < 0 || index >= static_cast<int>(marc::CellCount) - 1) {
+      throw marc::EStringListError(index);
+    }
+    return owner_.Cell(static_cast<std::size_t>(item), static_cast<std::size_t>(index) + 1);
+  }
+
+ private:
+  void Check(std::int64_t item) const {
+    if (item < 0 || item >= ItemCount()) throw marc::EStringListError(item);
+  }
+  const TMarcFun& owner_;
+};
+
+TMarcFun::TMarcFun(View& view, Dialogs& dialogs, UiLoop& loop, const Clock& clock)
+    : view_(view),
+      dialogs_(dialogs),
+      loop_(loop),
+      clock_(clock),
+      workers_(&DefaultWorkers()),
+      list_(std::make_unique<ListSource>(*this)) {}
+
+TMarcFun::~TMarcFun() {
+  // The read's worker keeps its job; it stops at its next rows or ends on its own.
+  if (read_) read_->stop = true;
+  SetExportModule(nullptr);
+}
+
+template <class F>
+void TMarcFun::Guarded(F&& f) {
+  try {
+    f();
+  } catch (...) {
+    ShowCurrentFailure();
   }
 }
 
-void TMarcFun::FormResize() {
-  listHeight_ = OuterHeight() - Panel1->height() - Panel2->height() - 50;
-  // A list of no height is simply not shown.
-  ListView1->setVisible(listHeight_ > 0);
-  AlignTop();
+void TMarcFun::SetExportModule(TMarc2ExcelFm* module) {
+  if (export_ && module != exportModule_) {
+    // The module is about to go: the export lets go of the spreadsheet first.
+    export_->stopping = true;
+    exportModule_->Application().Abandon();
+    if (!workers_->WaitFor(export_->ended, kExportGrace)) {
+      // The spreadsheet holds the worker even after being given up on, and the worker still
+      // uses the module and the list. Only ending the process is safe now.
+      std::_Exit(0);
+    }
+    export_.reset();
+    EnterState(State::Idle);
+  }
+  exportModule_ = module;
+}
+
+void TMarcFun::SetTimeFormat(marc::LongTimeFormat format) { timeFormat_ = std::move(format); }
+
+void TMarcFun::EnterState(State state) {
+  const bool wasIdle = state_ == State::Idle;
+  state_ = state;
+  view_.SetCommandsEnabled(state == State::Idle);
+  if (state == State::Idle) {
+    loop_.StopTick();
+  } else if (wasIdle) {
+    loop_.StartTick(timings_.tick, [this] { Guarded([this] { Tick(); }); });
+  }
+}
+
+void TMarcFun::ShowBox(Box box) { dialogs_.ShowBox(box); }
+
+void TMarcFun::ShowCurrentFailure() {
+  std::string message;
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    message = texts::kOutOfMemory;
+  } catch (const std::exception& e) {
+    message = MessageText(e.what());
+  } catch (...) {
+    message = texts::kUnknownFailure;
+  }
+  try {
+    ShowBox({std::string(texts::kApplicationTitle), texts::FailureDisplayText(message), {},
+             BoxIcon::Error});
+  } catch (...) {
+    // Nothing is left to show it with.
+  }
 }
 
 void TMarcFun::FormShow() {
-  setWindowState(windowState() | Qt::WindowMaximized);
-  SetLabelText(Label1, QString());
-  SetLabelText(Label2, QString());
+  Guarded([this] {
+    view_.Maximize();
+    view_.SetLabel(LabelId::Label1, {});
+    view_.SetLabel(LabelId::Label2, {});
+  });
+}
+
+void TMarcFun::FormResize(int outerHeight) {
+  Guarded([&] {
+    view_.SetListHeight(outerHeight - layout::Find("Panel1").rect.height -
+                        layout::Find("Panel2").rect.height - layout::kListSlack);
+  });
+}
+
+bool TMarcFun::FormCloseQuery() {
+  switch (state_) {
+    case State::Idle:
+      return true;
+    case State::Reading:
+      // The worker stops at its next rows, or ends with the program when a pipe holds it.
+      read_->stop = true;
+      read_.reset();
+      EnterState(State::Idle);
+      return true;
+    case State::Exporting:
+      // The spreadsheet is let go first; the window closes when the export has stopped.
+      EnterState(State::ClosingAfterExport);
+      Cancel();
+      return false;
+    case State::ClosingAfterExport:
+      return false;
+  }
+  return true;
+}
+
+void TMarcFun::FormClose() { lineList_.reset(); }
+
+void TMarcFun::ClearRows() {
+  store_.Clear();
+  shown_ = 0;
+  view_.RowsReset();
 }
 
 void TMarcFun::Button1Click() {
-  model_->Clear();
-  OpenDialog1.InitialDir = QCoreApplication::applicationFilePath();
-  if (!OpenDialog1.Execute(this, *dialogs_)) return;
+  Guarded([this] {
+    // A click that was queued before the commands went off.
+    if (state_ != State::Idle) return;
+    ClearRows();
+    const std::optional<std::filesystem::path> chosen =
+        dialogs_.OpenFile(programPath_, lastConfirmed_);
+    if (!chosen) return;
+    Open(*chosen);
+  });
+}
+
+void TMarcFun::OpenFile(const std::filesystem::path& file) {
+  Guarded([&] {
+    if (state_ != State::Idle) return;
+    ClearRows();
+    Open(file);
+  });
+}
+
+void TMarcFun::Open(const std::filesystem::path& file) {
+  lastConfirmed_ = file;
   try {
-    const QByteArray path = QFile::encodeName(OpenDialog1.FileName);
-    MarcFileName.assign(path.constData(), static_cast<std::size_t>(path.size()));
-    Button2->setEnabled(true);
+    MarcFileName = file;
     Button2Click();
-  } catch (const std::exception& e) {
-    dialogs_->ShowOpenFailed(this, FailureDetails(e.what()));
   } catch (...) {
-    dialogs_->ShowOpenFailed(this, FailureDetails(""));
+    ShowOpenFailed(std::current_exception(), {});
   }
 }
 
 void TMarcFun::Button2Click() {
-  progressRows_ = -1;
-  lastPaintMs_ = progressClock_();
-  try {
-    reader_.Read(MarcFileName, *this);
-  } catch (...) {
-    FinishRead();
-    throw;
+  if (state_ != State::Idle) return;
+  auto job = std::make_shared<ReadJob>();
+  job->reader.SetTimeFormat(timeFormat_);
+  job->path = MarcFileName.string();
+  rowsRead_ = 0;
+  workers_->Start([job] { job->Run(); });
+  read_ = std::move(job);
+  EnterState(State::Reading);
+}
+
+void TMarcFun::Tick() {
+  if (read_) TakeRows();
+  if (export_) ExportTick();
+}
+
+void TMarcFun::TakeRows() {
+  // Looked at before the rows are taken: rows come before the end.
+  const bool ended = read_->ended.load(std::memory_order_acquire);
+  std::vector<ReadJob::Batch> batches;
+  {
+    const std::lock_guard lock(read_->mutex);
+    batches.swap(read_->pending);
   }
-  FinishRead();
-  Button2->setEnabled(false);
-}
-
-void TMarcFun::AppendRows(const std::shared_ptr<const marc::FileBytes>& bytes,
-                          std::span<const marc::RowRef> rows, std::int64_t rowsBefore) {
-  // The places are stored as they are, on this (the GUI) thread; the count reaches Label1 at
-  // the pace Progress keeps.
-  model_->AppendRows(bytes, rows);
-  Progress(rowsBefore + static_cast<std::int64_t>(rows.size()));
-}
-
-void TMarcFun::Progress(std::int64_t rowCount) {
-  progressRows_ = rowCount;
-  if (progressClock_() - lastPaintMs_ >= kProgressPaintMs) ShowProgress();
-}
-
-void TMarcFun::Elapsed(const marc::Text& text) {
-  // Written with the user's time settings, so in the locale's 8-bit encoding; the file's
-  // encoding follows, so a cataloguer can tell how its bytes were read.
-  const QString encoding = reader_.Encoding() == marc::TextEncoding::Utf8 ? QStringLiteral("UTF-8")
-                           : reader_.FourByteSequences() ? QStringLiteral("GB18030")
-                                                         : QStringLiteral("GBK");
-  SetLabelText(Label2, QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())) +
-                           QStringLiteral("  ") + encoding);
-}
-
-void TMarcFun::ShowProgress() {
-  model_->SetEncoding(reader_.Encoding());
-  model_->Commit();
-  SetLabelText(Label1, DecodeText(marc::ProgressText(progressRows_)));
-  Label1->repaint();
-  lastPaintMs_ = progressClock_();
+  for (ReadJob::Batch& b : batches) {
+    store_.Append(b.bytes, b.rows);
+    encoding_ = b.encoding;
+    rowsRead_ += static_cast<std::int64_t>(b.rows.size());
+  }
+  if (store_.Size() > shown_) {
+    const std::size_t first = shown_;
+    shown_ = store_.Size();
+    view_.RowsAppended(first, shown_ - first);
+    view_.SetLabel(LabelId::Label1, texts::Progress(rowsRead_));
+  }
+  if (ended) FinishRead();
 }
 
 void TMarcFun::FinishRead() {
-  RecordLength = reader_.RecordLength;
-  BaseAddress = reader_.BaseAddress;
-  model_->SetEncoding(reader_.Encoding());
-  model_->Commit();
+  const std::shared_ptr<ReadJob> job = std::move(read_);
+  EnterState(State::Idle);
+  RecordLength = job->reader.RecordLength;
+  BaseAddress = job->reader.BaseAddress;
+  lineList_ = job->reader.LineList();
   // The exact count of the rows now listed, none included: an earlier read's count above an
   // empty list would tell of rows that are not there.
-  SetLabelText(Label1, DecodeText(marc::ProgressText(std::max<std::int64_t>(progressRows_, 0))));
+  view_.SetLabel(LabelId::Label1, texts::Progress(rowsRead_));
+  if (job->failure) {
+    ShowOpenFailed(job->failure, job->reader.Position());
+    return;
+  }
+  view_.SetLabel(LabelId::Label2,
+                 MessageText(job->elapsed) + "  " +
+                     std::string(EncodingName(job->reader.Encoding(), job->fourByteSequences)));
 }
 
-QString TMarcFun::FailureDetails(const char* message) const {
-  const QString reason = DecodeMessage(message);
-  const marc::ReadPosition& at = reader_.Position();
-  if (at.record <= 0) return reason;
-  return QStringLiteral("第 %1 条记录（第 %2 行）：%3").arg(at.record).arg(at.line).arg(reason);
+void TMarcFun::ShowOpenFailed(std::exception_ptr failure, const marc::ReadPosition& at) {
+  texts::ReadFault fault = texts::ReadFault::Other;
+  std::string reason;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::bad_alloc&) {
+    fault = texts::ReadFault::OutOfMemory;
+  } catch (const std::exception& e) {
+    reason = MessageText(e.what());
+    if (dynamic_cast<const marc::EFOpenError*>(&e)) fault = texts::ReadFault::Open;
+    if (dynamic_cast<const marc::EConvertError*>(&e)) fault = texts::ReadFault::Number;
+    if (dynamic_cast<const marc::EStringListError*>(&e)) fault = texts::ReadFault::Directory;
+    if (dynamic_cast<const marc::EReadError*>(&e)) fault = texts::ReadFault::CutShort;
+    if (dynamic_cast<const marc::ERecordError*>(&e)) fault = texts::ReadFault::Record;
+  } catch (...) {
+  }
+  ShowBox({std::string(texts::kApplicationTitle), std::string(texts::kOpenFailed),
+           texts::ReadFailureDetails(at.record, at.line, fault, reason), BoxIcon::None});
 }
 
-void TMarcFun::Button3Click() { model_->Clear(); }
+void TMarcFun::Button3Click() {
+  Guarded([this] {
+    if (state_ == State::Idle) ClearRows();
+  });
+}
 
 void TMarcFun::Button4Click() {
-  // Queued: the loop ends once this handler has returned. The window is not closed, so
-  // FormClose does not run.
-  QMetaObject::invokeMethod(
-      QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+  Guarded([this] {
+    if (state_ == State::Idle) view_.Quit();
+  });
 }
 
-void TMarcFun::FormClose() { reader_.ReleaseLineList(); }
-
-void TMarcFun::SetExportModule(TMarc2ExcelFm* module) {
-  if (export_ && module != exportModule_) export_.reset();
-  exportModule_ = module;
+bool TMarcFun::CaptionEdited(std::size_t row, const std::string& text) {
+  // The export reads the list from its own thread: no cell may change meanwhile.
+  if (!CaptionsEditable() || row >= shown_) return false;
+  bool taken = false;
+  Guarded([&] {
+    store_.SetCell(row, marc::Title,
+                   marc::EncodeUtf16(marc::DecodeToUtf16(text, marc::TextEncoding::Utf8),
+                                     encoding_));
+    view_.RowChanged(row);
+    taken = true;
+  });
+  return taken;
 }
 
-void TMarcFun::SetTimeFormatSource(std::function<marc::LongTimeFormat()> source) {
-  timeFormatSource_ = std::move(source);
-  reader_.SetTimeFormat(timeFormatSource_());
+std::string TMarcFun::Cell(std::size_t row, std::size_t column) const {
+  std::string scratch;
+  return marc::DecodeToUtf8(store_.Cell(row, column, scratch), encoding_);
 }
 
-// The user changed the regional settings while the program runs (Windows announces it, Qt
-// passes it on): the next elapsed time follows the new pattern.
-void TMarcFun::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::LocaleChange) reader_.SetTimeFormat(timeFormatSource_());
-  QWidget::changeEvent(event);
-}
+const ExportSource& TMarcFun::List() const { return *list_; }
 
-// The export runs on a thread of its own; the window answers meanwhile, with the other commands
-// and the titles out of reach until it has ended.
+// The export runs on a worker; the window answers meanwhile, with the commands and the
+// captions out of reach until it has ended.
 void TMarcFun::Button5Click() {
-  if (!exportModule_) throw std::logic_error("导出模块尚未创建");
-  if (export_) return;
-  model_->SetFrozen(true);
-  SetCommandsEnabled(false);
-  export_ = std::make_unique<ExportRun>(*exportModule_, *model_, exportTimings_, this);
-  connect(export_.get(), &ExportRun::finished, this, &TMarcFun::ExportFinished);
-  export_->Start();
+  Guarded([this] {
+    if (!exportModule_) throw std::logic_error(std::string(texts::kNoExportModule));
+    if (state_ != State::Idle) return;
+    auto job = std::make_shared<ExportJob>(*exportModule_, *list_);
+    job->started = job->lastAnswer = clock_.Now();
+    workers_->Start([job] { job->Run(); });
+    export_ = std::move(job);
+    EnterState(State::Exporting);
+  });
 }
 
-void TMarcFun::ExportFinished() {
-  // Deleted once its signal has returned.
-  ExportRun* run = export_.release();
-  run->deleteLater();
-  model_->SetFrozen(false);
-  SetCommandsEnabled(true);
-  switch (run->Result()) {
-    case ExportRun::Outcome::NoSpreadsheet:
-      dialogs_->ShowNoSpreadsheet(this);
+void TMarcFun::ExportTick() {
+  ExportJob& job = *export_;
+  if (job.ended.load(std::memory_order_acquire)) {
+    FinishExport();
+    return;
+  }
+  const std::chrono::milliseconds now = clock_.Now();
+  if (job.abandonAt && now >= *job.abandonAt) {
+    // A cancel the spreadsheet did not let happen soon: given up on.
+    job.abandonAt.reset();
+    job.module.Application().Abandon();
+  }
+  const std::uint64_t beat = job.beats.load(std::memory_order_acquire);
+  if (beat != job.lastBeat) {
+    job.lastBeat = beat;
+    job.lastAnswer = now;
+    if (job.boxShown) {
+      job.boxShown = false;
+      view_.CloseNotAnswering();
+    }
+  } else if (!job.stopping && !job.boxShown && now - job.lastAnswer >= timings_.notAnswering) {
+    job.boxShown = true;
+    view_.ShowNotAnswering(
+        {std::string(texts::kApplicationTitle), std::string(texts::kNotAnswering),
+         texts::NotAnsweringDetails(
+             std::chrono::duration_cast<std::chrono::seconds>(timings_.notAnswering).count()),
+         std::string(texts::kKeepWaiting), std::string(texts::kGiveUp)});
+  }
+  if (job.stopping) return;
+  // Shown once: a dialog closed by its frame or Escape has cancelled the export.
+  if (!job.progressShown && now - job.started >= timings_.progressAfter) job.progressShown = true;
+  if (job.progressShown) {
+    const std::int64_t rows = job.rows.load(std::memory_order_relaxed);
+    const std::int64_t written = job.written.load(std::memory_order_relaxed);
+    view_.ShowExportProgress({std::string(texts::kApplicationTitle),
+                              texts::ExportProgressText(written, rows),
+                              rows > 0 ? static_cast<int>(written * 1000 / rows) : 0,
+                              std::string(texts::kCancel), true});
+  }
+}
+
+void TMarcFun::StopExport() {
+  ExportJob& job = *export_;
+  job.stopping = true;
+  if (job.boxShown) {
+    job.boxShown = false;
+    view_.CloseNotAnswering();
+  }
+  if (job.progressShown) {
+    view_.ShowExportProgress({std::string(texts::kApplicationTitle),
+                              std::string(texts::kExportStopping), 0, std::string(texts::kCancel),
+                              false});
+  }
+}
+
+void TMarcFun::Cancel() {
+  Guarded([this] {
+    if (!export_ || export_->stopping) return;
+    StopExport();
+    // The export stops at the next row and lets go of the document in good order; a spreadsheet
+    // that keeps it waiting longer than this is given up on.
+    export_->abandonAt =
+        clock_.Now() + std::max(timings_.notAnswering / 5, std::chrono::milliseconds(1));
+  });
+}
+
+void TMarcFun::GiveUp() {
+  Guarded([this] {
+    if (!export_ || export_->gaveUp) return;
+    export_->gaveUp = true;
+    StopExport();
+    // Wakes a call waiting for the spreadsheet; the export then ends as after a failure.
+    export_->module.Application().Abandon();
+  });
+}
+
+void TMarcFun::KeepWaiting() {
+  Guarded([this] {
+    if (!export_ || !export_->boxShown) return;
+    export_->boxShown = false;
+    view_.CloseNotAnswering();
+    // Another full wait before the box comes back.
+    export_->lastAnswer = clock_.Now();
+  });
+}
+
+void TMarcFun::FinishExport() {
+  const std::shared_ptr<ExportJob> job = std::move(export_);
+  if (job->boxShown) view_.CloseNotAnswering();
+  if (job->progressShown) view_.CloseExportProgress();
+  const bool closing = state_ == State::ClosingAfterExport;
+  EnterState(State::Idle);
+  ExportOutcome outcome = ExportOutcome::Done;
+  if (job->gaveUp) {
+    outcome = ExportOutcome::GaveUp;
+  } else if (job->stopping) {
+    outcome = ExportOutcome::Cancelled;
+  } else if (job->failure) {
+    outcome = ExportOutcome::Failed;
+  } else if (job->noSpreadsheet) {
+    outcome = ExportOutcome::NoSpreadsheet;
+  }
+  switch (outcome) {
+    case ExportOutcome::NoSpreadsheet:
+      ShowBox({std::string(texts::kNoSpreadsheetCaption), std::string(texts::kNoSpreadsheet),
+               texts::NoSpreadsheetDetails(MessageText(*job->noSpreadsheet)), BoxIcon::None});
       break;
-    case ExportRun::Outcome::Failed:
+    case ExportOutcome::Failed:
       try {
-        std::rethrow_exception(run->Failure());
+        std::rethrow_exception(job->failure);
       } catch (...) {
         ShowCurrentFailure();
       }
       break;
-    case ExportRun::Outcome::GaveUp:
-      ShowFailureMessage(QStringLiteral("电子表格没有响应，导出已放弃；已写入的行留在文档中"));
+    case ExportOutcome::GaveUp:
+      ShowBox({std::string(texts::kApplicationTitle),
+               texts::FailureDisplayText(texts::kGaveUp), {}, BoxIcon::Error});
       break;
     default:
       break;
   }
-  if (run->CellsCut() > 0 && run->Result() != ExportRun::Outcome::Cancelled) {
-    dialogs_->ShowCellsCut(this, run->CellsCut());
+  if (job->cellsCut > 0 && outcome != ExportOutcome::Cancelled) {
+    ShowBox({std::string(texts::kApplicationTitle), texts::CellsCut(job->cellsCut), {},
+             BoxIcon::Information});
   }
-  if (std::exchange(closeAfterExport_, false)) close();
-}
-
-void TMarcFun::SetCommandsEnabled(bool enabled) {
-  for (QPushButton* b : {Button1, Button5, Button3, Button4}) b->setEnabled(enabled);
+  if (closing) view_.Close();
 }
 
 }  // namespace tessaly

@@ -1,147 +1,145 @@
-// MarcFun, the main window: the list of decoded records, the labels, the buttons for opening,
-// clearing, exporting and leaving, and the read command that fills the list.
+// TMarcFun, the main window's logic without a toolkit: its commands under the handlers' names,
+// the state they leave, which commands are available, the labels, the read on a worker thread,
+// the export session and its watchdog, and which box tells the user what. A skin (ports.h)
+// shows what it is told and passes the events on.
 #pragma once
 
-#include <QMargins>
-#include <QString>
-#include <QWidget>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <exception>
+#include <filesystem>
 #include <memory>
 #include <string>
 
-#include "exportrun.h"
-#include "marc2excel.h"
+#include "exportsource.h"
+#include "longtime.h"
+#include "ports.h"
 #include "reader.h"
-
-class QFrame;
-class QLabel;
-class QLineEdit;
-class QPlainTextEdit;
-class QPushButton;
-namespace Ui {
-class MarcFun;
-}
+#include "rowstore.h"
 
 namespace tessaly {
 
-class BookListModel;
-class TListView;
-class WindowDialogs;
+class TMarc2ExcelFm;
 
-// The file-open dialog's state between uses; the dialog itself is shown through WindowDialogs.
-class TOpenDialog {
- public:
-  // Where the dialog starts (a folder, or a file whose folder is meant).
-  QString InitialDir;
-  // The full path confirmed last; offered as the name the next time.
-  QString FileName;
-
-  // Runs the dialog modally; true when the user confirmed a name (then in FileName).
-  bool Execute(QWidget* owner, WindowDialogs& dialogs);
+struct ExportTimings {
+  // How long the spreadsheet may stay silent before the box says it does not answer.
+  std::chrono::milliseconds notAnswering{10'000};
+  // An export that ends sooner shows no progress at all.
+  std::chrono::milliseconds progressAfter{1'000};
+  // The tick that watches the export and shows the read's rows.
+  std::chrono::milliseconds tick{50};
 };
 
-class TMarcFun : public QWidget, private marc::ReadSink {
-  Q_OBJECT
-
+class TMarcFun {
  public:
-  explicit TMarcFun(QWidget* parent = nullptr);
-  ~TMarcFun() override;
+  enum class State { Idle, Reading, Exporting, ClosingAfterExport };
+  enum class ExportOutcome { Done, NoSpreadsheet, Failed, GaveUp, Cancelled };
 
-  // Components, owned by the window.
-  QPlainTextEdit* Memo1;
-  QFrame* Panel1;
-  QPushButton* Button1;
-  QPushButton* Button2;
-  QPushButton* Button4;
-  TOpenDialog OpenDialog1;
-  TListView* ListView1;
-  QLabel* Label1;
-  QLabel* Label2;
-  QPushButton* Button3;
-  QPushButton* Button5;
-  QFrame* Panel2;
-  QLineEdit* Edit1;
+  TMarcFun(View& view, Dialogs& dialogs, UiLoop& loop, const Clock& clock);
+  // A read or export still running is stopped and let go of (the program is ending).
+  ~TMarcFun();
+  TMarcFun(const TMarcFun&) = delete;
+  TMarcFun& operator=(const TMarcFun&) = delete;
 
-  // Event handlers.
-  void FormResize();
-  void Button4Click();
-  void FormClose();
-  void Button1Click();
-  void Button2Click();
+  // Wiring done at start-up (and by tests).
+  // A running export is given up first when the module changes (it is about to go).
+  void SetExportModule(TMarc2ExcelFm* module);
+  void SetExportTimings(ExportTimings timings) { timings_ = timings; }
+  // Where the read and the export run (threads of their own unless told otherwise).
+  void SetWorkers(Workers& workers) { workers_ = &workers; }
+  // The user's long time pattern; given again when the user changes the regional settings.
+  void SetTimeFormat(marc::LongTimeFormat format);
+  // The running program's own file: where the open dialog starts.
+  void SetProgramPath(std::filesystem::path path) { programPath_ = std::move(path); }
+
+  // Events a skin passes on. None throws: a failure goes to the top-level failure display.
   void FormShow();
-  void Button5Click();
-  void Button3Click();
+  // The window's size changed; outerHeight includes the frame and the title bar.
+  void FormResize(int outerHeight);
+  // The user asks to close the window: true when it may close now (FormClose follows); false
+  // while a read or an export is stopped first, after which View::Close comes.
+  bool FormCloseQuery();
+  void FormClose();
+  void Button1Click();  // open
+  void Button2Click();  // the read of MarcFileName (run by the open command only)
+  void Button3Click();  // clear
+  void Button4Click();  // exit
+  void Button5Click();  // export
+  // A file given on the command line or dropped on the window: the open command as if the user
+  // had confirmed it in the dialog.
+  void OpenFile(const std::filesystem::path& file);
+  // The user edited a row's caption in place (UTF-8): true when taken; refused while an export
+  // reads the list.
+  bool CaptionEdited(std::size_t row, const std::string& text);
+  // The not-answering box's buttons and the progress dialog's 取消.
+  void KeepWaiting();
+  void GiveUp();
+  void Cancel();
 
-  // Fields. MarcFileName is in the form the file operations take (the platform's 8-bit path).
-  std::string MarcFileName;
-  // The last record's leader numbers, as the read command left them.
+  // The top-level failure display of the failure being handled (call inside a catch block);
+  // skins use it for failures of their own.
+  void ShowCurrentFailure();
+
+  // What a skin shows.
+  State CurrentState() const { return state_; }
+  bool CommandsEnabled() const { return state_ == State::Idle; }
+  bool CaptionsEditable() const {
+    return state_ != State::Exporting && state_ != State::ClosingAfterExport;
+  }
+  std::size_t RowCount() const { return shown_; }
+  // A cell's text, UTF-8 (row < RowCount(), column < 13).
+  std::string Cell(std::size_t row, std::size_t column) const;
+  // The list as the export reads it.
+  const ExportSource& List() const;
+  // The bytes of the file read last, until the window closes.
+  const std::shared_ptr<const marc::FileBytes>& LineList() const { return lineList_; }
+
+  // Fields of the read command.
+  std::filesystem::path MarcFileName;
   std::int32_t RecordLength = 0;
   std::int32_t BaseAddress = 0;
 
-  // Wiring done at start-up (and by tests).
-  void SetDialogs(WindowDialogs& dialogs) { dialogs_ = &dialogs; }
-  // A running export is given up first (the module is about to go).
-  void SetExportModule(TMarc2ExcelFm* module);
-  void SetExportTimings(ExportTimings timings) { exportTimings_ = timings; }
-  // The export in progress, if any.
-  ExportRun* RunningExport() const { return export_.get(); }
-
-  BookListModel& ListModel() { return *model_; }
-  // The read command's reader; it owns LineList.
-  const marc::RecordReader& Reader() const { return reader_; }
-  // The window's outer height, frame and title bar included.
-  int OuterHeight() const;
-  // The clock the read's progress repaints are paced by, in milliseconds (tests step it).
-  void SetProgressClock(std::function<std::int64_t()> clockMs) {
-    progressClock_ = std::move(clockMs);
-  }
-  // Where the elapsed time's settings come from; read now and again on every locale change.
-  void SetTimeFormatSource(std::function<marc::LongTimeFormat()> source);
-
-  // The frame assumed around the client area until the platform tells the real one: it makes the
-  // restored bounds 275, 136, 735 x 497 for the 719-pixel-wide client area of the layout.
-  static constexpr QMargins kDesignFrame{8, 31, 8, 8};
-
- protected:
-  void showEvent(QShowEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-  void changeEvent(QEvent* event) override;
-
  private:
-  // ReadSink: the read command's rows, progress and elapsed time.
-  void AppendRows(const std::shared_ptr<const marc::FileBytes>& bytes,
-                  std::span<const marc::RowRef> rows, std::int64_t rowsBefore) override;
-  void Progress(std::int64_t rowCount) override;
-  void Elapsed(const marc::Text& text) override;
-  void ExportFinished();
-  // The commands other than the running export's own dialogs.
-  void SetCommandsEnabled(bool enabled);
+  struct ReadJob;
+  struct ExportJob;
+  class ListSource;
 
-  void AlignTop();
-  void ShowProgress();
+  template <class F>
+  void Guarded(F&& f);
+  void Open(const std::filesystem::path& file);
+  void ClearRows();
+  void Tick();
+  void TakeRows();
   void FinishRead();
-  QString FailureDetails(const char* message) const;
+  void ShowOpenFailed(std::exception_ptr failure, const marc::ReadPosition& at);
+  void ExportTick();
+  void StopExport();
+  void FinishExport();
+  void EnterState(State state);
+  void ShowBox(Box box);
 
-  std::unique_ptr<Ui::MarcFun> ui_;
-  BookListModel* model_;
-  marc::RecordReader reader_;
-  WindowDialogs* dialogs_;
+  View& view_;
+  Dialogs& dialogs_;
+  UiLoop& loop_;
+  const Clock& clock_;
+  Workers* workers_;
   TMarc2ExcelFm* exportModule_ = nullptr;
-  ExportTimings exportTimings_;
-  std::unique_ptr<ExportRun> export_;
-  // The window was closed during an export: it closes once the export has stopped.
-  bool closeAfterExport_ = false;
-  int listHeight_;
-  // Progress of the running read: rows so far (-1 before the first) and the last repaint.
-  std::int64_t progressRows_ = -1;
-  std::function<std::int64_t()> progressClock_;
-  std::function<marc::LongTimeFormat()> timeFormatSource_;
-  std::int64_t lastPaintMs_ = 0;
-};
+  ExportTimings timings_;
+  std::filesystem::path programPath_;
+  std::filesystem::path lastConfirmed_;
+  marc::LongTimeFormat timeFormat_;
 
-// Sets a label's text; the label's width follows the text.
-void SetLabelText(QLabel* label, const QString& text);
+  State state_ = State::Idle;
+  RowStore store_;
+  marc::TextEncoding encoding_ = marc::TextEncoding::Gbk;
+  // Rows the view has been told of (the store may hold more until the next tick).
+  std::size_t shown_ = 0;
+  std::unique_ptr<ListSource> list_;
+  std::shared_ptr<const marc::FileBytes> lineList_;
+  std::shared_ptr<ReadJob> read_;
+  std::int64_t rowsRead_ = 0;
+  std::shared_ptr<ExportJob> export_;
+};
 
 }  // namespace tessaly

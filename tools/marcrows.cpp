@@ -14,10 +14,20 @@
 #include "binary_output.h"
 #include "charset.h"
 #include "extract.h"
+#include "filebytes.h"
 #include "reader.h"
 #include "xlsx_out.h"
 
 namespace {
+
+// A path named by an argument (UTF-8 on Windows, the system's bytes elsewhere).
+std::filesystem::path PathOf(const char* path) {
+#ifdef _WIN32
+  return marc::WidePath(path);
+#else
+  return path;
+#endif
+}
 
 void Usage() {
   std::fputs(
@@ -149,7 +159,7 @@ int WriteWorkbook(const char* out_path, const char* path,
   }
   tessaly::XlsxOptions options;
   std::error_code ec;
-  options.zip64 = std::filesystem::file_size(path, ec) > kZip64Above && !ec;
+  options.zip64 = std::filesystem::file_size(PathOf(path), ec) > kZip64Above && !ec;
   marc::RecordReader reader;
   reader.ForceEncoding(encoding);
   const auto start = std::chrono::steady_clock::now();
@@ -188,7 +198,7 @@ int WriteWorkbook(const char* out_path, const char* path,
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   bool raw = false, quiet = false;
   std::optional<marc::TextEncoding> encoding;
   const char* path = nullptr;
@@ -215,11 +225,11 @@ int main(int argc, char** argv) {
     // A workbook holds text: the raw bytes have no place in it.
     if (raw || quiet) return Usage(), 2;
     // The workbook replaces OUT: never a record file named by a slip of the arguments.
-    const std::filesystem::path out(xlsx);
+    const std::filesystem::path out = PathOf(xlsx);
     std::string extension = out.extension().string();
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::error_code ec;
-    if (extension != ".xlsx" || std::filesystem::equivalent(out, path, ec)) {
+    if (extension != ".xlsx" || std::filesystem::equivalent(out, PathOf(path), ec)) {
       std::fputs("marcrows: the workbook's name must end in .xlsx and differ from FILE\n", stderr);
       return 2;
     }
@@ -256,3 +266,18 @@ int main(int argc, char** argv) {
                  static_cast<long long>(sink.FirstRecord()), sink.FirstColumn());
   return status;
 }
+
+#ifdef _WIN32
+// The arguments as the system holds them, in UTF-16, made UTF-8 (the core's paths on Windows):
+// main's would go through the ANSI code page and lose every character outside it.
+int wmain(int argc, wchar_t** wargv) {
+  std::vector<std::string> args;
+  std::vector<char*> pointers;
+  for (int i = 0; i < argc; ++i) args.push_back(marc::Narrow(wargv[i]));
+  for (std::string& arg : args) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  return Main(argc, pointers.data());
+}
+#else
+int main(int argc, char** argv) { return Main(argc, argv); }
+#endif

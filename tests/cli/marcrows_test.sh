@@ -29,6 +29,11 @@ done
 bin "$data/realcn_utf8.mrc" >"$tmp/out" 2>/dev/null
 check cmp -s "$tmp/out" "$data/realcn.rows.tsv"
 
+# A name outside the ANSI code page opens (Windows: wine under C.UTF-8 has a Western one).
+cp "$data/realcn_lines.mrc" "$tmp/书目.mrc"
+LC_ALL=C.UTF-8 bin "$tmp/书目.mrc" >"$tmp/out" 2>/dev/null
+check cmp -s "$tmp/out" "$data/realcn.rows.tsv"
+
 # --quiet prints no rows but still counts them.
 bin --quiet "$data/realcn_lines.mrc" >"$tmp/out" 2>"$tmp/err"
 check test ! -s "$tmp/out"

@@ -28,7 +28,7 @@ const std::vector<std::wstring> kCaptionsWide = {
 
 class ShownMessages : public tessaly::ExportUi {
  public:
-  void ShowNoSpreadsheet() override { ++no_spreadsheet; }
+  void ShowNoSpreadsheet(const std::string&) override { ++no_spreadsheet; }
   int no_spreadsheet = 0;
 };
 

@@ -138,7 +138,7 @@ void ExpectSheet(const Doc& doc, const Rows& rows) {
 
 class CountingUi : public ExportUi {
  public:
-  void ShowNoSpreadsheet() override { ++shown; }
+  void ShowNoSpreadsheet(const std::string&) override { ++shown; }
   int shown = 0;
 };
 

@@ -28,7 +28,7 @@ using Sheet = RecordingSpreadsheet::Sheet;
 
 class CountingUi : public ExportUi {
  public:
-  void ShowNoSpreadsheet() override { ++shown; }
+  void ShowNoSpreadsheet(const std::string&) override { ++shown; }
   void Progress(std::int64_t written, std::int64_t rows) override {
     progress.emplace_back(written, rows);
     if (on_progress) on_progress(written);

@@ -13,9 +13,10 @@
 #include "charset.h"
 #include "conformance.h"
 #include "fake_backend.h"
-#include "fakedialogs.h"
+#include "fakeports.h"
+#include "mainwindow.h"
 #include "marc2excel.h"
-#include "marcfn.h"
+#include "qtestmain.h"
 
 using namespace tessaly;
 using test::ConformanceCase;
@@ -26,7 +27,7 @@ class ConsistencyTest : public QObject {
   QTemporaryDir dir;
   QString path;
   std::vector<ConformanceCase> cases = test::Gb18030Cases();
-  std::unique_ptr<TMarcFun> w;
+  std::unique_ptr<MarcFunWindow> w;
   FakeDialogs dialogs;
   QStringList marcrowsLines;
 
@@ -40,11 +41,11 @@ class ConsistencyTest : public QObject {
     path = dir.filePath("conformance.mrc");
     std::ofstream(path.toStdString(), std::ios::binary) << test::ConformanceRecords();
 
-    w = std::make_unique<TMarcFun>();
-    w->SetDialogs(dialogs);
-    dialogs.openAnswers.push_back(path);
-    w->Button1Click();
-    QVERIFY(dialogs.openFailedDetails.isEmpty());
+    w = std::make_unique<MarcFunWindow>(dialogs);
+    dialogs.openAnswers.push_back(path.toStdString());
+    w->Logic().Button1Click();
+    QTRY_COMPARE(w->Logic().CurrentState(), TMarcFun::State::Idle);
+    QVERIFY(dialogs.boxes.empty());
     QCOMPARE(w->ListModel().rowCount(), static_cast<int>(cases.size()));
 
     QProcess marcrows;
@@ -79,10 +80,11 @@ class ConsistencyTest : public QObject {
     auto owned = std::make_unique<RecordingSpreadsheet>();
     RecordingSpreadsheet& sheet = *owned;
     TMarc2ExcelFm module(std::move(owned));
-    w->SetExportModule(&module);
-    const std::shared_ptr<void> detach(nullptr, [&](void*) { w->SetExportModule(nullptr); });
+    w->Logic().SetExportModule(&module);
+    const std::shared_ptr<void> detach(nullptr,
+                                       [&](void*) { w->Logic().SetExportModule(nullptr); });
     QTest::mouseClick(w->Button5, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!w->RunningExport(), 30'000);
+    QTRY_COMPARE_WITH_TIMEOUT(w->Logic().CurrentState(), TMarcFun::State::Idle, 30'000);
     QCOMPARE(sheet.Workbooks().size(), std::size_t{1});
     const RecordingSpreadsheet::Sheet& cells = sheet.Workbooks()[0];
     for (std::size_t i = 0; i < cases.size(); ++i) {

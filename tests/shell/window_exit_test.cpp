@@ -4,8 +4,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include "fakedialogs.h"
-#include "marcfn.h"
+#include "fakeports.h"
+#include "mainwindow.h"
+#include "qtestmain.h"
 
 using namespace tessaly;
 
@@ -13,19 +14,18 @@ class WindowExitTest : public QObject {
   Q_OBJECT
 
   // A window that has read a file, so that LineList exists.
-  void ReadFile(TMarcFun& w, FakeDialogs& dialogs) {
-    w.SetDialogs(dialogs);
+  void ReadFile(MarcFunWindow& w, FakeDialogs& dialogs) {
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    dialogs.openAnswers.push_back(QStringLiteral(TESSALY_TEST_DATA "/cases_lines.mrc"));
-    w.Button1Click();
-    QVERIFY(w.Reader().LineList());
+    dialogs.openAnswers.push_back(TESSALY_TEST_DATA "/cases_lines.mrc");
+    w.Logic().Button1Click();
+    QTRY_VERIFY(w.Logic().LineList());
   }
 
  private slots:
   void exitButton_quitsWithoutFormClose() {
     FakeDialogs dialogs;
-    TMarcFun w;
+    MarcFunWindow w(dialogs);
     ReadFile(w, dialogs);
     bool returnedFirst = false;
     QTimer::singleShot(0, &w, [&] {
@@ -38,12 +38,12 @@ class WindowExitTest : public QObject {
     QCOMPARE(QCoreApplication::exec(), 0);
     QVERIFY(returnedFirst);
     QVERIFY(w.isVisible());
-    QVERIFY(w.Reader().LineList());
+    QVERIFY(w.Logic().LineList());
   }
 
   void closeWindow_runsFormCloseAndQuits() {
     FakeDialogs dialogs;
-    TMarcFun w;
+    MarcFunWindow w(dialogs);
     ReadFile(w, dialogs);
     QTimer::singleShot(0, &w, [&] { w.close(); });
     QTimer watchdog;
@@ -51,7 +51,7 @@ class WindowExitTest : public QObject {
     watchdog.start(10000);
     QCOMPARE(QCoreApplication::exec(), 0);
     QVERIFY(!w.isVisible());
-    QVERIFY(!w.Reader().LineList());
+    QVERIFY(!w.Logic().LineList());
   }
 };
 

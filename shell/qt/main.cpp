@@ -1,12 +1,17 @@
 // Start-up: the application, the main window MarcFun, the export module Marc2ExcelFm, the loop.
+// A file named on the command line is opened as if confirmed in the open dialog.
+#include <QTimer>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "appearance.h"
 #include "display.h"
 #include "failure.h"
+#include "mainwindow.h"
 #include "marc2excel.h"
-#include "marcfn.h"
+#include "qtports.h"
+#include "usertexts.h"
 
 int main(int argc, char** argv) {
   std::string why;
@@ -17,17 +22,30 @@ int main(int argc, char** argv) {
   // On Windows the platform plugin enters the single-threaded COM apartment the export needs.
   tessaly::TessalyApplication app(argc, argv);
   // The application title; not a display name, which Qt would append to every window caption.
-  tessaly::TessalyApplication::setApplicationName(QStringLiteral("Tessaly"));
+  tessaly::TessalyApplication::setApplicationName(
+      QString::fromUtf8(tessaly::texts::kApplicationTitle.data()));
   tessaly::TessalyApplication::setWindowIcon(tessaly::ApplicationIcon());
   tessaly::InstallChineseTranslations();
 
-  tessaly::TMarcFun MarcFun;
+  tessaly::QtDialogs dialogs;
+  tessaly::MarcFunWindow MarcFun(dialogs);
+  app.SetFailureDisplay([&] { MarcFun.Logic().ShowCurrentFailure(); });
   tessaly::TMarc2ExcelFm Marc2ExcelFm;
-  MarcFun.SetExportModule(&Marc2ExcelFm);
+  MarcFun.Logic().SetExportModule(&Marc2ExcelFm);
   MarcFun.show();
+  // Qt has taken its own options out of argv; the first argument left names the file (on
+  // Windows as Qt read it from the UTF-16 command line).
+  if (argc > 1) {
+#ifdef _WIN32
+    const std::filesystem::path file = tessaly::ToPath(app.arguments().value(1));
+#else
+    const std::filesystem::path file(argv[1]);
+#endif
+    QTimer::singleShot(0, &MarcFun, [&MarcFun, file] { MarcFun.Logic().OpenFile(file); });
+  }
   app.exec();
   // An export still running lets go of the spreadsheet before its module goes.
-  MarcFun.SetExportModule(nullptr);
+  MarcFun.Logic().SetExportModule(nullptr);
   // The module and the window are destroyed here, in that order, without FormClose.
   return 0;
 }

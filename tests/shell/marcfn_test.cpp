@@ -1,0 +1,269 @@
+// The window's logic without a window: events by state, the read handed over on the tick, the
+// export session on an injected clock, and which box says what.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "fake_backend.h"
+#include "fakeports.h"
+#include "marc2excel.h"
+#include "marcfn.h"
+#include "usertexts.h"
+
+using namespace tessaly;
+using namespace std::chrono_literals;
+using State = TMarcFun::State;
+
+namespace {
+
+std::filesystem::path Data(const char* name) {
+  return std::filesystem::path(TESSALY_TEST_DATA) / name;
+}
+
+bool EndsWith(const std::string& s, std::string_view tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+class MarcFunTest : public ::testing::Test {
+ public:
+  MarcFunTest() {
+    auto backend = std::make_unique<RecordingSpreadsheet>();
+    sheet = backend.get();
+    module = std::make_unique<TMarc2ExcelFm>(std::move(backend));
+    logic.SetWorkers(workers);
+    logic.SetExportModule(module.get());
+  }
+  ~MarcFunTest() override { logic.SetExportModule(nullptr); }
+
+  // Opens a file through the dialog and lets its read run to the end.
+  void Read(const char* name) {
+    dialogs.openAnswers.push_back(Data(name));
+    logic.Button1Click();
+    workers.RunAll();
+    loop.Tick();
+  }
+  void At(std::chrono::milliseconds t) {
+    clock.now = t;
+    loop.Tick();
+  }
+  // Starts an export whose worker has not run yet (the spreadsheet is silent).
+  void StartExport() {
+    Read("realcn_lines.mrc");
+    logic.Button5Click();
+    ASSERT_EQ(logic.CurrentState(), State::Exporting);
+  }
+
+  FakeView view;
+  FakeDialogs dialogs;
+  FakeLoop loop;
+  FakeClock clock;
+  FakeWorkers workers;
+  RecordingSpreadsheet* sheet;
+  std::unique_ptr<TMarc2ExcelFm> module;
+  TMarcFun logic{view, dialogs, loop, clock};
+};
+
+TEST_F(MarcFunTest, ReadShowsRowsCountAndEncodingOnTheTick) {
+  dialogs.openAnswers.push_back(Data("realcn_lines.mrc"));
+  logic.Button1Click();
+  EXPECT_EQ(logic.CurrentState(), State::Reading);
+  EXPECT_FALSE(view.enabled);
+  workers.RunAll();
+  EXPECT_EQ(view.rows, 0u) << "rows reach the view on the GUI thread's tick only";
+  loop.Tick();
+  EXPECT_EQ(logic.CurrentState(), State::Idle);
+  EXPECT_TRUE(view.enabled);
+  ASSERT_GT(view.rows, 0u);
+  EXPECT_EQ(view.rows, logic.RowCount());
+  EXPECT_EQ(view.label1, texts::Progress(static_cast<std::int64_t>(view.rows)));
+  EXPECT_TRUE(EndsWith(view.label2, "  GBK") || EndsWith(view.label2, "  GB18030"))
+      << view.label2;
+  EXPECT_TRUE(dialogs.boxes.empty());
+  EXPECT_FALSE(loop.tick) << "no tick while idle";
+
+  // The dialog offers the path confirmed last; cancelling it leaves an empty list.
+  logic.Button1Click();
+  EXPECT_EQ(dialogs.openOffered.back(), Data("realcn_lines.mrc"));
+  EXPECT_EQ(view.rows, 0u);
+
+  // A file given on the command line or dropped: read as if confirmed, and offered next time.
+  Read("realcn_lines.mrc");
+  const int resets = view.resets;
+  logic.OpenFile(Data("cases_lines.mrc"));
+  EXPECT_EQ(view.resets, resets + 1);
+  EXPECT_EQ(logic.CurrentState(), State::Reading);
+  workers.RunAll();
+  loop.Tick();
+  EXPECT_EQ(logic.MarcFileName, Data("cases_lines.mrc"));
+  logic.Button1Click();
+  EXPECT_EQ(dialogs.openOffered.back(), Data("cases_lines.mrc"));
+}
+
+TEST_F(MarcFunTest, FailedOpenSaysWhereAndWhyInChinese) {
+  struct Case {
+    const char* file;
+    std::string_view details;  // how the details begin
+    std::string_view raw;      // what they end with
+  } cases[] = {
+      {"no such file.mrc", "文件无法打开。原因：Cannot open file", ""},
+      {"cases_bad_leader.mrc", "第 ", "is not a valid integer value"},
+  };
+  for (const Case& c : cases) {
+    dialogs.boxes.clear();
+    Read(c.file);
+    ASSERT_EQ(dialogs.boxes.size(), 1u) << c.file;
+    const Box& box = dialogs.boxes[0];
+    EXPECT_EQ(box.text, "打开文件失败！");
+    EXPECT_EQ(box.caption, "Tessaly");
+    EXPECT_EQ(box.details.rfind(c.details, 0), 0u) << box.details;
+    EXPECT_NE(box.details.find(c.raw), std::string::npos) << box.details;
+    EXPECT_EQ(logic.CurrentState(), State::Idle);
+  }
+}
+
+TEST_F(MarcFunTest, CommandsOutsideIdleAreIgnored) {
+  // Each event arrives although its command is disabled (queued before it went off).
+  const std::function<void(TMarcFun&)> events[] = {
+      [](TMarcFun& l) { l.Button1Click(); },
+      [](TMarcFun& l) { l.Button2Click(); },
+      [](TMarcFun& l) { l.Button3Click(); },
+      [](TMarcFun& l) { l.Button4Click(); },
+      [](TMarcFun& l) { l.Button5Click(); },
+      [](TMarcFun& l) { l.OpenFile(Data("realcn_lines.mrc")); },
+  };
+  for (const State state : {State::Reading, State::Exporting}) {
+    for (const auto& event : events) {
+      if (state == State::Reading) {
+        dialogs.openAnswers.push_back(Data("realcn_lines.mrc"));
+        logic.Button1Click();
+      } else {
+        StartExport();
+      }
+      const std::size_t rows = logic.RowCount(), offered = dialogs.openOffered.size();
+      event(logic);
+      EXPECT_EQ(logic.CurrentState(), state);
+      EXPECT_EQ(workers.pending.size(), 1u) << "a second read or export started";
+      EXPECT_EQ(logic.RowCount(), rows);
+      EXPECT_EQ(dialogs.openOffered.size(), offered);
+      EXPECT_EQ(view.quits, 0);
+      workers.RunAll();
+      loop.Tick();
+      EXPECT_EQ(logic.CurrentState(), State::Idle);
+    }
+  }
+}
+
+TEST_F(MarcFunTest, ClosingStopsAReadAtOnceAndAnExportOnceItHasStopped) {
+  dialogs.openAnswers.push_back(Data("realcn_lines.mrc"));
+  logic.Button1Click();
+  EXPECT_TRUE(logic.FormCloseQuery());
+  workers.RunAll();  // the worker stops at its first rows; nothing reaches the window
+  loop.Tick();
+  EXPECT_EQ(view.rows, 0u);
+  EXPECT_TRUE(dialogs.boxes.empty());
+
+  StartExport();
+  EXPECT_FALSE(logic.FormCloseQuery());
+  EXPECT_EQ(logic.CurrentState(), State::ClosingAfterExport);
+  EXPECT_FALSE(logic.FormCloseQuery());
+  workers.RunAll();
+  loop.Tick();
+  EXPECT_EQ(view.closes, 1);
+  EXPECT_TRUE(dialogs.boxes.empty()) << "a cancelled export reports nothing";
+  EXPECT_TRUE(logic.FormCloseQuery());
+}
+
+TEST_F(MarcFunTest, ExportWatchdogOnTheClock) {
+  StartExport();
+  At(999ms);
+  EXPECT_FALSE(view.progress) << "an export that ends within a second shows nothing";
+  At(1000ms);
+  ASSERT_TRUE(view.progress);
+  EXPECT_EQ(view.progress->text, texts::ExportProgressText(0, 0));
+  At(9999ms);
+  EXPECT_FALSE(view.box);
+  At(10000ms);
+  ASSERT_TRUE(view.box);
+  EXPECT_EQ(view.box->text, "电子表格没有响应");
+  logic.KeepWaiting();
+  EXPECT_FALSE(view.box);
+  At(19999ms);
+  EXPECT_FALSE(view.box) << "another full wait after keep waiting";
+  At(20000ms);
+  EXPECT_EQ(view.boxesShown, 2);
+
+  // The export finishes while the box is open.
+  workers.RunAll();
+  At(20050ms);
+  EXPECT_FALSE(view.box);
+  EXPECT_FALSE(view.progress);
+  EXPECT_EQ(logic.CurrentState(), State::Idle);
+  EXPECT_TRUE(view.enabled);
+  EXPECT_TRUE(dialogs.boxes.empty());
+  EXPECT_GT(sheet->Calls().size(), 0u);
+}
+
+TEST_F(MarcFunTest, ExportOutcomesAndTheirBoxes) {
+  struct Case {
+    const char* name;
+    std::function<void(MarcFunTest&)> during;  // before the worker runs
+    std::string_view caption, text, details;   // the one box expected, or none
+  } cases[] = {
+      {"done", [](MarcFunTest&) {}, "", "", ""},
+      {"cancelled", [](MarcFunTest& t) { t.logic.Cancel(); }, "", "", ""},
+      {"no spreadsheet", [](MarcFunTest& t) { t.sheet->RefuseConnect(true); }, "错误",
+       "NO excel ！", "无法连接电子表格程序：refused"},
+      {"failed", [](MarcFunTest& t) { t.sheet->FailCell(2, 1, "坏了"); },
+       "Tessaly", "坏了.", ""},
+      {"gave up",
+       [](MarcFunTest& t) {
+         t.At(10s);
+         t.logic.GiveUp();
+         t.logic.GiveUp();  // twice: the second click finds the box gone
+       },
+       "Tessaly", "电子表格没有响应，导出已放弃；已写入的行留在文档中.", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sheet->RefuseConnect(false);
+    sheet->ClearFailures();
+    dialogs.boxes.clear();
+    clock.now = 0ms;
+    StartExport();
+    c.during(*this);
+    workers.RunAll();
+    loop.Tick();
+    EXPECT_EQ(logic.CurrentState(), State::Idle);
+    if (c.text.empty()) {
+      EXPECT_TRUE(dialogs.boxes.empty());
+      continue;
+    }
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_EQ(dialogs.boxes[0].caption, c.caption);
+    EXPECT_EQ(dialogs.boxes[0].text, c.text);
+    EXPECT_EQ(dialogs.boxes[0].details, c.details);
+  }
+}
+
+TEST_F(MarcFunTest, CaptionEditsAreRefusedWhileExporting) {
+  Read("realcn_lines.mrc");
+  EXPECT_TRUE(logic.CaptionEdited(0, "新书名"));
+  EXPECT_EQ(logic.Cell(0, 0), "新书名");
+  EXPECT_FALSE(logic.CaptionEdited(logic.RowCount(), "x"));
+  logic.Button5Click();
+  EXPECT_FALSE(logic.CaptionEdited(0, "改不了"));
+  workers.RunAll();
+  loop.Tick();
+  EXPECT_EQ(logic.List().ItemCaption(0), "新书名");
+}
+
+TEST_F(MarcFunTest, FailuresOfHandlersReachTheTopLevelDisplay) {
+  logic.SetExportModule(nullptr);
+  logic.Button5Click();
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes[0].text, "导出模块尚未创建.");
+  EXPECT_EQ(dialogs.boxes[0].icon, BoxIcon::Error);
+  logic.SetExportModule(module.get());
+}
+
+}  // namespace

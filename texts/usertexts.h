@@ -1,0 +1,78 @@
+// Every text the user reads, in one place, UTF-8. The window's logic, the export's backends and
+// the skins take their words from here; native error texts (the system's, the spreadsheet's)
+// are quoted after them as they came.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tessaly::texts {
+
+// The application title: the taskbar entry, the caption of the program's own boxes.
+inline constexpr std::string_view kApplicationTitle = "Tessaly";
+// The main window's caption (two blanks before "1.0").
+inline constexpr std::string_view kWindowCaption = "禾朔Tessaly  1.0";
+inline constexpr std::string_view kButton1 = "打开marc文件";
+inline constexpr std::string_view kButton2 = "读取marc数据";
+inline constexpr std::string_view kButton3 = "清除数据";
+inline constexpr std::string_view kButton4 = "退出";
+inline constexpr std::string_view kButton5 = "生成Excel";
+inline constexpr std::string_view kEdit1Banner = "禾朔Tessaly：打开CNMARC书目文件，逐条查看，一键生成Excel";
+inline constexpr std::string_view kMemo1 = "Memo1";
+
+// ListView1's column captions, left to right.
+inline constexpr std::array<std::string_view, 13> kColumnCaptions = {
+    "名称", "作者", "isbn", "价格", "出版地", "出版社", "出版时间",
+    "页数", "尺寸", "附件", "分类号", "分类名", "提要"};
+
+// "读入:N 条".
+std::string Progress(std::int64_t rows);
+
+inline constexpr std::string_view kOpenFailed = "打开文件失败！";
+inline constexpr std::string_view kNoSpreadsheet = "NO excel ！";
+inline constexpr std::string_view kNoSpreadsheetCaption = "错误";
+// The top-level failure display of a failure without a message.
+inline constexpr std::string_view kUnknownFailure = "未知错误";
+// The top-level display's text: the message, with "." appended when it is not empty and its
+// last byte sorts after ".".
+std::string FailureDisplayText(std::string_view message);
+
+// What went wrong in a read, by the kind of failure.
+enum class ReadFault { Open, Number, Directory, CutShort, Record, OutOfMemory, Other };
+// The open failure's details: where (record and line, when the read had reached one), what was
+// wrong, then the raw reason as the failure gave it.
+std::string ReadFailureDetails(std::int64_t record, std::int64_t line, ReadFault fault,
+                               std::string_view reason);
+
+// "NO excel ！"'s details: why the spreadsheet could not be reached. The backends' words; raw
+// is the system's or the office's own text.
+std::string NoSpreadsheetDetails(std::string_view why);
+std::string OfficeCannotRun(std::string_view program, std::string_view raw);
+std::string OfficeCannotStart(std::string_view raw);
+std::string OfficeDidNotStart(int seconds);
+std::string OfficeNotOnPipe(std::string_view pipe);
+std::string OfficeCannotConnect(std::string_view raw);
+std::string OfficeModuleUnusable(std::string_view raw);
+std::string OfficeModuleMismatch(std::string_view module);
+std::string ExcelComUnusable(std::string_view raw);
+std::string ExcelCannotConnect(std::string_view raw);
+std::string ExcelNoApplication(std::string_view raw);
+std::string ExportThreadFailed(std::string_view raw);
+inline constexpr std::string_view kNoBackend = "这个平台上没有可用的电子表格程序";
+
+// The export's progress dialog and its not-answering box.
+std::string ExportProgressText(std::int64_t written, std::int64_t rows);
+inline constexpr std::string_view kExportStopping = "正在停止导出……";
+inline constexpr std::string_view kCancel = "取消";
+inline constexpr std::string_view kNotAnswering = "电子表格没有响应";
+std::string NotAnsweringDetails(std::int64_t seconds);
+inline constexpr std::string_view kKeepWaiting = "继续等待";
+inline constexpr std::string_view kGiveUp = "放弃";
+inline constexpr std::string_view kGaveUp = "电子表格没有响应，导出已放弃；已写入的行留在文档中";
+std::string CellsCut(std::int64_t cells);
+inline constexpr std::string_view kNoExportModule = "导出模块尚未创建";
+inline constexpr std::string_view kOutOfMemory = "内存不足";
+
+}  // namespace tessaly::texts
