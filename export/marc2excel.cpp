@@ -56,7 +56,8 @@ void ExportListToExcel(TMarc2ExcelFm& module, const ExportSource& list, ExportUi
     // Whatever an earlier export left behind is dropped, so each export starts from nothing.
     app.DisconnectApplication();
     app.ConnectApplication();
-  } catch (const ConnectError& e) {
+  } catch (const marc::Exception& e) {
+    // The spreadsheet's own failure to connect (ConnectError, or an error it raised on the way).
     // A connection the user gave up on is no missing spreadsheet.
     if (ui.Cancelled()) {
       app.DisconnectApplication();

@@ -194,6 +194,26 @@ INSTANTIATE_TEST_SUITE_P(Connect, Unreachable,
                                                        }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Running out of memory, or a fault of the program, while connecting is no missing spreadsheet:
+// it goes on to the failure display as what it is.
+TEST(Connect, OutOfMemoryIsNotNoSpreadsheet) {
+  struct Starved final : SpreadsheetApplication {
+    void ConnectApplication() override { throw std::bad_alloc(); }
+    void AddWorkbook() override {}
+    void AttachFirstWorksheet() override {}
+    void SetVisible() override {}
+    void PutCell(std::int32_t, std::int32_t, std::string_view) override {}
+    void DisconnectWorksheet() noexcept override {}
+    void DisconnectWorkbook() noexcept override {}
+    void DisconnectApplication() noexcept override {}
+  };
+  TMarc2ExcelFm module(std::make_unique<Starved>());
+  CountingUi ui;
+  VectorSource list = BookList(1);
+  EXPECT_THROW(ExportListToExcel(module, list, ui), std::bad_alloc);
+  EXPECT_EQ(ui.shown, 0);
+}
+
 struct FailureCase {
   const char* name;
   std::function<void(RecordingSpreadsheet&, VectorSource&)> arm;
