@@ -5,10 +5,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 dir="$root/build-package-win"
-# The programs packaged; the installer's Start menu entry and file types come with tessaly.
-programs=(marcrows)
+programs=(tessaly marcrows)
 
-"$root/scripts/setup.sh" packages-build.txt packages-test.txt
+"$root/scripts/setup.sh" packages-build.txt packages-package.txt packages-test.txt
 if [[ ! -f "$dir/build.ninja" ]]; then
   cmake -S "$root" -B "$dir" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
@@ -22,11 +21,7 @@ name="tessaly-$version-x64"
 cd "$dir"
 rm -rf files "$name.msi" "$name.zip"
 mkdir -p files/Tessaly
-defines=()
-for program in "${programs[@]}"; do
-  cp "bin/$program.exe" files/Tessaly/
-  defines+=(-D "${program^}=1")
-done
+for program in "${programs[@]}"; do cp "bin/$program.exe" files/Tessaly/; done
 # For Windows' Notepad: a byte order mark and CR LF line ends.
 {
   printf '\xef\xbb\xbf'
@@ -35,8 +30,8 @@ done
 cp "$root/resources/tessaly.ico" files/
 
 # wixl takes source paths relative to the current folder (it fails on absolute ones).
-wixl -a x64 -D "Version=$version.0" -D Files=files/Tessaly -D Icons=files "${defines[@]}" \
-  -o "$name.msi" "$root/packaging/tessaly.wxs"
+wixl -a x64 -D "Version=$version.0" -D Files=files/Tessaly -D Icons=files -o \
+  "$name.msi" "$root/packaging/tessaly.wxs"
 (cd files && zip -q -X -r "../$name.zip" Tessaly)
 echo "$dir/$name.msi"
 echo "$dir/$name.zip"

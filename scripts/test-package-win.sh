@@ -3,12 +3,16 @@
 # prefix: the zip holds the programs and the read-me; the .msi installs silently, per machine and
 # 64-bit; the installed marcrows reads the real records; the Start menu entry and the .mrc file
 # type lead to the installed tessaly, which opens a real record file given to it and shows its
-# window; the .msi removes itself silently and leaves no file and no registry entry behind.
-# Xvfb and the wineserver are this check's own, ended by process id however it ends.
+# window with that file's rows counted; the .msi removes itself silently and leaves no file and no
+# registry entry behind. Xvfb and the wineserver are this check's own, ended by process id however
+# it ends. Needs the Windows test build in build-win/ (scripts/test-win.sh), for e2e_helper.exe,
+# which reads the window's labels.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 scripts/setup.sh packages-test.txt
+helper="$root/build-win/bin/e2e_helper.exe"
+[[ -f "$helper" ]] || { echo "no $helper: run scripts/test-win.sh first"; exit 1; }
 made=$(scripts/package-win.sh | tail -n 2) || exit 1
 msi=$(head -n 1 <<<"$made")
 zip=$(tail -n 1 <<<"$made")
@@ -36,12 +40,9 @@ until_true() {
 }
 lacks() { ! grep -qiE "$1" "${@:2}"; }
 
-# The portable zip: the programs the .msi installs, and the read-me.
-installs=$(msiinfo export "$msi" File | tail -n +4 | cut -f 3 | sort)
-check test "$(unzip -Z1 "$zip" | sort)" = "$(printf '%s\n' Tessaly/ Tessaly/README.txt \
-  $(sed 's|^|Tessaly/|' <<<"$installs") | sort)"
-gui=false
-grep -qx tessaly.exe <<<"$installs" && gui=true
+# The portable zip: the two programs and the read-me in a folder.
+check test "$(unzip -Z1 "$zip" | sort | tr '\n' ' ')" = \
+  "Tessaly/ Tessaly/README.txt Tessaly/marcrows.exe Tessaly/tessaly.exe "
 
 # A private prefix, home and display; wine writes no menu entries and downloads nothing.
 export HOME="$tmp/home" WINEPREFIX="$tmp/wine" WINEDEBUG=-all
@@ -66,7 +67,7 @@ winpath() { echo "Z:${1//\//\\}"; }
 
 check timeout 120 wine msiexec /i "$(winpath "$msi")" /qn
 dir="$c/Program Files/Tessaly"
-for f in $installs; do check test -f "$dir/$f"; done
+for f in tessaly.exe marcrows.exe; do check test -f "$dir/$f"; done
 code=$(msiinfo export "$msi" Property | sed -n 's/^ProductCode\t//p' | tr -d '\r')
 check grep -q 'DisplayName.*REG_SZ.*Tessaly$' \
   <(reg "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code" /v DisplayName)
@@ -74,34 +75,36 @@ timeout 60 wine 'C:\Program Files\Tessaly\marcrows.exe' "$(winpath "$root/tests/
   >"$tmp/rows.tsv" 2>/dev/null
 check cmp -s "$tmp/rows.tsv" tests/data/realcn.rows.tsv
 
-if $gui; then
-  program='"C:\Program Files\Tessaly\tessaly.exe"'
-  # The Start menu entry (wine puts it in the user's menu even for a per-machine install).
-  lnk=$(find "$c" -path '*/Start Menu/Programs/Tessaly.lnk' | head -n 1)
-  check test -n "$lnk"
-  # .mrc files are Tessaly's and are opened with their name; .iso files only offer it, in the
-  # 64-bit view.
-  check grep -q 'REG_SZ *Tessaly.mrc$' <(reg 'HKLM\Software\Classes\.mrc' /ve)
-  check grep -qF "REG_SZ    $program \"%1\"" <(reg 'HKLM\Software\Classes\Tessaly.mrc\shell\open\command' /ve)
-  check lacks 'Tessaly' <(reg 'HKLM\Software\Classes\.iso' /ve)
-  check grep -q 'Tessaly.mrc' <(reg 'HKLM\Software\Classes\.iso\OpenWithProgids')
-  check lacks 'Tessaly' <(reg 'HKLM\Software\Wow6432Node\Classes\.mrc' /s)
+program='C:\Program Files\Tessaly\tessaly.exe'
+# The Start menu entry starts the installed program (wine puts it in the user's menu even for a
+# per-machine install).
+lnk=$(find "$c" -path '*/Start Menu/Programs/Tessaly.lnk' | head -n 1)
+check grep -aqF "$program" "${lnk:-/dev/null}"
+# .mrc files are Tessaly's and are opened with their name; .iso files only offer it, in the
+# 64-bit view.
+check grep -q 'REG_SZ *Tessaly.mrc$' <(reg 'HKLM\Software\Classes\.mrc' /ve)
+check grep -qF "REG_SZ    \"$program\" \"%1\"" \
+  <(reg 'HKLM\Software\Classes\Tessaly.mrc\shell\open\command' /ve)
+check lacks 'Tessaly' <(reg 'HKLM\Software\Classes\.iso' /ve)
+check grep -q 'Tessaly.mrc' <(reg 'HKLM\Software\Classes\.iso\OpenWithProgids')
+check lacks 'Tessaly' <(reg 'HKLM\Software\Wow6432Node\Classes\.mrc' /s)
 
-  # A real record file double-clicked: the file type starts the installed tessaly with it.
-  mkdir "$tmp/files"
-  cp tests/data/realcn_lines.mrc "$tmp/files/books.mrc"
-  timeout 120 wine start /wait /unix "$tmp/files/books.mrc" >/dev/null 2>&1 &
-  opened=$!
-  window=
-  find_window() {
-    window=$(xdotool search --onlyvisible --name 'Tessaly' 2>/dev/null | head -n 1)
-    [[ -n "$window" ]]
-  }
-  check until_true find_window
-  # Closed as a user closes it, it ends, and so does the start that waited for it.
-  timeout 30 wine taskkill /im tessaly.exe >/dev/null 2>&1
-  check timeout 30 tail --pid="$opened" -f /dev/null
-fi
+# A real record file double-clicked: the file type starts the installed tessaly with it.
+mkdir "$tmp/files"
+cp tests/data/realcn_lines.mrc "$tmp/files/books.mrc"
+timeout 120 wine start /wait /unix "$tmp/files/books.mrc" >/dev/null 2>&1 &
+opened=$!
+window=
+find_window() {
+  window=$(xdotool search --onlyvisible --name '^禾朔Tessaly  1\.0$' 2>/dev/null | head -n 1)
+  [[ -n "$window" ]]
+}
+check until_true find_window
+rows=$(wc -l <tests/data/realcn.rows.tsv)
+check env LC_ALL=C.UTF-8 timeout 60 wine "$helper" label "读入:$rows 条"
+# 退出 ends it, and with it the start that waited for it.
+[[ -n "$window" ]] && xdotool mousemove --window "$window" 355 28 click 1
+check timeout 30 tail --pid="$opened" -f /dev/null
 
 check timeout 120 wine msiexec /x "$(winpath "$msi")" /qn
 # Nothing left: the wineserver ends (writing the registry out), then neither the prefix's files
