@@ -18,6 +18,14 @@ cmake --build "$dir" --target "${programs[@]}"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/CMakeCache.txt")
 name="tessaly-$version-x64"
+# Windows Installer compares the first three fields of a version only: 1.0 becomes 1.0.0.
+IFS=. read -ra fields <<<"$version"
+while ((${#fields[@]} < 3)); do fields+=(0); done
+if ((${#fields[@]} > 3)); then
+  echo "package-win.sh: version $version has more than three fields" >&2
+  exit 1
+fi
+msi_version="${fields[0]}.${fields[1]}.${fields[2]}"
 cd "$dir"
 rm -rf files "$name.msi" "$name.zip"
 mkdir -p files/Tessaly
@@ -30,7 +38,7 @@ for program in "${programs[@]}"; do cp "bin/$program.exe" files/Tessaly/; done
 cp "$root/resources/tessaly.ico" files/
 
 # wixl takes source paths relative to the current folder (it fails on absolute ones).
-wixl -a x64 -D "Version=$version.0" -D Files=files/Tessaly -D Icons=files -o \
+wixl -a x64 -D "Version=$msi_version" -D Files=files/Tessaly -D Icons=files -o \
   "$name.msi" "$root/packaging/tessaly.wxs"
 (cd files && zip -q -X -r "../$name.zip" Tessaly)
 echo "$dir/$name.msi"

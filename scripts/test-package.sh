@@ -113,8 +113,9 @@ for _ in $(seq 50); do [[ -s "$tmp/display" ]] && break; sleep 0.2; done
 export DISPLAY=":$(cat "$tmp/display")"
 # A home of its own, should the program ever start an office itself.
 mkdir -p "$tmp/home"
-HOME="$tmp/home" LD_DEBUG=files QT_QPA_PLATFORM=xcb \
-  gio launch /usr/share/applications/tessaly.desktop "$tmp/files/books.mrc" 2>"$tmp/tessaly.err"
+# The loader writes to files of its own (ld.PID): gio does not hand its stderr on.
+HOME="$tmp/home" LD_DEBUG=files LD_DEBUG_OUTPUT="$tmp/ld" QT_QPA_PLATFORM=xcb \
+  gio launch /usr/share/applications/tessaly.desktop "$tmp/files/books.mrc"
 visible() { xdotool search --onlyvisible --name '.' 2>/dev/null | wc -l; }
 only_main() { [[ $(visible) -eq 1 ]]; }
 until_true() {
@@ -135,7 +136,9 @@ if [[ -n "$window" ]]; then
   check grep -qx "$tmp/files/books.mrc" <(tr '\0' '\n' <"/proc/$tessaly_pid/cmdline")
   # 生成Excel (Button5, 89 x 25 at 128, 16). A click while the file is still being read is not
   # kept: click again until the export has begun.
-  loaded() { grep -q "file=$module .*dynamically loaded by /usr/bin/tessaly" "$tmp/tessaly.err"; }
+  loaded() {
+    grep -qE "file=$module .*dynamically loaded by (/usr/bin/)?tessaly" "$tmp/ld.$tessaly_pid"
+  }
   for _ in 1 2 3; do
     xdotool mousemove --window "$window" 172 28 click 1
     until_true loaded && break
