@@ -16,4 +16,12 @@ std::string OpenErrorMessage(const std::string& path, const std::string& reason)
   return "Cannot open file \"" + shown + "\". " + reason;
 }
 
+std::string PathBytes(const std::filesystem::path& path) {
+#ifdef _WIN32
+  return Narrow(path.wstring());
+#else
+  return path.string();
+#endif
+}
+
 }  // namespace marc

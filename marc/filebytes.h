@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -48,6 +49,10 @@ class FileBytes {
 
 // "Cannot open file "%s". %s" with path made absolute against the current folder.
 std::string OpenErrorMessage(const std::string& path, const std::string& reason);
+
+// A path in the form Load takes: UTF-8 on Windows (never the ANSI code page, which cannot spell
+// every name), the system's bytes elsewhere.
+std::string PathBytes(const std::filesystem::path& path);
 
 #ifdef _WIN32
 // On Windows paths travel as UTF-8 and meet the system as UTF-16, never through the ANSI code

@@ -327,7 +327,7 @@ void TMarcFun::Button2Click() {
   if (state_ != State::Idle) return;
   auto job = std::make_shared<ReadJob>();
   job->reader.SetTimeFormat(timeFormat_);
-  job->path = MarcFileName.string();
+  job->path = marc::PathBytes(MarcFileName);
   rowsRead_ = 0;
   workers_->Start([job] { job->Run(); });
   read_ = std::move(job);

@@ -7,8 +7,8 @@
 
 namespace tessaly::win32 {
 
-std::optional<std::filesystem::path> Win32Dialogs::OpenFile(
-    const std::filesystem::path& initial, const std::filesystem::path& fileName) {
+std::optional<std::filesystem::path> Win32Dialogs::OpenFile(const std::filesystem::path& initial,
+                                                            const std::filesystem::path& fileName) {
   // The dialog wants a folder: the program's own file stands for its folder.
   std::error_code ec;
   const std::wstring folder = std::filesystem::is_directory(initial, ec)

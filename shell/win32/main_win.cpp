@@ -1,14 +1,14 @@
 // Start-up of the Windows program: COM as a single-threaded apartment on the GUI thread, the
 // window and the export module (unconnected), a file given on the command line, the loop, and
 // exit status 0.
+#include <commctrl.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <windows.h>
-#include <commctrl.h>
 
 #include "dialogs_win.h"
-#include "loop_win.h"
 #include "longtime.h"
+#include "loop_win.h"
 #include "marc2excel.h"
 #include "marcfn.h"
 #include "window_win.h"

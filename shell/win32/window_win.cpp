@@ -119,8 +119,7 @@ void Win32Window::CreateControls() {
     const layout::Control* parent = c->parent.empty() ? nullptr : &layout::Find(c->parent);
     return parent ? std::pair{parent->tabOrder, c->tabOrder} : std::pair{c->tabOrder, -1};
   };
-  std::stable_sort(order.begin(), order.end(),
-                   [&](auto* a, auto* b) { return rank(a) < rank(b); });
+  std::stable_sort(order.begin(), order.end(), [&](auto* a, auto* b) { return rank(a) < rank(b); });
 
   for (const layout::Control* c : order) {
     const wchar_t* cls = nullptr;
@@ -160,9 +159,9 @@ void Win32Window::CreateControls() {
     if (!c->enabled) style |= WS_DISABLED;
     if (c->tabOrder >= 0 && c->visible) style |= WS_TABSTOP;
     const int id = kFirstControlId + static_cast<int>(c - controls.data());
-    const HWND hwnd = CreateWindowExW(exStyle, cls, Wide(c->caption).c_str(), style, 0, 0, 0, 0,
-                                      hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                      instance, nullptr);
+    const HWND hwnd =
+        CreateWindowExW(exStyle, cls, Wide(c->caption).c_str(), style, 0, 0, 0, 0, hwnd_,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
     SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(fontOf(c->fontPixels)), FALSE);
     items_.push_back({c, hwnd});
     if (c->kind == layout::Kind::ListView) list_ = hwnd;
@@ -243,8 +242,8 @@ void Win32Window::PaintPanels(HDC dc) {
   for (const layout::Control& c : layout::MainWindow()) {
     if (c.kind != layout::Kind::Panel || !c.visible) continue;
     const int top = c.align == layout::Align::Top ? StackedTop(c) : c.rect.top;
-    RECT r{Scale(c.rect.left), Scale(top), c.align == layout::Align::Top ? client.right
-                                                                          : Scale(c.rect.left + c.rect.width),
+    RECT r{Scale(c.rect.left), Scale(top),
+           c.align == layout::Align::Top ? client.right : Scale(c.rect.left + c.rect.width),
            Scale(top + c.rect.height)};
     DrawEdge(dc, &r, BDR_RAISEDINNER, BF_RECT);
   }
@@ -394,8 +393,7 @@ void Win32Window::RunNotAnswering() {
   const std::wstring caption = Wide(b.box.caption), text = Wide(b.box.text),
                      details = Wide(b.box.details), keep = Wide(b.box.keepWaitingCaption),
                      giveUp = Wide(b.box.giveUpCaption);
-  const TASKDIALOG_BUTTON buttons[] = {{kKeepWaitingId, keep.c_str()},
-                                       {kGiveUpId, giveUp.c_str()}};
+  const TASKDIALOG_BUTTON buttons[] = {{kKeepWaitingId, keep.c_str()}, {kGiveUpId, giveUp.c_str()}};
   TASKDIALOGCONFIG config{};
   config.cbSize = sizeof config;
   // Over the progress dialog when that is shown, else over the window.
@@ -557,8 +555,7 @@ LRESULT Win32Window::Notify(NMHDR* header) {
       return 0;
     case LVN_BEGINLABELEDITW: {
       // Refused while an export reads the list (TRUE refuses); a disabled list still takes keys.
-      const auto state = logic_->CurrentState();
-      return state == TMarcFun::State::Exporting || state == TMarcFun::State::ClosingAfterExport;
+      return !logic_->CaptionsEditable();
     }
     case LVN_ENDLABELEDITW: {
       const LVITEMW& item = reinterpret_cast<NMLVDISPINFOW*>(header)->item;

@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "fake_excel.h"
 
@@ -47,11 +47,16 @@ std::wstring Text(HWND hwnd) {
 std::string Escaped(const std::wstring& cell) {
   std::string out;
   for (char c : fake_excel::Utf8(cell)) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\t') out += "\\t";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else out += c;
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\t')
+      out += "\\t";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
   }
   return out;
 }
