@@ -1,10 +1,13 @@
 // Start-up of the Windows program: COM as a single-threaded apartment on the GUI thread, the
 // window and the export module (unconnected), a file given on the command line, the loop, and
 // exit status 0.
+// windows.h first: commctrl.h needs its types.
+// clang-format off
+#include <windows.h>
+// clang-format on
 #include <commctrl.h>
 #include <objbase.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include "dialogs_win.h"
 #include "longtime.h"
