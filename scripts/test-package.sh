@@ -113,9 +113,10 @@ for _ in $(seq 50); do [[ -s "$tmp/display" ]] && break; sleep 0.2; done
 export DISPLAY=":$(cat "$tmp/display")"
 # A home of its own, should the program ever start an office itself.
 mkdir -p "$tmp/home"
-# The loader writes to files of its own (ld.PID): gio does not hand its stderr on.
+# The loader's trace goes to a file per process (ld.PID), tessaly's apart from gio's; started by
+# its name from PATH, the program is "tessaly" in it.
 HOME="$tmp/home" LD_DEBUG=files LD_DEBUG_OUTPUT="$tmp/ld" QT_QPA_PLATFORM=xcb \
-  gio launch /usr/share/applications/tessaly.desktop "$tmp/files/books.mrc"
+  gio launch /usr/share/applications/tessaly.desktop "$tmp/files/books.mrc" 2>"$tmp/tessaly.err"
 visible() { xdotool search --onlyvisible --name '.' 2>/dev/null | wc -l; }
 only_main() { [[ $(visible) -eq 1 ]]; }
 until_true() {
@@ -137,7 +138,7 @@ if [[ -n "$window" ]]; then
   # 生成Excel (Button5, 89 x 25 at 128, 16). A click while the file is still being read is not
   # kept: click again until the export has begun.
   loaded() {
-    grep -qE "file=$module .*dynamically loaded by (/usr/bin/)?tessaly" "$tmp/ld.$tessaly_pid"
+    grep -qE "file=$module .*dynamically loaded by tessaly" "$tmp/ld.$tessaly_pid"
   }
   for _ in 1 2 3; do
     xdotool mousemove --window "$window" 172 28 click 1
