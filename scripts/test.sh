@@ -2,7 +2,7 @@
 # Sets up what is missing, builds, and runs the whole test suite: the regular build, then the
 # same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the decoding core's tests
 # under ThreadSanitizer, a bounded run of the fuzz targets, the Windows build's tests under wine,
-# then the Debian package, installed and removed again.
+# then the Debian package and the Windows packages, each installed, used and removed again.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -24,4 +24,5 @@ stage "decoding core under ThreadSanitizer" env TSAN_OPTIONS="halt_on_error=1 se
 stage "fuzzing: read path, extractors, StrToIntStrict, text conversion (20 s each)" tests/fuzz/run.sh 20
 stage "Windows build under wine (core and Excel backend)" scripts/test-win.sh build-win
 stage "Debian package: built, installed, used, removed" scripts/test-package.sh
+stage "Windows packages: the zip; the .msi installed, used and removed under wine" scripts/test-package-win.sh
 exit $status

@@ -2,6 +2,7 @@
 // window and the export module (unconnected), a file given on the command line, the loop, and
 // exit status 0.
 #include <windows.h>
+
 // After windows.h, which they need.
 #include <commctrl.h>
 #include <objbase.h>
