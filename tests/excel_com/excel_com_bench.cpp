@@ -53,7 +53,7 @@ VectorSource MakeList(int rows) {
 
 class NoUi : public tessaly::ExportUi {
  public:
-  void ShowNoSpreadsheet() override { unreachable = true; }
+  void ShowNoSpreadsheet(const std::string&) override { unreachable = true; }
   bool unreachable = false;
 };
 
