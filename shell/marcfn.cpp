@@ -22,6 +22,10 @@ namespace {
 
 // How long an ending program waits for an export it gave up on to leave the spreadsheet.
 constexpr std::chrono::seconds kExportGrace{15};
+// A list view may lay out every row it has each time it is told of more (Qt's tree view does),
+// so while a read runs new rows reach it at most this often, and at the end: often enough to
+// read as rows arriving, rarely enough that a million rows are not laid out sixty times over.
+constexpr std::chrono::milliseconds kRowsShownEvery{250};
 
 // A read stopped because the window closed; nobody is told.
 struct ReadStopped {};
@@ -339,6 +343,7 @@ void TMarcFun::Button2Click() {
   job->reader->SetTimeFormat(timeFormat_);
   job->path = marc::PathBytes(MarcFileName);
   rowsRead_ = 0;
+  rowsShownAt_ = clock_.Now() - kRowsShownEvery;  // the first rows show at once
   workers_->Start([job] { job->Run(); });
   read_ = std::move(job);
   EnterState(State::Reading);
@@ -362,7 +367,8 @@ void TMarcFun::TakeRows() {
     store_.Append(std::move(b.rows));
     encoding_ = b.encoding;
   }
-  if (store_.Size() > shown_) {
+  if (store_.Size() > shown_ && (ended || clock_.Now() - rowsShownAt_ >= kRowsShownEvery)) {
+    rowsShownAt_ = clock_.Now();
     const std::size_t first = shown_;
     shown_ = store_.Size();
     view_.RowsAppended(first, shown_ - first);

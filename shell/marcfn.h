@@ -140,6 +140,7 @@ class TMarcFun {
   std::shared_ptr<const marc::RecordReader::LastRead> lineList_;
   std::shared_ptr<ReadJob> read_;
   std::int64_t rowsRead_ = 0;
+  std::chrono::milliseconds rowsShownAt_{};
   std::shared_ptr<ExportJob> export_;
 };
 
