@@ -88,6 +88,8 @@ struct TMarcFun::ReadJob final : marc::ReadSink {
   std::exception_ptr failure;
   marc::Text elapsed;
   bool fourByteSequences = false;
+  // The GUI thread's: why it could not keep the rows handed over.
+  std::exception_ptr takeFailure;
 
   void AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t) override {
     if (stop.load(std::memory_order_relaxed)) throw ReadStopped{};
@@ -350,7 +352,17 @@ void TMarcFun::Button2Click() {
 }
 
 void TMarcFun::Tick() {
-  if (read_) TakeRows();
+  if (read_) {
+    try {
+      TakeRows();
+    } catch (...) {
+      if (!read_ || read_->takeFailure) throw;
+      // Rows that could not be kept (out of memory): the read ends there as a failed one, once,
+      // rather than going on with rows missing from the list and a box at every tick.
+      read_->takeFailure = std::current_exception();
+      read_->stop.store(true, std::memory_order_relaxed);
+    }
+  }
   if (export_) ExportTick();
 }
 
@@ -362,9 +374,11 @@ void TMarcFun::TakeRows() {
     const std::lock_guard lock(read_->mutex);
     batches.swap(read_->pending);
   }
+  if (read_->takeFailure) batches.clear();
   for (ReadJob::Batch& b : batches) {
-    rowsRead_ += static_cast<std::int64_t>(b.rows->Size());
+    const auto n = static_cast<std::int64_t>(b.rows->Size());
     store_.Append(std::move(b.rows));
+    rowsRead_ += n;
     encoding_ = b.encoding;
   }
   if (store_.Size() > shown_ && (ended || clock_.Now() - rowsShownAt_ >= kRowsShownEvery)) {
@@ -386,8 +400,8 @@ void TMarcFun::FinishRead() {
   // The exact count of the rows now listed, none included: an earlier read's count above an
   // empty list would tell of rows that are not there.
   view_.SetLabel(LabelId::Label1, texts::Progress(rowsRead_));
-  if (job->failure) {
-    ShowOpenFailed(job->failure, job->reader->Position());
+  if (job->takeFailure || job->failure) {
+    ShowOpenFailed(job->takeFailure ? job->takeFailure : job->failure, job->reader->Position());
     return;
   }
   view_.SetLabel(LabelId::Label2,

@@ -170,6 +170,23 @@ TEST_F(MarcFunTest, RowsStayAsRead) {
   std::filesystem::remove_all(dir);
 }
 
+// Rows the window cannot keep (out of memory) end the read as a failed one, with one box.
+TEST_F(MarcFunTest, RowsThatCannotBeKeptEndTheReadOnce) {
+  struct StarvedView : FakeView {
+    void RowsAppended(std::size_t, std::size_t) override { throw std::bad_alloc(); }
+  } starved;
+  TMarcFun l{starved, dialogs, loop, clock};
+  l.SetWorkers(workers);
+  l.OpenFile(Data("realcn_lines.mrc"));
+  workers.RunAll();
+  for (int i = 0; i < 3; ++i) loop.Tick();
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes[0].text, "打开文件失败！");
+  EXPECT_NE(dialogs.boxes[0].details.find(texts::kOutOfMemory), std::string::npos)
+      << dialogs.boxes[0].details;
+  EXPECT_EQ(l.CurrentState(), State::Idle);
+}
+
 TEST_F(MarcFunTest, CommandsOutsideIdleAreIgnored) {
   // Each event arrives although its command is disabled (queued before it went off).
   const std::function<void(TMarcFun&)> events[] = {
