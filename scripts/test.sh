@@ -22,7 +22,7 @@ stage "tests under ASan+UBSan" env ASAN_OPTIONS=detect_leaks=1 ctest --test-dir 
 scripts/build.sh build-tsan -DTESSALY_TSAN=ON -DTESSALY_CORE_ONLY=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 stage "decoding core under ThreadSanitizer" env TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --test-dir build-tsan --output-on-failure -j2 -E HugeLine
 stage "fuzzing: read path, extractors, StrToIntStrict, text conversion (20 s each)" tests/fuzz/run.sh 20
-stage "Windows build under wine (core and Excel backend)" scripts/test-win.sh build-win
+stage "Windows build under wine (core, Excel backend, the window)" scripts/test-win.sh build-win
 stage "Debian package: built, installed, used, removed" scripts/test-package.sh
 stage "Windows packages: the zip; the .msi installed, used and removed under wine" scripts/test-package-win.sh
 exit $status
