@@ -278,9 +278,11 @@ bool TMarcFun::FormCloseQuery() {
     case State::Idle:
       return true;
     case State::Reading:
-      // The worker stops at its next rows, or ends with the program when a pipe holds it.
+      // The worker stops at its next rows, or ends with the program when a pipe holds it. It
+      // keeps its reader; the window's next read starts with a new one.
       read_->stop = true;
       read_.reset();
+      reader_ = std::make_shared<marc::RecordReader>();
       EnterState(State::Idle);
       return true;
     case State::Exporting:
@@ -296,11 +298,8 @@ bool TMarcFun::FormCloseQuery() {
 
 void TMarcFun::FormClose() {
   lineList_.reset();
-  // A read still running keeps its reader until it stops; the window's next one starts afresh.
-  if (read_)
-    reader_ = std::make_shared<marc::RecordReader>();
-  else
-    reader_->ReleaseLineList();
+  // The window's reader alone: FormCloseQuery let a running read go with the reader it used.
+  reader_->ReleaseLineList();
 }
 
 void TMarcFun::ClearRows() {

@@ -239,6 +239,20 @@ TEST_F(MarcFunTest, ClosingStopsAReadAtOnceAndAnExportOnceItHasStopped) {
   EXPECT_TRUE(logic.FormCloseQuery());
 }
 
+// The worker of a read stopped by closing goes on with its reader after the window has closed:
+// closing lets go of that reader rather than touching it, and the next read starts afresh.
+TEST_F(MarcFunTest, AReadStoppedByClosingLeavesNothingToTheNextRead) {
+  dialogs.openAnswers.push_back(Data("realcn_lines.mrc"));
+  logic.Button1Click();
+  ASSERT_TRUE(logic.FormCloseQuery());
+  logic.FormClose();
+  workers.RunAll();
+  Read("no such file.mrc");
+  EXPECT_EQ(view.rows, 0u) << "the stopped read's rows came back";
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes[0].details.rfind("文件无法打开", 0), 0u) << dialogs.boxes[0].details;
+}
+
 TEST_F(MarcFunTest, ExportWatchdogOnTheClock) {
   StartExport();
   At(999ms);
