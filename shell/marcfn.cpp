@@ -455,8 +455,7 @@ bool TMarcFun::CaptionEdited(std::size_t row, const std::string& text) {
 }
 
 std::string TMarcFun::Cell(std::size_t row, std::size_t column) const {
-  std::string scratch;
-  return marc::DecodeToUtf8(store_.Cell(row, column, scratch), encoding_);
+  return marc::DecodeToUtf8(store_.Cell(row, column), encoding_);
 }
 
 const ExportSource& TMarcFun::List() const { return *list_; }

@@ -27,9 +27,6 @@ class RowStore {
   // The cell's bytes as the decoder gave them (0x1F read as "$") or as last set. The view lives
   // until the store changes.
   std::string_view Cell(std::size_t row, std::size_t cell) const;
-  std::string_view Cell(std::size_t row, std::size_t cell, std::string& /*scratch*/) const {
-    return Cell(row, cell);
-  }
   void SetCell(std::size_t row, std::size_t cell, std::string_view bytes);
   void Clear();
   // Bytes the store holds (for the benchmark's memory figures).
