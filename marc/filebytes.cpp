@@ -24,4 +24,12 @@ std::string PathBytes(const std::filesystem::path& path) {
 #endif
 }
 
+std::filesystem::path PathFromBytes(const std::string& path) {
+#ifdef _WIN32
+  return WidePath(path);
+#else
+  return path;
+#endif
+}
+
 }  // namespace marc
