@@ -203,7 +203,7 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
   void AddWorksheet() override {
     Flush();
     Guard([&] {
-      if (!doc_.is()) throw AutomationError("没有为导出打开的 Calc 文档");
+      if (!doc_.is()) throw AutomationError(texts::kCalcNoDocument);
       const Reference<css::sheet::XSpreadsheets> sheets = doc_->getSheets();
       const Reference<css::container::XIndexAccess> index(sheets, UNO_QUERY_THROW);
       const sal_Int32 last = index->getCount();

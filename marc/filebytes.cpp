@@ -6,14 +6,8 @@ namespace marc {
 
 std::string OpenErrorMessage(const std::string& path, const std::string& reason) {
   std::error_code ec;
-#ifdef _WIN32
-  const std::filesystem::path absolute = std::filesystem::absolute(WidePath(path), ec);
-  const std::string shown = ec ? path : Narrow(absolute.wstring());
-#else
-  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  const std::string shown = ec ? path : absolute.string();
-#endif
-  return "Cannot open file \"" + shown + "\". " + reason;
+  const std::filesystem::path absolute = std::filesystem::absolute(PathFromBytes(path), ec);
+  return "Cannot open file \"" + (ec ? path : PathBytes(absolute)) + "\". " + reason;
 }
 
 std::string PathBytes(const std::filesystem::path& path) {
@@ -21,6 +15,14 @@ std::string PathBytes(const std::filesystem::path& path) {
   return Narrow(path.wstring());
 #else
   return path.string();
+#endif
+}
+
+std::filesystem::path PathFromBytes(const std::string& path) {
+#ifdef _WIN32
+  return WidePath(path);
+#else
+  return path;
 #endif
 }
 

@@ -58,6 +58,8 @@ std::string OpenErrorMessage(const std::string& path, const std::string& reason)
 // A path in the form Load takes: UTF-8 on Windows (never the ANSI code page, which cannot spell
 // every name), the system's bytes elsewhere.
 std::string PathBytes(const std::filesystem::path& path);
+// The other way: the path a name in that form stands for.
+std::filesystem::path PathFromBytes(const std::string& path);
 
 #ifdef _WIN32
 // On Windows paths travel as UTF-8 and meet the system as UTF-16, never through the ANSI code

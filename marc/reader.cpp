@@ -658,7 +658,7 @@ class BlockRun {
 void RecordReader::Read(const std::string& path, ReadSink& sink) {
   const double start = ClockNow();
   std::error_code ec;
-  if (last_ && std::filesystem::status(std::filesystem::path(path), ec).type() ==
+  if (last_ && std::filesystem::status(PathFromBytes(path), ec).type() ==
                    std::filesystem::file_type::not_found)
     return Replay(*last_, sink, start);
   position_ = {};

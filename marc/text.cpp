@@ -131,23 +131,37 @@ namespace {
 
 bool Digit(unsigned char c) { return c >= 0x30 && c <= 0x39; }
 
-// Whether the high byte, digit, high byte, digit at p start a four-byte character: whether p is
-// on a character boundary. A byte below 0x30 is a character of its own (no second byte of two,
-// nor second or fourth byte of four, is that low), so the walk starts after the last one.
-bool FourByteAt(const unsigned char* begin, const unsigned char* p) {
-  const unsigned char* q = p;
-  while (q > begin && q[-1] >= 0x30) --q;
-  while (q < p) {
-    if (!IsGbkLead(*q)) {
-      ++q;
-    } else if (Digit(q[1]) && IsGbkLead(q[2]) && Digit(q[3])) {
-      q += 4;  // within [begin, p + 4): p + 1 and p + 3 are digits
-    } else {
-      q += 2;
+// Whether the high byte, digit, high byte, digit at a candidate start a four-byte character:
+// whether the candidate is on a character boundary. A byte below 0x30 is a character of its own
+// (no second byte of two, nor second or fourth byte of four, is that low), so the walk over the
+// characters starts after the last one. Candidates come in increasing order and the walk goes on
+// from where the one before left it: a long run of high bytes is walked once, not once a
+// candidate.
+class Boundaries {
+ public:
+  explicit Boundaries(const unsigned char* begin) : seen_(begin), q_(begin) {}
+
+  bool FourByteAt(const unsigned char* p) {
+    const unsigned char* from = p;
+    while (from > seen_ && from[-1] >= 0x30) --from;
+    if (from > seen_) q_ = from;  // a low byte since the last candidate: the walk starts anew
+    seen_ = p;
+    while (q_ < p) {
+      if (!IsGbkLead(*q_)) {
+        ++q_;
+      } else if (Digit(q_[1]) && IsGbkLead(q_[2]) && Digit(q_[3])) {
+        q_ += 4;  // within [begin, p + 4): p + 1 and p + 3 are digits
+      } else {
+        q_ += 2;
+      }
     }
+    return q_ == p && IsGbkLead(p[0]) && IsGbkLead(p[2]);
   }
-  return q == p && IsGbkLead(p[0]) && IsGbkLead(p[2]);
-}
+
+ private:
+  const unsigned char* seen_;  // bytes before it are looked at for low bytes
+  const unsigned char* q_;     // the walk: a character's first byte
+};
 
 }  // namespace
 
@@ -158,6 +172,7 @@ bool HasFourByteSequence(std::string_view bytes) {
   const auto begin = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto end = begin + bytes.size();
   const unsigned char* p = begin;
+  Boundaries boundaries(begin);
 #if defined(__SSE2__)
   const __m128i belowDigits = _mm_set1_epi8(0x2F), aboveDigits = _mm_set1_epi8(0x3A);
   // Candidates that start in the first 13 bytes end inside the 16 loaded.
@@ -169,11 +184,11 @@ bool HasFourByteSequence(std::string_view bytes) {
     const auto digit = static_cast<unsigned>(_mm_movemask_epi8(
         _mm_and_si128(_mm_cmpgt_epi8(x, belowDigits), _mm_cmplt_epi8(x, aboveDigits))));
     for (unsigned c = high & (digit >> 1) & (high >> 2) & (digit >> 3) & 0x1FFF; c; c &= c - 1)
-      if (FourByteAt(begin, p + std::countr_zero(c))) return true;
+      if (boundaries.FourByteAt(p + std::countr_zero(c))) return true;
   }
 #endif
   for (; end - p >= 4; ++p)
-    if (p[0] >= 0x80 && Digit(p[1]) && p[2] >= 0x80 && Digit(p[3]) && FourByteAt(begin, p))
+    if (p[0] >= 0x80 && Digit(p[1]) && p[2] >= 0x80 && Digit(p[3]) && boundaries.FourByteAt(p))
       return true;
   return false;
 }

@@ -20,15 +20,6 @@
 
 namespace {
 
-// A path named by an argument (UTF-8 on Windows, the system's bytes elsewhere).
-std::filesystem::path PathOf(const char* path) {
-#ifdef _WIN32
-  return marc::WidePath(path);
-#else
-  return path;
-#endif
-}
-
 void Usage() {
   std::fputs(
       "usage: marcrows [--raw] [--quiet] [--encoding auto|gb18030|utf-8] FILE\n"
@@ -167,7 +158,7 @@ int WriteWorkbook(const char* out_path, const char* path,
   }
   tessaly::XlsxOptions options;
   std::error_code ec;
-  options.zip64 = std::filesystem::file_size(PathOf(path), ec) > kZip64Above && !ec;
+  options.zip64 = std::filesystem::file_size(marc::PathFromBytes(path), ec) > kZip64Above && !ec;
   marc::RecordReader reader;
   OneReadTuning(reader);
   reader.ForceEncoding(encoding);
@@ -234,11 +225,11 @@ int Main(int argc, char** argv) {
     // A workbook holds text: the raw bytes have no place in it.
     if (raw || quiet) return Usage(), 2;
     // The workbook replaces OUT: never a record file named by a slip of the arguments.
-    const std::filesystem::path out = PathOf(xlsx);
+    const std::filesystem::path out = marc::PathFromBytes(xlsx);
     std::string extension = out.extension().string();
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::error_code ec;
-    if (extension != ".xlsx" || std::filesystem::equivalent(out, PathOf(path), ec)) {
+    if (extension != ".xlsx" || std::filesystem::equivalent(out, marc::PathFromBytes(path), ec)) {
       std::fputs("marcrows: the workbook's name must end in .xlsx and differ from FILE\n", stderr);
       return 2;
     }

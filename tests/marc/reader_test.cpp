@@ -333,6 +333,22 @@ TEST(Reader, MissingNameGivesTheLastReadAgain) {
   }
 }
 
+// A name outside ASCII names its file (UTF-8 on Windows): it is read, not taken for a missing
+// name that gives the last read again.
+TEST(Reader, NameOutsideAsciiIsReadNotTakenForMissing) {
+  RecordReader reader;
+  CollectSink first, second;
+  reader.Read(kData + "/cases_lines.mrc", first);
+  const std::filesystem::path named =
+      std::filesystem::temp_directory_path() / std::filesystem::path(u8"tessaly-图书.mrc");
+  std::filesystem::copy_file(kData + "/cases_unterminated.mrc", named,
+                             std::filesystem::copy_options::overwrite_existing);
+  reader.Read(PathBytes(named), second);
+  std::filesystem::remove(named);
+  ASSERT_EQ(first.rows.size(), 3u);
+  EXPECT_EQ(second.rows.size(), 2u);
+}
+
 // Builds one record: leader with the given base address, the directory bytes, then data.
 std::string Record(const std::string& base, const std::string& directory, const std::string& data) {
   std::string leader = "00000nam0 22" + base + "   450 ";

@@ -415,5 +415,15 @@ TEST(HasFourByteSequence, OnlyOnACharacterBoundary) {
   }
 }
 
+// 16 MB with no byte below 0x30 (no line, no record: a file that is no record text), a candidate
+// every six bytes, none on a boundary. Walked back from every candidate, this takes hours.
+TEST(HasFourByteSequence, LongRunWithoutLowBytesIsWalkedOnce) {
+  std::string text;
+  text.reserve(16u << 20);
+  while (text.size() < (16u << 20)) text += "\x81\x81\x30\x81\x30\x41";  // 81 81|30|81 30|41
+  EXPECT_FALSE(HasFourByteSequence(text));
+  EXPECT_TRUE(HasFourByteSequence(text + "\x95\x32\x82\x36"));
+}
+
 }  // namespace
 }  // namespace marc
