@@ -50,7 +50,7 @@ constexpr DWORD kRetryIntervalMs = 100;
 constexpr const char* kNotAnswering = texts::kExcelGivenUp;
 constexpr const char* kBusy = texts::kExcelBusy;
 constexpr const char* kNotConnected = texts::kExcelNotConnected;
-constexpr char kTooLong[] = "单元格的文字太长，无法交给电子表格";
+constexpr const char* kTooLong = texts::kCellTooLong;
 
 // Owns one reference to a COM interface.
 template <class T>

@@ -76,6 +76,7 @@ inline constexpr const char* kCalcTooManyRows = "列表的行数超出了 Calc �
 inline constexpr const char* kSheetHoldsNoRow = "电子表格的工作表容纳不下任何一行";
 inline constexpr const char* kCellOutsideSheet = "单元格在工作表之外";
 inline constexpr const char* kExcelGivenUp = "电子表格没有响应，导出已中止";
+inline constexpr const char* kCellTooLong = "单元格的文字太长，无法交给电子表格";
 inline constexpr const char* kExcelBusy = "电子表格一直忙，不接受导出的调用";
 inline constexpr const char* kExcelNotConnected = "没有连接到电子表格";
 inline constexpr const char* kExportCancelled = "导出已取消";
