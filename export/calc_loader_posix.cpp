@@ -1,6 +1,7 @@
 // Loads the Calc module with dlopen when an export first connects. The module is never
 // unloaded: the UNO runtime it pulls in keeps threads and static state for the process's life.
 #include <dlfcn.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -107,6 +108,10 @@ class CalcModuleLoader final : public SpreadsheetApplication {
 
 std::unique_ptr<SpreadsheetApplication> MakeLibreOfficeCalc(CalcOptions options,
                                                             std::string module_path) {
+  // The office's end of the pipe can go at any moment (it crashed, the user quit it): a write
+  // then has to fail as an error the export reports, not end the program with SIGPIPE. The
+  // office started for the export gets the default back (office_start_posix.cpp).
+  signal(SIGPIPE, SIG_IGN);
   return std::make_unique<CalcModuleLoader>(std::move(options), std::move(module_path));
 }
 
