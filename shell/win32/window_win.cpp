@@ -30,6 +30,16 @@ struct Win32Window::TaskBox {
   HWND hwnd = nullptr;
   ExportProgress progress;
   NotAnsweringBox box;
+
+  // Closes it as if button were clicked, marked as the program's own click; a run still posted
+  // is called off.
+  void Close(int button) {
+    pending = false;
+    if (hwnd && !closing) {
+      closing = true;
+      PostMessageW(hwnd, TDM_CLICK_BUTTON, button, 0);
+    }
+  }
 };
 
 Win32Window::Win32Window(UiLoop& loop)
@@ -316,14 +326,7 @@ void Win32Window::ShowExportProgress(const ExportProgress& progress) {
   }
 }
 
-void Win32Window::CloseExportProgress() {
-  TaskBox& b = *progress_;
-  b.pending = false;
-  if (b.hwnd && !b.closing) {
-    b.closing = true;
-    PostMessageW(b.hwnd, TDM_CLICK_BUTTON, IDCANCEL, 0);
-  }
-}
+void Win32Window::CloseExportProgress() { progress_->Close(IDCANCEL); }
 
 void Win32Window::RunProgress() {
   TaskBox& b = *progress_;
@@ -378,13 +381,8 @@ void Win32Window::ShowNotAnswering(const NotAnsweringBox& box) {
 }
 
 void Win32Window::CloseNotAnswering() {
-  TaskBox& b = *notAnswering_;
-  b.pending = false;
-  if (b.hwnd && !b.closing) {
-    b.closing = true;
-    // A click on a button the box has (it has no IDCANCEL one), taken as no user's.
-    PostMessageW(b.hwnd, TDM_CLICK_BUTTON, kKeepWaitingId, 0);
-  }
+  // A button the box has (it has no IDCANCEL one).
+  notAnswering_->Close(kKeepWaitingId);
 }
 
 void Win32Window::RunNotAnswering() {
