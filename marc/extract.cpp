@@ -69,6 +69,14 @@ Text SubfieldText(std::string_view field, std::string_view code) {
   return Text(SubfieldView(field, code));
 }
 
+std::string_view PriceAsWritten(std::string_view field, TextEncoding enc) {
+  if (FindCode(field, 'd') != std::string_view::npos) return SubfieldView(field, "$d");
+  const std::int64_t a = PosOnBoundary("CNY", field, enc);
+  if (a == 0) return {};
+  const std::string_view rest = field.substr(static_cast<std::size_t>(a - 1));
+  return rest.substr(0, std::min(rest.find('$'), rest.size()));
+}
+
 std::string_view ExtractView(Cell cell, std::string_view s, TextEncoding enc) {
   switch (cell) {
     case Title:

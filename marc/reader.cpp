@@ -101,6 +101,18 @@ void Extract(Tag tag, std::string_view field, TextEncoding enc,
   }
 }
 
+// What a row keeps beside its cells: the fields present, and the price as written by the 010
+// that gave the price cell.
+void Note(Tag tag, std::string_view field, TextEncoding enc, RowExtra& extra) {
+  static constexpr std::uint16_t kBits[] = {0,      Has200, Has010, Has210,
+                                            Has215, Has690, Has606, Has330};
+  extra.fields |= kBits[static_cast<int>(tag)];
+  if (tag == Tag::Number010) {
+    const std::string_view price = PriceAsWritten(field, enc);
+    if (!price.empty()) extra.priceAsWritten = price;
+  }
+}
+
 // The first CR, LF, record terminator or NUL at or after p, or end: the bytes where a record,
 // a line or the text ends. Sixteen bytes at a time where the processor has SSE2.
 const char* NextBreak(const char* p, const char* const end) {
@@ -111,7 +123,8 @@ const char* NextBreak(const char* p, const char* const end) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf)),
                                      _mm_or_si128(_mm_cmpeq_epi8(x, rt), _mm_cmpeq_epi8(x, nul)));
-    if (const int mask = _mm_movemask_epi8(hit)) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    if (const int mask = _mm_movemask_epi8(hit))
+      return p + __builtin_ctz(static_cast<unsigned>(mask));
   }
 #endif
   for (; p < end; ++p)
@@ -239,9 +252,10 @@ BookRow RowBlock::Row(std::size_t row) const {
 
 namespace {
 
-// A row: its cells' lengths (a cell is cut from one record, which 32 bits count), then its cells,
-// padded to keep the next row's lengths aligned.
-constexpr std::size_t kRowHead = CellCount * sizeof(std::uint32_t);
+// A row: its cells' lengths and the price's (a cell is cut from one record, which 32 bits count),
+// the fields present, then its cells and the price, padded to keep the next row's lengths aligned.
+constexpr std::size_t kCellLengths = CellCount * sizeof(std::uint32_t);
+constexpr std::size_t kRowHead = kCellLengths + sizeof(std::uint32_t) + sizeof(std::uint32_t);
 
 }  // namespace
 
@@ -256,14 +270,37 @@ std::string_view RowBlock::Cell(std::size_t row, std::size_t cell) const {
   }
 }
 
+std::string_view RowBlock::CellBytes(std::size_t row,
+                                     std::array<std::uint32_t, CellCount>& lengths) const {
+  const char* const head = pages_.Data() + starts_[row];
+  std::memcpy(lengths.data(), head, kCellLengths);
+  std::size_t total = 0;
+  for (const std::uint32_t length : lengths) total += length;
+  return {head + kRowHead, total};
+}
+
+RowExtra RowBlock::Extra(std::size_t row) const {
+  const char* const head = pages_.Data() + starts_[row];
+  std::uint32_t cells = 0, length;
+  for (std::size_t c = 0; c < CellCount; ++c) {
+    std::memcpy(&length, head + c * sizeof length, sizeof length);
+    cells += length;
+  }
+  RowExtra extra;
+  std::memcpy(&length, head + kCellLengths, sizeof length);
+  std::memcpy(&extra.fields, head + kCellLengths + sizeof length, sizeof extra.fields);
+  extra.priceAsWritten = {head + kRowHead + cells, length};
+  return extra;
+}
+
 void RowBlock::Reserve(std::size_t rows, std::size_t bytes, std::size_t expected) {
   starts_.reserve(starts_.size() + rows);
   pages_.Grow(size_ + rows * kRowHead + bytes, size_);
   if (expected) pages_.Populate(size_ + expected);
 }
 
-void RowBlock::Append(const std::array<std::string_view, CellCount>& cells) {
-  std::size_t total = kRowHead;
+void RowBlock::Append(const std::array<std::string_view, CellCount>& cells, const RowExtra& extra) {
+  std::size_t total = kRowHead + extra.priceAsWritten.size();
   for (const std::string_view cell : cells) total += cell.size();
   total = (total + 3) & ~std::size_t{3};
   if (size_ + total > pages_.Capacity())
@@ -276,6 +313,10 @@ void RowBlock::Append(const std::array<std::string_view, CellCount>& cells) {
     if (length) std::memcpy(out, cells[c].data(), length);
     out += length;
   }
+  const auto price = static_cast<std::uint32_t>(extra.priceAsWritten.size());
+  std::memcpy(head + kCellLengths, &price, sizeof price);
+  std::memcpy(head + kCellLengths + sizeof price, &extra.fields, sizeof extra.fields);
+  if (price) std::memcpy(out, extra.priceAsWritten.data(), price);
   starts_.push_back(size_);
   size_ += total;
 }
@@ -317,7 +358,8 @@ char* RecordDecoder::Reserve(std::size_t size) {
 
 void RecordDecoder::Mark(unsigned mask, std::size_t at) {
   for (; mask; mask &= mask - 1)
-    marks_.push_back(static_cast<std::uint32_t>(at + static_cast<unsigned>(std::countr_zero(mask))));
+    marks_.push_back(
+        static_cast<std::uint32_t>(at + static_cast<unsigned>(std::countr_zero(mask))));
 }
 
 namespace {
@@ -434,6 +476,7 @@ void RecordDecoder::DecodeScanned(bool terminated, TextEncoding encoding,
   // Walk the directory: entry k names the field at element k + 1. The whole record is decoded
   // before its row exists.
   cells = {};
+  extra_ = {};
   const std::int64_t entries = RoundHalfEven(static_cast<double>(directory.size()) / kEntryLength);
   for (std::int64_t k = 0; k < entries; ++k) {
     const Tag tag = KnownTag(MidView(directory, kEntryLength * k + 1, 3));
@@ -441,6 +484,7 @@ void RecordDecoder::DecodeScanned(bool terminated, TextEncoding encoding,
     const auto index = static_cast<std::size_t>(k + 1);
     if (index >= pieces) throw EStringListError(k + 1);
     Extract(tag, piece(index), encoding, cells);
+    Note(tag, piece(index), encoding, extra_);
   }
 }
 
@@ -497,7 +541,7 @@ void DecodeBlock(std::string_view text, TextEncoding encoding, RecordDecoder& de
           throw;
         }
         block.Leader(decoder);
-        block.rows->Append(cells);
+        block.rows->Append(cells, decoder.Extra());
       }
       if (terminated) {
         p = q + 1;
