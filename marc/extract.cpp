@@ -69,12 +69,22 @@ Text SubfieldText(std::string_view field, std::string_view code) {
   return Text(SubfieldView(field, code));
 }
 
-std::string_view PriceAsWritten(std::string_view field, TextEncoding enc) {
-  if (FindCode(field, 'd') != std::string_view::npos) return SubfieldView(field, "$d");
-  const std::int64_t a = PosOnBoundary("CNY", field, enc);
-  if (a == 0) return {};
-  const std::string_view rest = field.substr(static_cast<std::size_t>(a - 1));
-  return rest.substr(0, std::min(rest.find('$'), rest.size()));
+std::string_view PriceAsWritten(std::string_view field, std::string_view priceCell) {
+  std::size_t begin, end;
+  if (!priceCell.empty()) {
+    // The subfield the price cell's "CNY" stands in: back to its "$" and code, on to the next "$".
+    const auto cny = static_cast<std::size_t>(priceCell.data() - field.data()) - 3;
+    begin = cny;
+    while (begin > 0 && field[begin - 1] != '$') --begin;
+    if (begin > 0 && begin < cny) ++begin;  // the code after "$"
+    end = cny + 3 + priceCell.size();
+  } else {
+    const std::size_t d = FindCode(field, 'd');
+    if (d == std::string_view::npos) return {};
+    begin = end = d + 2;
+  }
+  while (end < field.size() && field[end] != '$') ++end;
+  return field.substr(begin, end - begin);
 }
 
 std::string_view ExtractView(Cell cell, std::string_view s, TextEncoding enc) {

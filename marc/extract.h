@@ -42,10 +42,11 @@ const std::array<std::string_view, CellCount>& ColumnCaptionsGbk();
 // empty when the code does not occur.
 Text SubfieldText(std::string_view field, std::string_view code);
 
-// A 010 field's price as the record wrote it: its "$d", or without one the text from "CNY" to the
-// next "$" (where the price cell came from); empty when neither is there. The price cell keeps
-// only what follows "CNY", and a check of the price needs the rest ("￥66.00（全三册）", "25元").
-std::string_view PriceAsWritten(std::string_view field, TextEncoding enc = TextEncoding::Gbk);
+// A 010 field's price as the record wrote it, given its price cell (ExtractView(Price, field), a
+// view into field): the subfield the cell's "CNY" stands in, or without a cell the "$d"; empty
+// when neither is there. The price cell keeps only what follows "CNY", and a check of the price
+// needs the rest ("￥66.00（全三册）", "25元").
+std::string_view PriceAsWritten(std::string_view field, std::string_view priceCell);
 
 // What the extractor of cell gives for a field, as the run of the field's bytes it is (every
 // cell is one), without copying it.

@@ -66,9 +66,13 @@ Tag KnownTag(std::string_view tag) {
   }
 }
 
-// The extractors of a tag, in their order; a result replaces the cell's earlier one.
+// The extractors of a tag, in their order; a result replaces the cell's earlier one. Beside the
+// cells, the row keeps the fields present and the price as written.
 void Extract(Tag tag, std::string_view field, TextEncoding enc,
-             std::array<std::string_view, CellCount>& cells) {
+             std::array<std::string_view, CellCount>& cells, RowExtra& extra) {
+  static constexpr std::uint16_t kBits[] = {0,      Has200, Has010, Has210,
+                                            Has215, Has690, Has606, Has330};
+  extra.fields |= kBits[static_cast<int>(tag)];
   auto set = [&](Cell cell) { cells[cell] = ExtractView(cell, field, enc); };
   switch (tag) {
     case Tag::Title200:
@@ -79,6 +83,8 @@ void Extract(Tag tag, std::string_view field, TextEncoding enc,
       // A 010 without a price keeps the price an earlier 010 of the record gave.
       const std::string_view price = ExtractView(Price, field, enc);
       if (!price.empty()) cells[Price] = price;
+      const std::string_view written = PriceAsWritten(field, price);
+      if (!written.empty()) extra.priceAsWritten = written;
       break;
     }
     case Tag::Publication210:
@@ -98,18 +104,6 @@ void Extract(Tag tag, std::string_view field, TextEncoding enc,
       break;
     case Tag::None:
       break;
-  }
-}
-
-// What a row keeps beside its cells: the fields present, and the price as written by the 010
-// that gave the price cell.
-void Note(Tag tag, std::string_view field, TextEncoding enc, RowExtra& extra) {
-  static constexpr std::uint16_t kBits[] = {0,      Has200, Has010, Has210,
-                                            Has215, Has690, Has606, Has330};
-  extra.fields |= kBits[static_cast<int>(tag)];
-  if (tag == Tag::Number010) {
-    const std::string_view price = PriceAsWritten(field, enc);
-    if (!price.empty()) extra.priceAsWritten = price;
   }
 }
 
@@ -483,8 +477,7 @@ void RecordDecoder::DecodeScanned(bool terminated, TextEncoding encoding,
     if (tag == Tag::None) continue;
     const auto index = static_cast<std::size_t>(k + 1);
     if (index >= pieces) throw EStringListError(k + 1);
-    Extract(tag, piece(index), encoding, cells);
-    Note(tag, piece(index), encoding, extra_);
+    Extract(tag, piece(index), encoding, cells, extra_);
   }
 }
 

@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include <cstdio>
+
 #include "checktexts.h"
 
 namespace marc {
@@ -85,9 +87,12 @@ void Field(std::string& out, std::string_view text) {
 
 // An amount in yuan with two decimals, no currency sign and no separators.
 std::string Amount(std::int64_t fen) {
-  std::string cents = std::to_string((fen < 0 ? -fen : fen) % 100);
-  if (cents.size() < 2) cents.insert(0, "0");
-  return (fen < 0 ? "-" : "") + std::to_string((fen < 0 ? -fen : fen) / 100) + "." + cents;
+  const std::uint64_t v =
+      fen < 0 ? 0 - static_cast<std::uint64_t>(fen) : static_cast<std::uint64_t>(fen);
+  char text[32];
+  std::snprintf(text, sizeof text, "%s%llu.%02llu", fen < 0 ? "-" : "",
+                static_cast<unsigned long long>(v / 100), static_cast<unsigned long long>(v % 100));
+  return text;
 }
 
 void TsvClasses(std::string& out, int depth, const ClassCount& level) {
