@@ -30,43 +30,56 @@ std::size_t SeparatorAt(std::string_view s, std::size_t i, TextEncoding enc) {
   return 0;
 }
 
-bool Isbn10CheckRight(const char* d) {
-  int sum = 0;
-  for (int i = 0; i < 10; ++i) sum += (10 - i) * (d[i] == 'X' ? 10 : d[i] - '0');
-  return sum % 11 == 0;
-}
-
 char Isbn13Check(const char* d) {
   int sum = 0;
   for (int i = 0; i < 12; ++i) sum += (d[i] - '0') * (i % 2 ? 3 : 1);
   return static_cast<char>('0' + (10 - sum % 10) % 10);
 }
 
-bool IsBlank(std::string_view s) { return s.find_first_not_of(" \t") == std::string_view::npos; }
+// Blanks and TABs only (a loop: find_first_not_of asks memchr once a byte).
+bool IsBlank(std::string_view s) {
+  for (const char c : s)
+    if (c != ' ' && c != '\t') return false;
+  return true;
+}
 
 }  // namespace
 
 IsbnReading ReadIsbn(std::string_view s, TextEncoding enc) {
   IsbnReading out;
   // A label before the number ("ISBN 7-5037-2623-7", "ISBN:…") is no part of it.
-  std::size_t i = s.find_first_not_of(" \t");
-  if (i == std::string_view::npos) return out;
+  std::size_t i = 0;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+  if (i == s.size()) return out;
   if (s.size() - i >= 4 && (s[i] | 0x20) == 'i' && (s[i + 1] | 0x20) == 's' &&
       (s[i + 2] | 0x20) == 'b' && (s[i + 3] | 0x20) == 'n') {
     i += 4;
     while (i < s.size() && (s[i] == ' ' || s[i] == ':')) ++i;
   }
-  std::array<char, 13> d{};
+  // Digits first, as they come: the key (the first twelve) and both forms' sums on the way.
   std::size_t n = 0;
+  std::uint64_t key = 0;
+  int sum10 = 0, sum13 = 0;
+  bool x = false;  // an X, which only the tenth character of an ISBN-10 may be
   out.kind = IsbnReading::NotIsbn;
   while (i < s.size()) {
-    const char c = s[i];
-    if (c == '-' || c == ' ' || c == '\t') {
+    const auto c = static_cast<unsigned char>(s[i]);
+    const unsigned v = c - '0';
+    if (v < 10) {
+      static constexpr int kWeight10[] = {10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 0, 0};
+      static constexpr int kWeight13[] = {1, 3, 1, 3, 1, 3, 1, 3, 1, 3, 1, 3, 1};
+      if (n == 13 || x) return out;
+      key = key * 10 + v;
+      sum10 += kWeight10[n] * static_cast<int>(v);
+      sum13 += kWeight13[n] * static_cast<int>(v);
+      ++n, ++i;
+    } else if (c == '-' || c == ' ' || c == '\t') {
       ++i;
-    } else if (IsDigit(c) || c == 'X' || c == 'x') {
-      if (n == d.size()) return out;
-      d[n++] = c == 'x' ? 'X' : c;
-      ++i;
+    } else if ((c | 0x20) == 'x') {
+      if (n != 9 || x) return out;
+      x = true;
+      sum10 += 10;
+      ++n, ++i;
     } else if (const std::size_t sep = SeparatorAt(s, i, enc)) {
       i += sep;
     } else {
@@ -74,22 +87,16 @@ IsbnReading ReadIsbn(std::string_view s, TextEncoding enc) {
     }
   }
   if (n == 10) {
-    if (!std::all_of(d.begin(), d.begin() + 9, IsDigit)) return out;
-    std::uint64_t key = 978;
-    for (std::size_t k = 0; k < 9; ++k) key = key * 10 + static_cast<std::uint64_t>(d[k] - '0');
     out.kind = IsbnReading::Isbn10;
-    out.key = key;
-    out.checkDigitWrong = !Isbn10CheckRight(d.data());
-  } else if (n == 13) {
-    if (!std::all_of(d.begin(), d.end(), IsDigit)) return out;
-    if (d[0] != '9' || d[1] != '7' || (d[2] != '8' && d[2] != '9')) return out;
-    std::uint64_t key = 0;
-    for (std::size_t k = 0; k < 12; ++k) key = key * 10 + static_cast<std::uint64_t>(d[k] - '0');
+    // The key of an ISBN-10 is 978 and its first nine digits.
+    out.key = 978000000000ULL + (x ? key : key / 10);  // the check digit off
+    out.checkDigitWrong = sum10 % 11 != 0;
+  } else if (n == 13 && !x) {
+    key /= 10;  // the check digit off
+    if (key / 1000000000 != 978 && key / 1000000000 != 979) return out;
     out.kind = IsbnReading::Isbn13;
     out.key = key;
-    out.checkDigitWrong = Isbn13Check(d.data()) != d[12];
-  } else if (n == 0 && IsBlank(s)) {
-    out.kind = IsbnReading::Empty;
+    out.checkDigitWrong = sum13 % 10 != 0;
   }
   return out;
 }
@@ -115,34 +122,45 @@ char RightCheckDigit(const IsbnReading& isbn) {
 
 namespace {
 
-// Code points of a short text, full-width digits, point and brackets made ASCII and blanks
-// dropped; false when it is longer than a price is.
+// Code points of a short text, full-width digits, point and brackets made ASCII, blanks dropped,
+// and "赠" taken out (it makes a gift); false when it is longer than a price is.
 struct Chars {
-  std::array<char32_t, 48> c{};
+  std::array<char32_t, 48> c;  // the first n set
   std::size_t n = 0;
+  bool gift = false;
 };
 
 bool PriceChars(std::string_view utf8, Chars& out) {
   for (std::size_t i = 0; i < utf8.size();) {
     const auto b = static_cast<unsigned char>(utf8[i]);
-    char32_t cp;
-    std::size_t len = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
-    if (i + len > utf8.size()) return false;
-    cp = len == 1 ? b : b & (0x3F >> (len - 1));
-    for (std::size_t k = 1; k < len; ++k)
-      cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    i += len;
-    if (cp >= 0xFF10 && cp <= 0xFF19)
-      cp = U'0' + (cp - 0xFF10);
-    else if (cp == 0xFF0E)
-      cp = U'.';
-    else if (cp == 0xFF08)
-      cp = U'(';
-    else if (cp == 0xFF09)
-      cp = U')';
-    else if (cp == 0xFFE5)
-      cp = 0xA5;  // ￥ as ¥
-    if (cp == U' ' || cp == U'\t' || cp == 0x3000 || cp == 0xA0) continue;
+    char32_t cp = b;
+    if (b < 0x80) {
+      ++i;
+      if (b == ' ' || b == '\t') continue;
+    } else {
+      const std::size_t len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+      if (i + len > utf8.size()) return false;
+      cp = b & (0x3F >> (len - 1));
+      for (std::size_t k = 1; k < len; ++k)
+        cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+      i += len;
+      if (cp >= 0xFF10 && cp <= 0xFF19) {
+        cp = U'0' + (cp - 0xFF10);
+      } else if (cp == 0xFF0E) {
+        cp = U'.';
+      } else if (cp == 0xFF08) {
+        cp = U'(';
+      } else if (cp == 0xFF09) {
+        cp = U')';
+      } else if (cp == 0xFFE5) {
+        cp = 0xA5;  // ￥ as ¥
+      } else if (cp == 0x3000 || cp == 0xA0) {
+        continue;
+      } else if (cp == 0x8D60) {  // 赠
+        out.gift = true;
+        continue;
+      }
+    }
     if (out.n == out.c.size()) return false;
     out.c[out.n++] = cp;
   }
@@ -157,24 +175,31 @@ PriceReading ReadPrice(std::string_view written, TextEncoding enc) {
   PriceReading out;
   if (IsBlank(written)) return out;
   out.kind = PriceReading::Unreadable;
+  // Most prices are "CNY" and a number with two decimals: read at once.
+  if (written.size() >= 4 && written.size() <= 16 && written.starts_with("CNY")) {
+    std::int64_t fen = 0;
+    std::size_t k = 3, digits = 0, decimals = 0;
+    for (; k < written.size() && IsDigit(written[k]); ++k, ++digits)
+      fen = fen * 10 + (written[k] - '0');
+    if (digits > 0 && k + 1 < written.size() && written[k] == '.') {
+      for (++k; k < written.size() && IsDigit(written[k]) && decimals < 2; ++k, ++decimals)
+        fen = fen * 10 + (written[k] - '0');
+    }
+    if (digits > 0 && digits <= 12 && k == written.size() &&
+        (decimals == 2 || written.find('.') == std::string_view::npos)) {
+      out.kind = PriceReading::Counted;
+      out.fen = decimals == 2 ? fen : fen * 100;
+      return out;
+    }
+  }
   const bool ascii = std::all_of(written.begin(), written.end(),
                                  [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   Chars t;
-  if (!PriceChars(
-          ascii || enc == TextEncoding::Utf8 ? std::string(written) : DecodeToUtf8(written, enc),
-          t))
-    return out;
-  // "赠" anywhere makes a gift; the rest is read as any price.
-  bool gift = false;
-  std::size_t n = 0;
-  for (std::size_t k = 0; k < t.n; ++k) {
-    if (t.c[k] == 0x8D60) {
-      gift = true;
-    } else {
-      t.c[n++] = t.c[k];
-    }
-  }
-  t.n = n;
+  // ASCII is the same in every encoding the rows come in; only GB18030 text needs decoding.
+  const bool read = ascii || enc == TextEncoding::Utf8 ? PriceChars(written, t)
+                                                       : PriceChars(DecodeToUtf8(written, enc), t);
+  if (!read) return out;
+  const bool gift = t.gift;
   std::size_t i = 0;
   auto at = [&](std::size_t k) { return k < t.n ? t.c[k] : char32_t{0}; };
   // A currency first: CNY, RMB, ¥.
@@ -295,13 +320,14 @@ struct Checker::State {
   std::int64_t rows = 0;
   // Every ISBN read, its text as written kept in one arena: only the duplicates' are shown, and
   // which those are is known at the end.
+  // Sorted by key, then index: index counts the ISBNs read, so it keeps the rows' order.
   struct Keyed {
     std::uint64_t key;
-    std::int64_t row;
-    std::uint64_t at;
-    std::uint32_t size;
+    std::uint64_t index;
   };
   std::vector<Keyed> keyed;
+  std::vector<std::int64_t> keyedRows;     // by index
+  std::vector<std::uint64_t> writtenEnds;  // by index: where its text ends in written
   std::string written;
   std::unordered_map<std::string, std::int64_t, Hash, std::equal_to<>> classNumbers;
   CheckFindings findings;
@@ -319,8 +345,15 @@ void Checker::Row(const RowBlock& rows, std::size_t r) {
   CheckFindings& f = st.findings;
   const std::int64_t row = ++st.rows;
   const RowExtra extra = rows.Extra(r);
+  // The three cells wanted, from one read of the row's lengths.
+  std::array<std::uint32_t, CellCount> lengths;
+  const std::string_view bytes = rows.CellBytes(r, lengths);
+  std::array<std::size_t, CellCount + 1> at;
+  at[0] = 0;
+  for (std::size_t c = 0; c < CellCount; ++c) at[c + 1] = at[c] + lengths[c];
+  auto cell = [&](Cell c) { return bytes.substr(at[c], lengths[c]); };
 
-  const std::string_view isbnCell = rows.Cell(r, Isbn);
+  const std::string_view isbnCell = cell(Isbn);
   const IsbnReading isbn = ReadIsbn(isbnCell, encoding_);
   switch (isbn.kind) {
     case IsbnReading::Empty:
@@ -331,11 +364,11 @@ void Checker::Row(const RowBlock& rows, std::size_t r) {
       break;
     case IsbnReading::Isbn10:
     case IsbnReading::Isbn13:
-      // An ISBN's bytes are ASCII but for full-width separators: kept as they are, decoded if
-      // shown.
-      st.keyed.push_back(
-          {isbn.key, row, st.written.size(), static_cast<std::uint32_t>(isbnCell.size())});
+      // Kept as written, decoded only if it turns out to be shown.
+      st.keyed.push_back({isbn.key, st.keyedRows.size()});
+      st.keyedRows.push_back(row);
       st.written += isbnCell;
+      st.writtenEnds.push_back(st.written.size());
       if (isbn.checkDigitWrong)
         f.wrongCheckDigits.push_back({row, DecodeToUtf8(isbnCell, encoding_)});
       break;
@@ -363,7 +396,7 @@ void Checker::Row(const RowBlock& rows, std::size_t r) {
       break;
   }
 
-  const std::string_view classNumber = rows.Cell(r, ClassNumber);
+  const std::string_view classNumber = cell(ClassNumber);
   if (IsBlank(classNumber)) {
     f.noClassNumber.push_back({row, !(extra.fields & Has690)});
   } else if (const auto it = st.classNumbers.find(classNumber); it != st.classNumbers.end()) {
@@ -372,7 +405,7 @@ void Checker::Row(const RowBlock& rows, std::size_t r) {
     st.classNumbers.emplace(classNumber, 1);
   }
 
-  if (IsBlank(rows.Cell(r, Title))) f.noTitle.push_back({row, !(extra.fields & Has200)});
+  if (IsBlank(cell(Title))) f.noTitle.push_back({row, !(extra.fields & Has200)});
 }
 
 CheckFindings Checker::Finish() {
@@ -380,13 +413,16 @@ CheckFindings Checker::Finish() {
   CheckFindings f = std::move(st.findings);
   f.rows = st.rows;
   auto text = [&](const State::Keyed& k) {
-    return RowText{k.row,
-                   DecodeToUtf8(std::string_view(st.written).substr(k.at, k.size), encoding_)};
+    const std::uint64_t begin = k.index ? st.writtenEnds[k.index - 1] : 0;
+    return RowText{
+        st.keyedRows[k.index],
+        DecodeToUtf8(std::string_view(st.written).substr(begin, st.writtenEnds[k.index] - begin),
+                     encoding_)};
   };
 
   // Rows of one key next to each other, in row order; groups in the order of their first rows.
   std::sort(st.keyed.begin(), st.keyed.end(), [](const State::Keyed& a, const State::Keyed& b) {
-    return a.key != b.key ? a.key < b.key : a.row < b.row;
+    return a.key != b.key ? a.key < b.key : a.index < b.index;
   });
   for (std::size_t i = 0; i < st.keyed.size();) {
     std::size_t j = i + 1;
