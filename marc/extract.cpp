@@ -87,7 +87,7 @@ std::string_view ExtractView(Cell cell, std::string_view s, TextEncoding enc) {
       return CutOnBoundary(SubfieldView(s, "$d"), kPubDateBytes, enc);
     case Pages: {
       const std::string_view sub = SubfieldView(s, "$a");
-      const std::string_view ye = enc == TextEncoding::Gbk ? kYeGbk : kYeUtf8;
+      const std::string_view ye = enc == TextEncoding::Gb18030 ? kYeGbk : kYeUtf8;
       const std::int64_t b = PosOnBoundary(ye, sub, enc);
       if (b == 0) return sub;
       return sub.substr(0, static_cast<std::size_t>(b - 1) + ye.size());

@@ -111,7 +111,8 @@ const char* NextBreak(const char* p, const char* const end) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf)),
                                      _mm_or_si128(_mm_cmpeq_epi8(x, rt), _mm_cmpeq_epi8(x, nul)));
-    if (const int mask = _mm_movemask_epi8(hit)) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    if (const int mask = _mm_movemask_epi8(hit))
+      return p + __builtin_ctz(static_cast<unsigned>(mask));
   }
 #endif
   for (; p < end; ++p)
@@ -185,11 +186,11 @@ TextEncoding Detect(std::string_view bytes, bool stopAtNul) {
       continue;
     }
     const std::size_t n = Utf8SequenceLength(p, end);
-    if (n == 0) return TextEncoding::Gbk;
+    if (n == 0) return TextEncoding::Gb18030;
     sawSequence = true;
     p += n;
   }
-  return sawSequence ? TextEncoding::Utf8 : TextEncoding::Gbk;
+  return sawSequence ? TextEncoding::Utf8 : TextEncoding::Gb18030;
 }
 
 }  // namespace
@@ -211,12 +212,12 @@ TextEncoding DetectInFile(const FileBytes& file) {
     while (end < text.size() && static_cast<unsigned char>(text[end]) >= 0x80) ++end;
     const std::string_view piece = text.substr(at, end - at);
     const std::size_t nul = piece.find('\0');
-    if (Detect(piece.substr(0, nul), false) == TextEncoding::Gbk) {
+    if (Detect(piece.substr(0, nul), false) == TextEncoding::Gb18030) {
       // Either a byte that is no UTF-8, or no sequence in this piece.
       const std::string_view upToNul = piece.substr(0, nul);
       if (std::any_of(upToNul.begin(), upToNul.end(),
                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
-        return TextEncoding::Gbk;
+        return TextEncoding::Gb18030;
     } else {
       sawSequence = true;
     }
@@ -224,7 +225,7 @@ TextEncoding DetectInFile(const FileBytes& file) {
     if (nul != std::string_view::npos) break;
     at = end;
   }
-  return sawSequence ? TextEncoding::Utf8 : TextEncoding::Gbk;
+  return sawSequence ? TextEncoding::Utf8 : TextEncoding::Gb18030;
 }
 
 }  // namespace
@@ -317,7 +318,8 @@ char* RecordDecoder::Reserve(std::size_t size) {
 
 void RecordDecoder::Mark(unsigned mask, std::size_t at) {
   for (; mask; mask &= mask - 1)
-    marks_.push_back(static_cast<std::uint32_t>(at + static_cast<unsigned>(std::countr_zero(mask))));
+    marks_.push_back(
+        static_cast<std::uint32_t>(at + static_cast<unsigned>(std::countr_zero(mask))));
 }
 
 namespace {
@@ -538,7 +540,7 @@ class BlockRun {
         text_(file.View()),
         encoding_(encoding),
         blockBytes_(std::max<std::size_t>(blockBytes, 1)),
-        fourBytes_(fourBytes && encoding == TextEncoding::Gbk) {}
+        fourBytes_(fourBytes && encoding == TextEncoding::Gb18030) {}
 
   // The helper thread: decodes stretches until none is left or the run stops.
   void Work() {

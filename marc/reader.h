@@ -77,8 +77,8 @@ struct ReadPosition {
 };
 
 // Tells GBK from UTF-8 by the bytes: UTF-8 when every byte from 0x80 up belongs to a well-formed
-// UTF-8 sequence and there is at least one; GBK otherwise. A read applies it to the file's text,
-// the bytes before the first NUL.
+// UTF-8 sequence and there is at least one; GB18030 (GBK's superset) otherwise. A read applies it
+// to the file's text, the bytes before the first NUL.
 TextEncoding DetectEncoding(std::string_view bytes);
 
 // Two decode threads, or one when the machine has a single core.
@@ -168,7 +168,7 @@ class RecordReader {
   const std::shared_ptr<const LastRead>& LineList() const { return last_; }
   void ReleaseLineList() { last_.reset(); }
   TextEncoding Encoding() const { return encoding_; }
-  // Whether the file read last is GB18030 beyond GBK: read as Gbk and holding a four-byte
+  // Whether the file read last is GB18030 beyond GBK: read as Gb18030 and holding a four-byte
   // sequence (looked for only with Tuning::findFourByteSequences).
   bool FourByteSequences() const { return fourByteSequences_; }
   const ReadPosition& Position() const { return position_; }
@@ -185,7 +185,7 @@ class RecordReader {
 
   std::shared_ptr<const LastRead> last_;
   std::optional<TextEncoding> forcedEncoding_;
-  TextEncoding encoding_ = TextEncoding::Gbk;
+  TextEncoding encoding_ = TextEncoding::Gb18030;
   bool fourByteSequences_ = false;
   ReadPosition position_;
   RecordDecoder decoder_;

@@ -114,7 +114,7 @@ std::int64_t PosTextFrom(std::string_view p, std::string_view s, std::int64_t fr
 std::size_t CharLength(std::string_view s, std::size_t i, TextEncoding encoding) {
   const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
   const unsigned char c = at(0);
-  if (encoding == TextEncoding::Gbk) {
+  if (encoding == TextEncoding::Gb18030) {
     if (!IsGbkLead(c) || i + 1 >= s.size()) return 1;
     const bool four = i + 3 < s.size() && at(1) >= 0x30 && at(1) <= 0x39 && IsGbkLead(at(2)) &&
                       at(3) >= 0x30 && at(3) <= 0x39;
@@ -215,7 +215,7 @@ Text ReplaceAllText(std::string_view s, std::string_view old, std::string_view r
   // leadRun counts the lead-range bytes directly before i, back to the start of what is still
   // searched (a replacement restarts the search, and with it the count).
   std::size_t copied = 0, i = 0, leadRun = 0;
-  const bool twoByte = encoding == TextEncoding::Gbk;
+  const bool twoByte = encoding == TextEncoding::Gb18030;
   while (i + old.size() <= s.size()) {
     bool match = true;
     for (std::size_t k = 0; k < old.size(); ++k) {
@@ -245,7 +245,8 @@ Text ReplaceAllText(std::string_view s, std::string_view old, std::string_view r
 
 void ReplaceByteInPlace(std::string& s, char old, char replacement, TextEncoding encoding) {
   // A byte that cannot be a second byte (the delimiter 0x1F among them) always matches.
-  const bool twoByte = encoding == TextEncoding::Gbk && IsGbkTrail(static_cast<unsigned char>(old));
+  const bool twoByte =
+      encoding == TextEncoding::Gb18030 && IsGbkTrail(static_cast<unsigned char>(old));
   if (!twoByte) {
     // Every occurrence matches. Delimiters come every few bytes, so a memchr call per occurrence
     // costs more than a pass over the bytes; eight at a time, as -O2 does not vectorise a loop.

@@ -17,8 +17,10 @@ using Text = std::string;
 
 // How the bytes of a record file spell characters.
 enum class TextEncoding {
-  Gbk,   // GB18030, a superset of code page 936: a byte 0x81-0xFE starts a two- or four-byte
-         // character
+  // GB18030, the superset of GBK (code page 936) that files in either are read as: a byte
+  // 0x81-0xFE starts a two- or four-byte character. Users see "GBK", or "GB18030" for a file
+  // that holds four-byte characters.
+  Gb18030,
   Utf8,  // a lead byte and its continuation bytes are one character
 };
 
@@ -66,14 +68,14 @@ std::int64_t PosText(std::string_view p, std::string_view s);
 std::int64_t PosTextFrom(std::string_view p, std::string_view s, std::int64_t from);
 
 // Every occurrence of old replaced by new, left to right, ASCII letters matched without regard
-// to case; under GBK an occurrence that would begin on a second byte is skipped.
+// to case; under GB18030 an occurrence that would begin on a second byte is skipped.
 Text ReplaceAllText(std::string_view s, std::string_view old, std::string_view replacement,
-                    TextEncoding encoding = TextEncoding::Gbk);
+                    TextEncoding encoding = TextEncoding::Gb18030);
 
 // ReplaceAllText(s, old, replacement) for one byte that is no letter and a one-byte
 // replacement, done in place; the read path's subfield delimiter replacement.
 void ReplaceByteInPlace(std::string& s, char old, char replacement,
-                        TextEncoding encoding = TextEncoding::Gbk);
+                        TextEncoding encoding = TextEncoding::Gb18030);
 
 // The 32-bit integer s spells (decimal, or hexadecimal after "$", "x" or "0x"); EConvertError
 // otherwise.
@@ -116,8 +118,9 @@ struct LongTimeFormat {
 Text FormatElapsed(double days, const LongTimeFormat& fmt);
 
 // Length in bytes of the character that starts at s[i] (i inside s), as far as s holds it: under
-// GBK a lead byte 0x81-0xFE and the byte after it, or four bytes 81-FE 30-39 81-FE 30-39 (GB18030);
-// under UTF-8 a lead byte and the continuation bytes after it. A byte that starts none counts 1.
+// GB18030 a lead byte 0x81-0xFE and the byte after it, or four bytes 81-FE 30-39 81-FE 30-39
+// (GB18030); under UTF-8 a lead byte and the continuation bytes after it. A byte that starts none
+// counts 1.
 std::size_t CharLength(std::string_view s, std::size_t i, TextEncoding encoding);
 
 // Whether a GB18030 four-byte sequence (81-FE 30-39 81-FE 30-39) starts on a character boundary

@@ -34,7 +34,7 @@ struct ReadStopped {};
 // otherwise (messages quote record bytes, and paths in the system's 8-bit encoding).
 std::string MessageText(std::string_view bytes) {
   if (marc::DetectEncoding(bytes) == marc::TextEncoding::Utf8) return std::string(bytes);
-  return marc::DecodeToUtf8(bytes, marc::TextEncoding::Gbk);
+  return marc::DecodeToUtf8(bytes, marc::TextEncoding::Gb18030);
 }
 
 std::string_view EncodingName(marc::TextEncoding encoding, bool fourByteSequences) {

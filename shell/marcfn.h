@@ -132,7 +132,7 @@ class TMarcFun {
 
   State state_ = State::Idle;
   RowStore store_;
-  marc::TextEncoding encoding_ = marc::TextEncoding::Gbk;
+  marc::TextEncoding encoding_ = marc::TextEncoding::Gb18030;
   // Rows the view has been told of (the store may hold more until the next tick).
   std::size_t shown_ = 0;
   std::unique_ptr<ListSource> list_;

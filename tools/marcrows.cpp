@@ -116,7 +116,7 @@ bool ParseEncoding(const char* name, std::optional<marc::TextEncoding>& encoding
   if (std::strcmp(name, "auto") == 0)
     encoding.reset();
   else if (std::strcmp(name, "gb18030") == 0)
-    encoding = marc::TextEncoding::Gbk;
+    encoding = marc::TextEncoding::Gb18030;
   else if (std::strcmp(name, "utf-8") == 0)
     encoding = marc::TextEncoding::Utf8;
   else
@@ -154,7 +154,7 @@ int WriteWorkbook(const char* out_path, const char* path,
                   std::optional<marc::TextEncoding> encoding) {
   std::vector<std::string> captions;
   for (std::string_view caption : marc::ColumnCaptionsGbk()) {
-    captions.push_back(marc::DecodeToUtf8(caption, marc::TextEncoding::Gbk));
+    captions.push_back(marc::DecodeToUtf8(caption, marc::TextEncoding::Gb18030));
   }
   tessaly::XlsxOptions options;
   std::error_code ec;

@@ -95,16 +95,16 @@ INSTANTIATE_TEST_SUITE_P(Edges, PosTextTest,
 TEST(PosOnBoundary, SkipsMatchesInsideCharacters) {
   // 0xB3 0xD2 0xB3 0xD2: the bytes of 页 (D2 B3) straddle two characters.
   EXPECT_EQ(PosText("\xD2\xB3", "\xB3\xD2\xB3\xD2"), 2);
-  EXPECT_EQ(PosOnBoundary("\xD2\xB3", "\xB3\xD2\xB3\xD2", TextEncoding::Gbk), 0);
+  EXPECT_EQ(PosOnBoundary("\xD2\xB3", "\xB3\xD2\xB3\xD2", TextEncoding::Gb18030), 0);
   // 0x81 0x43 is one character, so the first "CNY" is no match.
   EXPECT_EQ(PosOnBoundary("CNY",
                           "\x81"
                           "CNYCNY",
-                          TextEncoding::Gbk),
+                          TextEncoding::Gb18030),
             5);
-  EXPECT_EQ(PosOnBoundary("CNY", "aCNY", TextEncoding::Gbk), 2);
+  EXPECT_EQ(PosOnBoundary("CNY", "aCNY", TextEncoding::Gb18030), 2);
   // A lone lead byte at the end is a character of its own.
-  EXPECT_EQ(PosOnBoundary("\x81", "ab\x81", TextEncoding::Gbk), 3);
+  EXPECT_EQ(PosOnBoundary("\x81", "ab\x81", TextEncoding::Gb18030), 3);
   // UTF-8: 页 is E9 A1 B5; a match may not start on a continuation byte.
   EXPECT_EQ(PosOnBoundary("\xA1\xB5", "\xE9\xA1\xB5", TextEncoding::Utf8), 0);
   EXPECT_EQ(PosOnBoundary("\xE9\xA1\xB5", "12\xE9\xA1\xB5", TextEncoding::Utf8), 3);
@@ -156,7 +156,7 @@ TEST(ReplaceByteInPlace, AgreesWithReplaceAllText) {
   for (int round = 0; round < 20000; ++round) {
     std::string s(next() % 24, ' ');
     for (char& c : s) c = alphabet[next() % sizeof alphabet];
-    for (TextEncoding enc : {TextEncoding::Gbk, TextEncoding::Utf8}) {
+    for (TextEncoding enc : {TextEncoding::Gb18030, TextEncoding::Utf8}) {
       std::string inPlace = s;
       ReplaceByteInPlace(inPlace, '\x1F', '$', enc);
       ASSERT_EQ(inPlace, ReplaceAllText(s, "\x1F", "$", enc)) << Hex(s);

@@ -13,7 +13,7 @@ namespace tessaly::test {
 std::vector<ConformanceCase> Gb18030Cases() {
   std::vector<ConformanceCase> cases;
   for (const ConformanceCase& c : ConformanceCases())
-    if (c.encoding == marc::TextEncoding::Gbk) cases.push_back(c);
+    if (c.encoding == marc::TextEncoding::Gb18030) cases.push_back(c);
   return cases;
 }
 
