@@ -35,13 +35,6 @@ struct BookRow {
   bool operator==(const BookRow&) const = default;
 };
 
-// The column captions, in GBK, in column order.
-const std::array<std::string_view, CellCount>& ColumnCaptionsGbk();
-
-// The text of subfield code ("$a"): from after the code to the next "$" or the field's end;
-// empty when the code does not occur.
-Text SubfieldText(std::string_view field, std::string_view code);
-
 // What the extractor of cell gives for a field, as the run of the field's bytes it is (every
 // cell is one), without copying it.
 std::string_view ExtractView(Cell cell, std::string_view field,

@@ -160,10 +160,6 @@ std::size_t Utf8SequenceLength(const unsigned char* p, const unsigned char* end)
 
 }  // namespace
 
-Text ProgressText(std::int64_t rowCount) {
-  return "\xB6\xC1\xC8\xEB:" + IntToText(rowCount) + " \xCC\xF5";  // 读入:N 条
-}
-
 namespace {
 
 // DetectEncoding, up to the first NUL when stopAtNul (a file's text ends there).
@@ -657,11 +653,10 @@ class BlockRun {
 
 }  // namespace
 
-void RecordReader::Read(const std::string& path, ReadSink& sink) {
-  const double start = ClockNow();
+void RecordReader::Read(const std::filesystem::path& path, ReadSink& sink) {
+  const std::chrono::steady_clock::time_point start = clock_();
   std::error_code ec;
-  if (last_ && std::filesystem::status(PathFromBytes(path), ec).type() ==
-                   std::filesystem::file_type::not_found)
+  if (last_ && std::filesystem::status(path, ec).type() == std::filesystem::file_type::not_found)
     return Replay(*last_, sink, start);
   position_ = {};
   fourByteSequences_ = false;
@@ -679,10 +674,11 @@ void RecordReader::Read(const std::string& path, ReadSink& sink) {
   }
   last->position = position_;
   file.reset();  // let go of the file (mapping and handle) before the time is taken
-  sink.Elapsed(FormatElapsed(ClockNow() - start, timeFormat_));
+  sink.Elapsed(clock_() - start);
 }
 
-void RecordReader::Replay(const LastRead& last, ReadSink& sink, double start) {
+void RecordReader::Replay(const LastRead& last, ReadSink& sink,
+                          std::chrono::steady_clock::time_point start) {
   position_ = {};
   std::int64_t rows = 0;
   for (const auto& block : last.blocks) {
@@ -693,7 +689,7 @@ void RecordReader::Replay(const LastRead& last, ReadSink& sink, double start) {
   BaseAddress = last.baseAddress;
   position_ = last.position;
   if (last.error) std::rethrow_exception(last.error);
-  sink.Elapsed(FormatElapsed(ClockNow() - start, timeFormat_));
+  sink.Elapsed(clock_() - start);
 }
 
 void RecordReader::Decode(const FileBytes& file, ReadSink& sink, LastRead& last) {

@@ -39,7 +39,7 @@ class CollectSink : public marc::ReadSink {
   void Progress(std::int64_t rowCount) override {
     if (rowCount != static_cast<std::int64_t>(rows.size())) Broken("progress count != rows");
   }
-  void Elapsed(const marc::Text&) override { ++elapsedCalls; }
+  void Elapsed(std::chrono::steady_clock::duration) override { ++elapsedCalls; }
 
   std::vector<marc::BookRow> rows;
   int elapsedCalls = 0;

@@ -130,12 +130,5 @@ TEST(Extract, Gb18030FourByteCharacterIsOneCharacter) {
             "2001\x95\x32\x82\x36");
 }
 
-TEST(Extract, ColumnCaptions) {
-  const auto& captions = ColumnCaptionsGbk();
-  EXPECT_EQ(captions[Title], "\xC3\xFB\xB3\xC6");  // 名称
-  EXPECT_EQ(captions[Isbn], "isbn");
-  EXPECT_EQ(captions[Summary], "\xCC\xE1\xD2\xAA");  // 提要
-}
-
 }  // namespace
 }  // namespace marc

@@ -333,8 +333,8 @@ TEST(Reader, MissingNameGivesTheLastReadAgain) {
   }
 }
 
-// A name outside ASCII names its file (UTF-8 on Windows): it is read, not taken for a missing
-// name that gives the last read again.
+// A name outside ASCII names its file: it is read, not taken for a missing name that gives the
+// last read again.
 TEST(Reader, NameOutsideAsciiIsReadNotTakenForMissing) {
   RecordReader reader;
   CollectSink first, second;
@@ -343,10 +343,28 @@ TEST(Reader, NameOutsideAsciiIsReadNotTakenForMissing) {
       std::filesystem::temp_directory_path() / std::filesystem::path(u8"tessaly-图书.mrc");
   std::filesystem::copy_file(kData + "/cases_unterminated.mrc", named,
                              std::filesystem::copy_options::overwrite_existing);
-  reader.Read(PathBytes(named), second);
+  reader.Read(named, second);
   std::filesystem::remove(named);
   ASSERT_EQ(first.rows.size(), 3u);
   EXPECT_EQ(second.rows.size(), 2u);
+}
+
+// A read, and the rows of a name that does not exist given again, are timed on the reader's
+// clock (a steady one, which no change of the wall clock moves), from start to end.
+TEST(Reader, ElapsedTimeComesFromItsClock) {
+  using namespace std::chrono_literals;
+  const std::chrono::steady_clock::time_point t0{};
+  std::vector<std::chrono::steady_clock::time_point> ticks = {t0, t0 + 3725s, t0 + 4000s,
+                                                              t0 + 4002s};
+  std::size_t next = 0;
+  RecordReader reader;
+  reader.SetClock([&] { return ticks.at(next++); });
+  CollectSink read, again;
+  reader.Read(kData + "/cases_lines.mrc", read);
+  reader.Read(kData + "/no-such-file.mrc", again);
+  EXPECT_EQ(read.elapsed, std::vector<std::chrono::steady_clock::duration>{3725s});
+  EXPECT_EQ(again.elapsed, std::vector<std::chrono::steady_clock::duration>{2s});
+  EXPECT_EQ(again.rows, read.rows);
 }
 
 // Builds one record: leader with the given base address, the directory bytes, then data.
@@ -458,10 +476,6 @@ TEST(DetectEncoding, RealFiles) {
   }
   EXPECT_GT(checked, 100);
   EXPECT_EQ(DetectEncoding("206\xD2\xB3"), TextEncoding::Utf8);
-}
-
-TEST(ProgressText, Spelling) {
-  EXPECT_EQ(ProgressText(3), "\xB6\xC1\xC8\xEB:3 \xCC\xF5");  // 读入:3 条
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ class Utf8Rows : public marc::ReadSink {
       cells.push_back(marc::DecodeToUtf8(cell, reader_.Encoding()));
   }
   void Progress(std::int64_t) override {}
-  void Elapsed(const marc::Text&) override {}
+  void Elapsed(std::chrono::steady_clock::duration) override {}
   std::vector<std::vector<std::string>> rows;
 
  private:
