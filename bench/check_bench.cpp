@@ -24,7 +24,7 @@ class KeepBlocks : public marc::ReadSink {
     blocks.push_back(std::move(rows));
   }
   void Progress(std::int64_t) override {}
-  void Elapsed(const marc::Text&) override {}
+  void Elapsed(std::chrono::steady_clock::duration) override {}
   std::vector<std::shared_ptr<const marc::RowBlock>> blocks;
 };
 
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   marc::ListRows rows;
   for (const auto& block : sink.blocks) rows.Add(block);
   std::printf("%s: %zu rows, read in %.0f ms (%s)\n", path.c_str(), rows.Size(), readMs,
-              reader.Encoding() == marc::TextEncoding::Gbk ? "GBK" : "UTF-8");
+              reader.Encoding() == marc::TextEncoding::Gb18030 ? "GBK" : "UTF-8");
 
   std::size_t reportBytes = 0;
   const double checkMs = BestMs(repeat, [&] {

@@ -20,7 +20,7 @@ std::size_t SeparatorAt(std::string_view s, std::size_t i, TextEncoding enc) {
   static constexpr std::string_view kUtf8[] = {"\xEF\xBC\x8D", "\xE3\x80\x80", "\xE2\x80\x90",
                                                "\xE2\x80\x91", "\xE2\x80\x93"};
   const std::string_view rest = s.substr(i);
-  if (enc == TextEncoding::Gbk) {
+  if (enc == TextEncoding::Gb18030) {
     for (std::string_view sep : kGbk)
       if (rest.starts_with(sep)) return sep.size();
   } else {

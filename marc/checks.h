@@ -33,7 +33,7 @@ struct IsbnReading {
 
 // Reads an ISBN as written: ASCII hyphens and blanks (and their full-width forms) are passed
 // over, an x is an X. Bytes of enc.
-IsbnReading ReadIsbn(std::string_view written, TextEncoding enc = TextEncoding::Gbk);
+IsbnReading ReadIsbn(std::string_view written, TextEncoding enc = TextEncoding::Gb18030);
 // The ISBN-13 of a key, with its right check digit ("9787503726237").
 std::string Isbn13OfKey(std::uint64_t key);
 // The check digit an ISBN of that form and key should have ('0'-'9' or 'X').
@@ -56,7 +56,7 @@ struct PriceReading {
 // Reads a price as written, in enc's bytes: "CNY25.00", "RMB25", "¥25", "￥66.00（全三册）",
 // "25元", "0.38元", a bare number, blanks between the parts; "赠" anywhere makes it a gift. At most
 // two decimals (further zeros pass).
-PriceReading ReadPrice(std::string_view written, TextEncoding enc = TextEncoding::Gbk);
+PriceReading ReadPrice(std::string_view written, TextEncoding enc = TextEncoding::Gb18030);
 
 // --- Class numbers ---------------------------------------------------------------------------
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -12,7 +13,7 @@
 namespace marc {
 namespace {
 
-constexpr auto kGbk = TextEncoding::Gbk;
+constexpr auto kGbk = TextEncoding::Gb18030;
 constexpr auto kUtf8 = TextEncoding::Utf8;
 
 struct IsbnCase {
@@ -255,7 +256,7 @@ class KeepBlocks : public ReadSink {
     blocks.push_back(std::move(rows));
   }
   void Progress(std::int64_t) override {}
-  void Elapsed(const Text&) override {}
+  void Elapsed(std::chrono::steady_clock::duration) override {}
   std::vector<std::shared_ptr<const RowBlock>> blocks;
 };
 

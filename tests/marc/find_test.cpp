@@ -6,7 +6,7 @@
 namespace marc {
 namespace {
 
-constexpr auto kGbk = TextEncoding::Gbk;
+constexpr auto kGbk = TextEncoding::Gb18030;
 constexpr auto kUtf8 = TextEncoding::Utf8;
 
 struct MatchCase {
