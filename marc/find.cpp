@@ -44,9 +44,17 @@ CellMatcher::CellMatcher(std::string_view needleUtf8, TextEncoding encoding) : e
   needle_ = encoding == TextEncoding::Utf8
                 ? DecodeToUtf8(needleUtf8, TextEncoding::Utf8)
                 : EncodeUtf16(DecodeToUtf16(needleUtf8, TextEncoding::Utf8), encoding);
-  for (char& c : needle_) c = Lower(c);
+  // Only a letter that is a character of its own matches in either case: a GBK second byte in the
+  // letters' range is part of another character, matched as it is.
+  fold_.assign(needle_.size(), 0);
+  for (std::size_t i = 0; i < needle_.size(); i += CharLength(needle_, i, encoding)) {
+    if (IsLetter(needle_[i])) {
+      needle_[i] = Lower(needle_[i]);
+      fold_[i] = 1;
+    }
+  }
   for (std::size_t i = 0; i < needle_.size(); ++i) {
-    if (!IsLetter(needle_[i])) {
+    if (!fold_[i]) {
       anchor_ = i;
       hasAnchor_ = true;
       break;
@@ -76,7 +84,8 @@ std::size_t CellMatcher::FindIn(std::string_view bytes, const std::uint32_t* len
       if (p > last) return std::string_view::npos;
     }
     bool same = true;
-    for (std::size_t k = 0; k < n && same; ++k) same = Lower(p[k]) == needle_[k];
+    for (std::size_t k = 0; k < n && same; ++k)
+      same = (fold_[k] ? Lower(p[k]) : p[k]) == needle_[k];
     if (same) {
       const auto at = static_cast<std::size_t>(p - begin);
       while (at >= cellEnd && cell + 1 < cells) {

@@ -54,9 +54,10 @@ class CellMatcher {
   // cells bytes is made of, back to back. npos when none.
   std::size_t FindIn(std::string_view bytes, const std::uint32_t* lengths, std::size_t cells) const;
 
-  std::string needle_;  // ASCII letters in lower case
+  std::string needle_;  // ASCII letters that are characters of their own in lower case
+  std::string fold_;    // by byte of the needle: 1 where it is such a letter (either case matches)
   TextEncoding encoding_;
-  std::size_t anchor_ = 0;  // a byte of the needle that is no letter, looked for first
+  std::size_t anchor_ = 0;  // a byte of the needle matched exactly, looked for first
   bool hasAnchor_ = false;
 };
 

@@ -39,6 +39,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "\x81\x61"
                   "A",
                   kGbk, true},
+        // 乤 (81 61) is not 丄 (81 41): a second byte is never matched as a letter in either case.
+        MatchCase{"gbk_trail_case_kept", "乤", "\x81\x41", kGbk, false},
+        MatchCase{"gbk_trail_same", "乤", "\x81\x61", kGbk, true},
         MatchCase{"gb18030_four_byte", "\xF0\xA0\x80\x80", "x\x95\x32\x82\x36", kGbk, true},
         MatchCase{"utf8", "中国", "\xE4\xB8\xAD\xE5\x9B\xBD", kUtf8, true},
         MatchCase{"ascii_case", "python", "Real world PYTHON", kGbk, true},
