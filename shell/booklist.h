@@ -43,7 +43,7 @@ class BookList {
   class ForExport;
 
   RowStore store_;
-  marc::TextEncoding encoding_ = marc::TextEncoding::Gbk;
+  marc::TextEncoding encoding_ = marc::TextEncoding::Gb18030;
   std::size_t shown_ = 0;
   std::unique_ptr<ForExport> exportView_;
 };

@@ -27,7 +27,7 @@ constexpr std::chrono::milliseconds kRowsShownEvery{250};
 // otherwise (messages quote record bytes, and paths in the system's 8-bit encoding).
 std::string MessageText(std::string_view bytes) {
   if (marc::DetectEncoding(bytes) == marc::TextEncoding::Utf8) return std::string(bytes);
-  return marc::DecodeToUtf8(bytes, marc::TextEncoding::Gbk);
+  return marc::DecodeToUtf8(bytes, marc::TextEncoding::Gb18030);
 }
 
 }  // namespace
@@ -86,7 +86,7 @@ void Presenter::SetExportModule(TMarc2ExcelFm* module) {
   exportModule_ = module;
 }
 
-void Presenter::SetTimeFormat(marc::LongTimeFormat format) { timeFormat_ = std::move(format); }
+void Presenter::SetTimeFormat(LongTimeFormat format) { timeFormat_ = std::move(format); }
 
 void Presenter::EnterState(State state) {
   const bool wasIdle = state_ == State::Idle;
@@ -206,7 +206,7 @@ void Presenter::Open(const std::filesystem::path& file) {
 void Presenter::StartRead(const std::filesystem::path& file) {
   lastOpened_ = file;
   try {
-    read_ = std::make_unique<ReadSession>(reader_, file, timeFormat_, *workers_);
+    read_ = std::make_unique<ReadSession>(reader_, file, *workers_);
     rowsShownAt_ = clock_.Now() - kRowsShownEvery;  // the first rows show at once
     EnterState(State::Reading);
   } catch (...) {
@@ -250,8 +250,8 @@ void Presenter::FinishRead() {
     ShowOpenFailed(failure, read->Position());
     return;
   }
-  view_.SetLabel(LabelId::Elapsed,
-                 MessageText(read->Elapsed()) + "  " + std::string(read->EncodingName()));
+  view_.SetLabel(LabelId::Elapsed, MessageText(FormatElapsed(read->Elapsed(), timeFormat_)) + "  " +
+                                       std::string(read->EncodingName()));
 }
 
 void Presenter::ShowOpenFailed(std::exception_ptr failure, const marc::ReadPosition& at) {

@@ -40,7 +40,7 @@ class Presenter {
   // Where the read and the export run (threads of their own unless told otherwise).
   void SetWorkers(Workers& workers) { workers_ = &workers; }
   // The user's long time pattern; given again when the user changes the regional settings.
-  void SetTimeFormat(marc::LongTimeFormat format);
+  void SetTimeFormat(LongTimeFormat format);
   // The running program's own file: where the open dialog starts.
   void SetProgramPath(std::filesystem::path path) { programPath_ = std::move(path); }
 
@@ -116,7 +116,7 @@ class Presenter {
   std::filesystem::path programPath_;
   // The file read last: the open dialog offers it.
   std::filesystem::path lastOpened_;
-  marc::LongTimeFormat timeFormat_;
+  LongTimeFormat timeFormat_;
 
   State state_ = State::Idle;
   BookList books_;

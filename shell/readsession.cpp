@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "filebytes.h"
-
 namespace tessaly {
 
 namespace {
@@ -23,14 +21,14 @@ struct ReadSession::Job final : marc::ReadSink {
   explicit Job(std::shared_ptr<marc::RecordReader> r) : reader(std::move(r)) {}
 
   std::shared_ptr<marc::RecordReader> reader;
-  std::string path;
+  std::filesystem::path path;
   std::atomic<bool> stop{false};
   std::atomic<bool> ended{false};
   std::mutex mutex;
   std::vector<Batch> pending;  // under mutex
   // Written by the worker before ended.
   std::exception_ptr failure;
-  marc::Text elapsed;
+  std::chrono::steady_clock::duration elapsed{};
   bool fourByteSequences = false;
 
   void AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t) override {
@@ -40,7 +38,7 @@ struct ReadSession::Job final : marc::ReadSink {
     pending.push_back(std::move(batch));
   }
   void Progress(std::int64_t) override {}
-  void Elapsed(const marc::Text& text) override { elapsed = text; }
+  void Elapsed(std::chrono::steady_clock::duration time) override { elapsed = time; }
 
   void Run() {
     try {
@@ -54,11 +52,9 @@ struct ReadSession::Job final : marc::ReadSink {
 };
 
 ReadSession::ReadSession(std::shared_ptr<marc::RecordReader> reader,
-                         const std::filesystem::path& file, const marc::LongTimeFormat& timeFormat,
-                         Workers& workers)
+                         const std::filesystem::path& file, Workers& workers)
     : job_(std::make_shared<Job>(std::move(reader))) {
-  job_->reader->SetTimeFormat(timeFormat);
-  job_->path = marc::PathBytes(file);
+  job_->path = file;
   workers.Start([job = job_] { job->Run(); });
 }
 
@@ -94,7 +90,7 @@ std::exception_ptr ReadSession::Failure() const {
 
 const marc::ReadPosition& ReadSession::Position() const { return job_->reader->Position(); }
 
-const marc::Text& ReadSession::Elapsed() const { return job_->elapsed; }
+std::chrono::steady_clock::duration ReadSession::Elapsed() const { return job_->elapsed; }
 
 std::string_view ReadSession::EncodingName() const {
   if (job_->reader->Encoding() == marc::TextEncoding::Utf8) return "UTF-8";

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -23,7 +24,7 @@ class ReadSession {
   // Starts reading file on a worker. The reader is the window's: it keeps the last read's rows
   // for a name that does not exist; only this read touches it until the read has ended.
   ReadSession(std::shared_ptr<marc::RecordReader> reader, const std::filesystem::path& file,
-              const marc::LongTimeFormat& timeFormat, Workers& workers);
+              Workers& workers);
   // The worker stops at its next rows (or ends with the program when a pipe holds it), and
   // keeps what it uses.
   ~ReadSession();
@@ -39,11 +40,11 @@ class ReadSession {
 
   // The rows handed over so far.
   std::int64_t RowsRead() const { return rowsRead_; }
-  // Once ended: why it failed (null when it did not), where, the elapsed time as the user's time
-  // pattern writes it, and the file's encoding by name ("GBK", "GB18030", "UTF-8").
+  // Once ended: why it failed (null when it did not), where, the time it took, and the file's
+  // encoding by name ("GBK", "GB18030", "UTF-8").
   std::exception_ptr Failure() const;
   const marc::ReadPosition& Position() const;
-  const marc::Text& Elapsed() const;
+  std::chrono::steady_clock::duration Elapsed() const;
   std::string_view EncodingName() const;
 
  private:
