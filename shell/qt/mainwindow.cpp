@@ -55,6 +55,9 @@ MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+  // The widgets go after the presenter, and a list view being hidden on the way lays out its
+  // rows again: it must no longer ask the presenter for them.
+  list_->setModel(nullptr);
   // The logic lets go of a running export while the widgets and the loop are still here.
   logic_.reset();
 }
