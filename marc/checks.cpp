@@ -43,6 +43,13 @@ bool IsBlank(std::string_view s) {
   return true;
 }
 
+// A text shown in a finding, in UTF-8: ASCII (most ISBNs) is that already.
+std::string ShownText(std::string_view bytes, TextEncoding enc) {
+  for (const char c : bytes)
+    if (static_cast<unsigned char>(c) >= 0x80) return DecodeToUtf8(bytes, enc);
+  return std::string(bytes);
+}
+
 }  // namespace
 
 IsbnReading ReadIsbn(std::string_view s, TextEncoding enc) {
@@ -360,7 +367,7 @@ void Checker::Row(const RowBlock& rows, std::size_t r) {
       f.noIsbn.push_back({row, !(extra.fields & Has010)});
       break;
     case IsbnReading::NotIsbn:
-      f.notIsbns.push_back({row, DecodeToUtf8(isbnCell, encoding_)});
+      f.notIsbns.push_back({row, ShownText(isbnCell, encoding_)});
       break;
     case IsbnReading::Isbn10:
     case IsbnReading::Isbn13:
@@ -369,14 +376,13 @@ void Checker::Row(const RowBlock& rows, std::size_t r) {
       st.keyedRows.push_back(row);
       st.written += isbnCell;
       st.writtenEnds.push_back(st.written.size());
-      if (isbn.checkDigitWrong)
-        f.wrongCheckDigits.push_back({row, DecodeToUtf8(isbnCell, encoding_)});
+      if (isbn.checkDigitWrong) f.wrongCheckDigits.push_back({row, ShownText(isbnCell, encoding_)});
       break;
   }
 
   const PriceReading price = ReadPrice(extra.priceAsWritten, encoding_);
   auto entry = [&] {
-    return PriceEntry{row, DecodeToUtf8(extra.priceAsWritten, encoding_), price.fen};
+    return PriceEntry{row, ShownText(extra.priceAsWritten, encoding_), price.fen};
   };
   switch (price.kind) {
     case PriceReading::Absent:
@@ -416,19 +422,31 @@ CheckFindings Checker::Finish() {
     const std::uint64_t begin = k.index ? st.writtenEnds[k.index - 1] : 0;
     return RowText{
         st.keyedRows[k.index],
-        DecodeToUtf8(std::string_view(st.written).substr(begin, st.writtenEnds[k.index] - begin),
-                     encoding_)};
+        ShownText(std::string_view(st.written).substr(begin, st.writtenEnds[k.index] - begin),
+                  encoding_)};
   };
 
   // Rows of one key next to each other, in row order; groups in the order of their first rows.
-  std::sort(st.keyed.begin(), st.keyed.end(), [](const State::Keyed& a, const State::Keyed& b) {
-    return a.key != b.key ? a.key < b.key : a.index < b.index;
-  });
+  // A key takes 40 bits (twelve digits): with fewer than 2^24 ISBNs, key and index sort as one
+  // number, twice as fast as the pairs.
+  if (st.keyed.size() < (std::size_t{1} << 24)) {
+    std::vector<std::uint64_t> packed(st.keyed.size());
+    for (std::size_t i = 0; i < packed.size(); ++i)
+      packed[i] = st.keyed[i].key << 24 | st.keyed[i].index;
+    std::sort(packed.begin(), packed.end());
+    for (std::size_t i = 0; i < packed.size(); ++i)
+      st.keyed[i] = {packed[i] >> 24, packed[i] & ((std::uint64_t{1} << 24) - 1)};
+  } else {
+    std::sort(st.keyed.begin(), st.keyed.end(), [](const State::Keyed& a, const State::Keyed& b) {
+      return a.key != b.key ? a.key < b.key : a.index < b.index;
+    });
+  }
   for (std::size_t i = 0; i < st.keyed.size();) {
     std::size_t j = i + 1;
     while (j < st.keyed.size() && st.keyed[j].key == st.keyed[i].key) ++j;
     if (j - i > 1) {
       CheckFindings::Duplicates group{st.keyed[i].key, {}};
+      group.rows.reserve(j - i);
       for (std::size_t k = i; k < j; ++k) group.rows.push_back(text(st.keyed[k]));
       f.duplicates.push_back(std::move(group));
     }
