@@ -254,7 +254,8 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
         std::printf(" %10s", "-");
       std::printf("\n");
     }
-    std::printf("Targets: read/bare >= 0.67 and read/yaz >= 5.00 on 100k, read/bare >= 0.50 on 1M\n");
+    std::printf(
+        "Targets: read/bare >= 0.67 and read/yaz >= 5.00 on 100k, read/bare >= 0.50 on 1M\n");
 
     // Every contender reads the whole file first; what each does beyond that shows where the
     // read path's own time goes, apart from the page faults and copying every reader pays.
@@ -320,8 +321,9 @@ int main(int argc, char** argv) {
       for (const Layout layout : {Layout::Lines, Layout::Concat}) {
         if (n == 1000000 && layout == Layout::Concat) continue;  // one layout is enough at 1 GB
         Input in;
-        in.label = (n >= 1000000 ? std::to_string(n / 1000000) + "M " : std::to_string(n / 1000) + "k ") +
-                   tessaly::bench::LayoutName(layout);
+        in.label =
+            (n >= 1000000 ? std::to_string(n / 1000000) + "M " : std::to_string(n / 1000) + "k ") +
+            tessaly::bench::LayoutName(layout);
         in.path = tessaly::bench::EnsureCnmarcFile(DataDir(), n, layout);
         in.records = n;
         in.bytes = static_cast<std::int64_t>(std::filesystem::file_size(in.path));

@@ -9,8 +9,8 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTimer>
 #include <QThread>
+#include <QTimer>
 #include <QTreeView>
 #include <algorithm>
 #include <cstdio>

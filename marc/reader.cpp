@@ -111,7 +111,8 @@ const char* NextBreak(const char* p, const char* const end) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf)),
                                      _mm_or_si128(_mm_cmpeq_epi8(x, rt), _mm_cmpeq_epi8(x, nul)));
-    if (const int mask = _mm_movemask_epi8(hit)) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    if (const int mask = _mm_movemask_epi8(hit))
+      return p + __builtin_ctz(static_cast<unsigned>(mask));
   }
 #endif
   for (; p < end; ++p)
@@ -317,7 +318,8 @@ char* RecordDecoder::Reserve(std::size_t size) {
 
 void RecordDecoder::Mark(unsigned mask, std::size_t at) {
   for (; mask; mask &= mask - 1)
-    marks_.push_back(static_cast<std::uint32_t>(at + static_cast<unsigned>(std::countr_zero(mask))));
+    marks_.push_back(
+        static_cast<std::uint32_t>(at + static_cast<unsigned>(std::countr_zero(mask))));
 }
 
 namespace {

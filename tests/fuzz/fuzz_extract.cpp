@@ -35,8 +35,8 @@ std::string_view Subfield(std::string_view s, std::string_view code) {
 }
 
 // Whether the byte at i of s starts a character: GBK is walked from the first byte, a byte
-// 0x81-0xFE with a byte after it taking two, or four for 81-FE 30-39 81-FE 30-39; in well-formed UTF-8 every byte but a
-// continuation byte starts one.
+// 0x81-0xFE with a byte after it taking two, or four for 81-FE 30-39 81-FE 30-39; in well-formed
+// UTF-8 every byte but a continuation byte starts one.
 std::vector<bool> Starts(std::string_view s, TextEncoding enc) {
   std::vector<bool> starts(s.size() + 1, false);
   if (enc == TextEncoding::Utf8) {

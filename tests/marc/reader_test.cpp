@@ -227,10 +227,10 @@ TEST_P(StretchTest, SameAsOnePiece) {
   for (std::size_t blockBytes : {1, 2, 7, 64, 333, 4096}) {
     const Stretched cut = ReadStretched(path, 2, blockBytes);
     EXPECT_TRUE(cut == whole) << "stretches of " << blockBytes << " bytes: " << cut.rows.size()
-                              << " rows, '" << cut.error << "' at line " << cut.line
-                              << ", record " << cut.record << "; one piece: " << whole.rows.size()
-                              << " rows, '" << whole.error << "' at line " << whole.line
-                              << ", record " << whole.record;
+                              << " rows, '" << cut.error << "' at line " << cut.line << ", record "
+                              << cut.record << "; one piece: " << whole.rows.size() << " rows, '"
+                              << whole.error << "' at line " << whole.line << ", record "
+                              << whole.record;
   }
   if (!made.empty()) std::filesystem::remove(path);
 }
