@@ -63,6 +63,8 @@ MarcFunWindow::MarcFunWindow(Dialogs& dialogs, QWidget* parent)
 }
 
 MarcFunWindow::~MarcFunWindow() {
+  // Hidden first: hiding lays the list out again, which asks the logic for cells.
+  hide();
   // The logic lets go of a running export while the widgets and the loop are still here.
   logic_.reset();
 }
