@@ -44,7 +44,7 @@ class CalcWindowTest : public ::testing::Test {
   // One office and one export module for the whole suite: the office starts once.
   static inline std::unique_ptr<TestOffice> office;
   static inline std::unique_ptr<TMarc2ExcelFm> module;
-  std::unique_ptr<MarcFunWindow> w;
+  std::unique_ptr<MainWindow> w;
   QTemporaryDir dir;
   FakeDialogs dialogs;
 
@@ -58,7 +58,7 @@ class CalcWindowTest : public ::testing::Test {
       const auto perCopy = std::count(records.begin(), records.end(), '\n');
       for (long n = 0; n < rows; n += perCopy) out << records;
     }
-    w->Logic().OpenFile(path);
+    w->Logic().Open(path);
     ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(); }, 60'000));
     ASSERT_GE(w->Logic().RowCount(), static_cast<std::size_t>(rows));
   }
@@ -90,7 +90,7 @@ class CalcWindowTest : public ::testing::Test {
     return rows;
   }
 
-  bool Idle() const { return w->Logic().CurrentState() == TMarcFun::State::Idle; }
+  bool Idle() const { return w->Logic().CurrentState() == Presenter::State::Idle; }
   // Rows the export has written, as its progress dialog tells them.
   long RowsWritten() const {
     auto* dialog = w->ProgressDialog();
@@ -125,7 +125,7 @@ class CalcWindowTest : public ::testing::Test {
   }
   void SetUp() override {
     CloseAllDocuments();
-    w = std::make_unique<MarcFunWindow>(dialogs);
+    w = std::make_unique<MainWindow>(dialogs);
     w->Logic().SetExportModule(module.get());
     w->show();
   }
@@ -139,7 +139,7 @@ TEST_F(CalcWindowTest, StoppedOfficeGiveUpThenEveryRowArrives) {
   w->Logic().SetExportTimings({300ms, 0ms});
   const int rows = 20000;
   ASSERT_NO_FATAL_FAILURE(Fill(rows));
-  QTest::mouseClick(w->Button5, Qt::LeftButton);
+  QTest::mouseClick(w->Button(layout::Command::Export), Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return RowsWritten() >= 1000; }, 60'000));
   office->Signal(SIGSTOP);
 
@@ -149,16 +149,16 @@ TEST_F(CalcWindowTest, StoppedOfficeGiveUpThenEveryRowArrives) {
   bool ticked = false;
   QTimer::singleShot(0, w.get(), [&] { ticked = true; });
   ASSERT_TRUE(QTest::qWaitFor([&] { return ticked; }));
-  EXPECT_FALSE(w->Button3->isEnabled());
+  EXPECT_FALSE(w->Button(layout::Command::Clear)->isEnabled());
 
   QTest::mouseClick(w->NotAnsweringBox()->findChild<QPushButton*>("giveUp"), Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(); }, 30'000));
   ASSERT_EQ(dialogs.boxes.size(), std::size_t{1});
   EXPECT_TRUE(dialogs.boxes[0].text.starts_with("电子表格没有响应")) << dialogs.boxes[0].text;
-  EXPECT_TRUE(w->Button5->isEnabled());
+  EXPECT_TRUE(w->Button(layout::Command::Export)->isEnabled());
 
   office->Signal(SIGCONT);
-  QTest::mouseClick(w->Button5, Qt::LeftButton);
+  QTest::mouseClick(w->Button(layout::Command::Export), Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(); }, 120'000));
   EXPECT_EQ(dialogs.boxes.size(), std::size_t{1});
   // The document given up on stays with what reached it, its row heights given back; the new
@@ -174,7 +174,7 @@ TEST_F(CalcWindowTest, CancelKeepsWhatWasWritten) {
   w->Logic().SetExportTimings({10s, 0ms});
   const int rows = 30000;
   ASSERT_NO_FATAL_FAILURE(Fill(rows));
-  QTest::mouseClick(w->Button5, Qt::LeftButton);
+  QTest::mouseClick(w->Button(layout::Command::Export), Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return RowsWritten() >= 2000; }, 60'000));
   if (Idle()) GTEST_SKIP() << "the export ended before it could be cancelled";
   ASSERT_TRUE(

@@ -30,7 +30,7 @@ class ConsistencyTest : public testing::Test {
   QTemporaryDir dir;
   QString path;
   std::vector<ConformanceCase> cases = test::Gb18030Cases();
-  std::unique_ptr<MarcFunWindow> w;
+  std::unique_ptr<MainWindow> w;
   FakeDialogs dialogs;
   QStringList marcrowsLines;
 
@@ -43,11 +43,11 @@ class ConsistencyTest : public testing::Test {
     path = dir.filePath("conformance.mrc");
     std::ofstream(path.toStdString(), std::ios::binary) << test::ConformanceRecords();
 
-    w = std::make_unique<MarcFunWindow>(dialogs);
+    w = std::make_unique<MainWindow>(dialogs);
     dialogs.openAnswers.push_back(path.toStdString());
-    w->Logic().Button1Click();
+    w->Logic().OpenWithDialog();
     ASSERT_TRUE(
-        QTest::qWaitFor([&] { return w->Logic().CurrentState() == TMarcFun::State::Idle; }));
+        QTest::qWaitFor([&] { return w->Logic().CurrentState() == Presenter::State::Idle; }));
     ASSERT_TRUE(dialogs.boxes.empty());
     ASSERT_EQ(w->ListModel().rowCount(), static_cast<int>(cases.size()));
 
@@ -64,7 +64,8 @@ class ConsistencyTest : public testing::Test {
 
 // Four-byte sequences name the file GB18030 after the elapsed time.
 TEST_F(ConsistencyTest, Label) {
-  EXPECT_TRUE(w->Label2->text().endsWith("  GB18030")) << w->Label2->text().toStdString();
+  EXPECT_TRUE(w->Label(LabelId::Elapsed)->text().endsWith("  GB18030"))
+      << w->Label(LabelId::Elapsed)->text().toStdString();
 }
 
 TEST_F(ConsistencyTest, Cells) {
@@ -88,9 +89,9 @@ TEST_F(ConsistencyTest, RecordingExport) {
   TMarc2ExcelFm module(std::move(owned));
   w->Logic().SetExportModule(&module);
   const std::shared_ptr<void> detach(nullptr, [&](void*) { w->Logic().SetExportModule(nullptr); });
-  QTest::mouseClick(w->Button5, Qt::LeftButton);
+  QTest::mouseClick(w->Button(layout::Command::Export), Qt::LeftButton);
   ASSERT_TRUE(
-      QTest::qWaitFor([&] { return w->Logic().CurrentState() == TMarcFun::State::Idle; }, 30'000));
+      QTest::qWaitFor([&] { return w->Logic().CurrentState() == Presenter::State::Idle; }, 30'000));
   ASSERT_EQ(sheet.Workbooks().size(), std::size_t{1});
   const RecordingSpreadsheet::Sheet& cells = sheet.Workbooks()[0];
   for (std::size_t i = 0; i < cases.size(); ++i) {

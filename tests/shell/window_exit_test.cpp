@@ -1,5 +1,6 @@
-// Ending the program: the exit button ends the loop without FormClose; closing the window runs
-// FormClose (which releases LineList) and then ends the loop. Each test runs the real loop.
+// Ending the program: the exit button ends the loop without Closed; closing the window runs
+// Closed (which lets go of the last read's rows) and then ends the loop. Each test runs the real
+// loop.
 #include <gtest/gtest.h>
 
 #include <QPushButton>
@@ -13,13 +14,13 @@ using namespace tessaly;
 
 namespace {
 
-// A window that has read a file, so that LineList exists.
-void ReadFile(MarcFunWindow& w, FakeDialogs& dialogs) {
+// A window that has read a file, so that its rows are kept.
+void ReadFile(MainWindow& w, FakeDialogs& dialogs) {
   w.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   dialogs.openAnswers.push_back(TESSALY_TEST_DATA "/cases_lines.mrc");
-  w.Logic().Button1Click();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return w.Logic().LineList() != nullptr; }));
+  w.Logic().OpenWithDialog();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.Logic().LastRead() != nullptr; }));
 }
 
 // Runs the program's loop until it ends, or for 10 s at most (then exit code 3).
@@ -30,29 +31,29 @@ int RunLoop() {
   return QCoreApplication::exec();
 }
 
-TEST(WindowExitTest, ExitButtonQuitsWithoutFormClose) {
+TEST(WindowExitTest, ExitButtonQuitsWithoutClosed) {
   FakeDialogs dialogs;
-  MarcFunWindow w(dialogs);
+  MainWindow w(dialogs);
   ASSERT_NO_FATAL_FAILURE(ReadFile(w, dialogs));
   bool returnedFirst = false;
   QTimer::singleShot(0, &w, [&] {
-    QTest::mouseClick(w.Button4, Qt::LeftButton);
+    QTest::mouseClick(w.Button(layout::Command::Quit), Qt::LeftButton);
     returnedFirst = true;  // the click returned before the loop ended
   });
   EXPECT_EQ(RunLoop(), 0);
   EXPECT_TRUE(returnedFirst);
   EXPECT_TRUE(w.isVisible());
-  EXPECT_TRUE(w.Logic().LineList());
+  EXPECT_TRUE(w.Logic().LastRead());
 }
 
-TEST(WindowExitTest, CloseWindowRunsFormCloseAndQuits) {
+TEST(WindowExitTest, CloseWindowRunsClosedAndQuits) {
   FakeDialogs dialogs;
-  MarcFunWindow w(dialogs);
+  MainWindow w(dialogs);
   ASSERT_NO_FATAL_FAILURE(ReadFile(w, dialogs));
   QTimer::singleShot(0, &w, [&] { w.close(); });
   EXPECT_EQ(RunLoop(), 0);
   EXPECT_FALSE(w.isVisible());
-  EXPECT_FALSE(w.Logic().LineList());
+  EXPECT_FALSE(w.Logic().LastRead());
 }
 
 }  // namespace

@@ -13,36 +13,36 @@
 #include <memory>
 
 #include "booklistmodel.h"
+#include "booklistview.h"
 #include "fake_backend.h"
 #include "fakeports.h"
-#include "listview.h"
 #include "mainwindow.h"
 #include "marc2excel.h"
 #include "qt_gtest.h"
 #include "qtports.h"
 
 using namespace tessaly;
-using State = TMarcFun::State;
+using State = Presenter::State;
 
 namespace {
 
 TEST(WindowTest, ReadThroughTheButtonAndEditACaption) {
   FakeDialogs dialogs;
-  MarcFunWindow w(dialogs);
+  MainWindow w(dialogs);
   w.show();
   dialogs.openAnswers.push_back(TESSALY_TEST_DATA "/realcn_lines.mrc");
-  QTest::mouseClick(w.Button1, Qt::LeftButton);
+  QTest::mouseClick(w.Button(layout::Command::Open), Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return w.Logic().CurrentState() == State::Idle; }));
   const int rows = w.ListModel().rowCount();
   EXPECT_GT(rows, 0);
-  EXPECT_EQ(w.Label1->text(), QStringLiteral("读入:%1 条").arg(rows));
-  EXPECT_TRUE(w.Button1->isEnabled());
+  EXPECT_EQ(w.Label(LabelId::RowCount)->text(), QStringLiteral("读入:%1 条").arg(rows));
+  EXPECT_TRUE(w.Button(layout::Command::Open)->isEnabled());
 
   ASSERT_TRUE(
       w.ListModel().setData(w.ListModel().index(0, 0), QStringLiteral("新书名"), Qt::EditRole));
   EXPECT_EQ(w.Logic().Cell(0, 0), "新书名");
 
-  QTest::mouseClick(w.Button3, Qt::LeftButton);
+  QTest::mouseClick(w.Button(layout::Command::Clear), Qt::LeftButton);
   EXPECT_EQ(w.ListModel().rowCount(), 0);
 }
 
@@ -53,16 +53,16 @@ TEST(WindowTest, AnswersWhileAPipeHoldsTheRead) {
   ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
   const std::shared_ptr<void> remove(nullptr, [&](void*) { QFile::remove(fifo); });
   FakeDialogs dialogs;
-  MarcFunWindow w(dialogs);
+  MainWindow w(dialogs);
   w.show();
-  w.Logic().OpenFile(ToPath(fifo));
+  w.Logic().Open(ToPath(fifo));
   QFile writer(fifo);
   ASSERT_TRUE(writer.open(QIODevice::WriteOnly));
   bool ran = false;
   QTimer::singleShot(0, &w, [&] { ran = true; });
   ASSERT_TRUE(QTest::qWaitFor([&] { return ran; }));
   EXPECT_EQ(w.Logic().CurrentState(), State::Reading);
-  EXPECT_FALSE(w.Button1->isEnabled());
+  EXPECT_FALSE(w.Button(layout::Command::Open)->isEnabled());
   QFile records(TESSALY_TEST_DATA "/realcn_lines.mrc");
   ASSERT_TRUE(records.open(QIODevice::ReadOnly));
   writer.write(records.readAll());
@@ -75,7 +75,7 @@ TEST(WindowTest, AnswersWhileAPipeHoldsTheRead) {
 // The export's dialogs are the window's, and their buttons reach the logic.
 TEST(WindowTest, ExportNotAnsweringGiveUp) {
   FakeDialogs dialogs;
-  MarcFunWindow w(dialogs);
+  MainWindow w(dialogs);
   auto backend = std::make_unique<RecordingSpreadsheet>();
   RecordingSpreadsheet& sheet = *backend;
   TMarc2ExcelFm module(std::move(backend));
@@ -85,17 +85,17 @@ TEST(WindowTest, ExportNotAnsweringGiveUp) {
       {std::chrono::milliseconds(50), std::chrono::milliseconds(0), std::chrono::milliseconds(10)});
   w.show();
   dialogs.openAnswers.push_back(TESSALY_TEST_DATA "/realcn_lines.mrc");
-  w.Logic().Button1Click();
+  w.Logic().OpenWithDialog();
   ASSERT_TRUE(QTest::qWaitFor([&] { return w.Logic().CurrentState() == State::Idle; }));
   sheet.HangAtCell(2, 1);
-  QTest::mouseClick(w.Button5, Qt::LeftButton);
-  EXPECT_FALSE(w.Button1->isEnabled());
+  QTest::mouseClick(w.Button(layout::Command::Export), Qt::LeftButton);
+  EXPECT_FALSE(w.Button(layout::Command::Open)->isEnabled());
   ASSERT_TRUE(QTest::qWaitFor([&] { return w.ProgressDialog() != nullptr; }));
   ASSERT_TRUE(QTest::qWaitFor([&] { return w.NotAnsweringBox() != nullptr; }));
   QTest::mouseClick(w.NotAnsweringBox()->findChild<QPushButton*>("giveUp"), Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return w.Logic().CurrentState() == State::Idle; }));
   EXPECT_FALSE(w.ProgressDialog());
-  EXPECT_TRUE(w.Button1->isEnabled());
+  EXPECT_TRUE(w.Button(layout::Command::Open)->isEnabled());
   EXPECT_EQ(dialogs.boxes.size(), std::size_t{1});
 }
 
