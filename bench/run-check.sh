@@ -11,8 +11,8 @@ dir="$root/${BENCH_BUILD_DIR:-build-bench-check}"
 records=${RECORDS:-1000000}
 repeat=${REPEAT:-3}
 if [[ ! -f "$dir/build.ninja" ]]; then
-  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSALY_CORE_ONLY=ON \
-    -DTESSALY_TESTS=OFF -DTESSALY_BENCH=ON >/dev/null
+  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSALY_GUI=None \
+    -DBUILD_TESTING=OFF -DTESSALY_BENCH=ON >/dev/null
 fi
 cmake --build "$dir" --target marcrows check_bench gen_cnmarc >/dev/null
 file=${1:-}
