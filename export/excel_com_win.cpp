@@ -867,7 +867,11 @@ class ExcelComApplication final : public SpreadsheetApplication {
                           (b.rows == 1 || b.InLastRow() < b.width);
     const bool next_row =
         !b.Empty() && row == last_row + 1 && column == b.left && b.InLastRow() == b.width;
-    const bool full = b.rows >= options_.block_rows || b.bytes >= options_.block_bytes;
+    // The export's first block is its first row alone: whether the application takes arrays
+    // at all is learnt from a few cells, so that one which refuses them (and gets the block
+    // cell by cell) is never left writing a whole block in one silent call.
+    const bool full = b.rows >= options_.block_rows || b.bytes >= options_.block_bytes ||
+                      !(s->array_taken || s->cell_by_cell);
     if (!same_row && !(next_row && !full)) Flush();
     if (block_->Empty()) {
       block_->Start(row, column);
