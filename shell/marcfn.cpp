@@ -13,7 +13,7 @@
 #include "charset.h"
 #include "errors.h"
 #include "layout.h"
-#include "marc2excel.h"
+#include "spreadsheet_export.h"
 #include "usertexts.h"
 
 namespace tessaly {
@@ -113,9 +113,9 @@ struct TMarcFun::ReadJob final : marc::ReadSink {
 
 // The export on its worker, and the watchdog's state on the GUI thread.
 struct TMarcFun::ExportJob final : ExportUi {
-  ExportJob(TMarc2ExcelFm& m, const ExportSource& l) : module(m), list(l) {}
+  ExportJob(SpreadsheetExport& m, const ExportSource& l) : module(m), list(l) {}
 
-  TMarc2ExcelFm& module;
+  SpreadsheetExport& module;
   const ExportSource& list;
   std::atomic<std::uint64_t> beats{0};
   std::atomic<std::int64_t> written{0};
@@ -145,7 +145,7 @@ struct TMarcFun::ExportJob final : ExportUi {
 
   void Run() {
     try {
-      ExportListToExcel(module, list, *this);
+      ExportList(module, list, *this);
     } catch (const ExportCancelled&) {
     } catch (...) {
       failure = std::current_exception();
@@ -163,22 +163,18 @@ class TMarcFun::ListSource final : public ExportSource {
   std::string ColumnCaption(int column) const override {
     return std::string(texts::kColumnCaptions.at(static_cast<std::size_t>(column)));
   }
-  std::int64_t ItemCount() const override { return static_cast<std::int64_t>(owner_.shown_); }
-  std::string ItemCaption(std::int64_t item) const override {
-    Check(item);
-    return owner_.Cell(static_cast<std::size_t>(item), marc::Title);
-  }
-  std::string SubItem(std::int64_t item, int index) const override {
-    Check(item);
-    if (index < 0 || index >= static_cast<int>(marc::CellCount) - 1) {
-      throw marc::EStringListError(index);
+  std::int64_t RowCount() const override { return static_cast<std::int64_t>(owner_.shown_); }
+  std::string Cell(std::int64_t row, int column) const override {
+    Check(row);
+    if (column < 0 || column >= static_cast<int>(marc::CellCount)) {
+      throw marc::EStringListError(column - 1);
     }
-    return owner_.Cell(static_cast<std::size_t>(item), static_cast<std::size_t>(index) + 1);
+    return owner_.Cell(static_cast<std::size_t>(row), static_cast<std::size_t>(column));
   }
 
  private:
   void Check(std::int64_t item) const {
-    if (item < 0 || item >= ItemCount()) throw marc::EStringListError(item);
+    if (item < 0 || item >= RowCount()) throw marc::EStringListError(item);
   }
   const TMarcFun& owner_;
 };
@@ -206,7 +202,7 @@ void TMarcFun::Guarded(F&& f) {
   }
 }
 
-void TMarcFun::SetExportModule(TMarc2ExcelFm* module) {
+void TMarcFun::SetExportModule(SpreadsheetExport* module) {
   if (export_ && module != exportModule_) {
     // The module is about to go: the export lets go of the spreadsheet first.
     export_->stopping = true;

@@ -20,7 +20,7 @@
 
 namespace tessaly {
 
-class TMarc2ExcelFm;
+class SpreadsheetExport;
 
 struct ExportTimings {
   // How long the spreadsheet may stay silent before the box says it does not answer.
@@ -44,7 +44,7 @@ class TMarcFun {
 
   // Wiring done at start-up (and by tests).
   // A running export is given up first when the module changes (it is about to go).
-  void SetExportModule(TMarc2ExcelFm* module);
+  void SetExportModule(SpreadsheetExport* module);
   void SetExportTimings(ExportTimings timings) { timings_ = timings; }
   // Where the read and the export run (threads of their own unless told otherwise).
   void SetWorkers(Workers& workers) { workers_ = &workers; }
@@ -124,7 +124,7 @@ class TMarcFun {
   UiLoop& loop_;
   const Clock& clock_;
   Workers* workers_;
-  TMarc2ExcelFm* exportModule_ = nullptr;
+  SpreadsheetExport* exportModule_ = nullptr;
   ExportTimings timings_;
   std::filesystem::path programPath_;
   std::filesystem::path lastConfirmed_;

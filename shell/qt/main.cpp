@@ -9,8 +9,8 @@
 #include "display.h"
 #include "failure.h"
 #include "mainwindow.h"
-#include "marc2excel.h"
 #include "qtports.h"
+#include "spreadsheet_export.h"
 #include "usertexts.h"
 
 int main(int argc, char** argv) {
@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
   tessaly::QtDialogs dialogs;
   tessaly::MarcFunWindow MarcFun(dialogs);
   app.SetFailureDisplay([&] { MarcFun.Logic().ShowCurrentFailure(); });
-  tessaly::TMarc2ExcelFm Marc2ExcelFm;
-  MarcFun.Logic().SetExportModule(&Marc2ExcelFm);
+  tessaly::SpreadsheetExport spreadsheet;
+  MarcFun.Logic().SetExportModule(&spreadsheet);
   MarcFun.show();
   // Qt has taken its own options out of argv; the first argument left names the file (on
   // Windows as Qt read it from the UTF-16 command line).

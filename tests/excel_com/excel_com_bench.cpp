@@ -27,7 +27,7 @@
 
 #include "excel_com_win.h"
 #include "fake_excel.h"
-#include "marc2excel.h"
+#include "spreadsheet_export.h"
 #include "vector_source.h"
 
 namespace {
@@ -187,11 +187,11 @@ int RunOne(bool cells, int rows, int block_rows, std::size_t block_bytes) {
   options.block_bytes = block_bytes;
   auto timed = std::make_unique<Timed>(tessaly::MakeExcelComApplication(options));
   Timed& timing = *timed;
-  tessaly::TMarc2ExcelFm module(std::move(timed));
+  tessaly::SpreadsheetExport module(std::move(timed));
   NoUi ui;
   const double before = PrivateMegabytes(false);
   const auto start = Clock::now();
-  tessaly::ExportListToExcel(module, list, ui);
+  tessaly::ExportList(module, list, ui);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   if (ui.unreachable) {
     std::fprintf(stderr, "the fake Excel could not be reached\n");

@@ -10,7 +10,7 @@
 #include "conformance.h"
 #include "excel_com_win.h"
 #include "fake_excel.h"
-#include "marc2excel.h"
+#include "spreadsheet_export.h"
 #include "vector_source.h"
 
 namespace {
@@ -58,7 +58,7 @@ class ExcelExportTest : public ::testing::Test {
         log.begin(), log.end(), [&](const auto& line) { return line.rfind(call_prefix, 0) == 0; }));
   }
 
-  tessaly::TMarc2ExcelFm module_;  // the platform's backend, as the program makes it
+  tessaly::SpreadsheetExport module_;  // the platform's backend, as the program makes it
   ShownMessages ui_;
 
  private:
@@ -80,7 +80,7 @@ TEST_F(ExcelExportTest, WritesTheHeaderAndEveryRowIntoANewWorkbookOfTheRunningEx
   chinese.sub_items[11] = std::string(4000, 'x');  // a long summary arrives whole
   const VectorSource list(kCaptions, {Row("a"), chinese});
 
-  tessaly::ExportListToExcel(module_, list, ui_);
+  tessaly::ExportList(module_, list, ui_);
 
   EXPECT_EQ(ui_.no_spreadsheet, 0);
   fake_excel::CellMap expected;
@@ -114,7 +114,7 @@ TEST_F(ExcelExportTest, ConformanceCellsArriveAsTheirCharacters) {
   ASSERT_EQ(items.size(), cases.size());
 
   server().RunInstance();
-  tessaly::ExportListToExcel(module_, VectorSource(kCaptions, items), ui_);
+  tessaly::ExportList(module_, VectorSource(kCaptions, items), ui_);
   ASSERT_EQ(excel().workbooks.size(), 1u);
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const std::wstring want(cases[i].want.begin(), cases[i].want.end());
@@ -130,7 +130,7 @@ TEST_F(ExcelExportTest, ConformanceCellsArriveAsTheirCharacters) {
 TEST_F(ExcelExportTest, AListLongerThanTheSheetGoesOnInANewLastSheet) {
   server().RunInstance();
   excel().sheet_rows = 3;  // the captions and two rows
-  tessaly::ExportListToExcel(module_, VectorSource(kCaptions, {Row("a"), Row("b"), Row("c")}), ui_);
+  tessaly::ExportList(module_, VectorSource(kCaptions, {Row("a"), Row("b"), Row("c")}), ui_);
 
   ASSERT_EQ(excel().workbooks.size(), 1u);
   const auto& sheets = excel().workbooks[0].sheets;
@@ -166,8 +166,8 @@ TEST_F(ExcelExportTest, AListLongerThanTheSheetGoesOnInANewLastSheet) {
 TEST_F(ExcelExportTest, StartsExcelWhenNoneRunsAndTwoExportsMakeTwoWorkbooks) {
   server().RegisterClass();
   const VectorSource list(kCaptions, {Row("a")});
-  tessaly::ExportListToExcel(module_, list, ui_);
-  tessaly::ExportListToExcel(module_, list, ui_);
+  tessaly::ExportList(module_, list, ui_);
+  tessaly::ExportList(module_, list, ui_);
 
   EXPECT_EQ(Count("factory.CreateInstance IUnknown"), 2u);
   ASSERT_EQ(excel().workbooks.size(), 2u);
@@ -179,7 +179,7 @@ TEST_F(ExcelExportTest, StartsExcelWhenNoneRunsAndTwoExportsMakeTwoWorkbooks) {
 TEST_F(ExcelExportTest, AnEmptyListCallsNothing) {
   server().RunInstance();
   server().RegisterClass();
-  tessaly::ExportListToExcel(module_, VectorSource(kCaptions, {}), ui_);
+  tessaly::ExportList(module_, VectorSource(kCaptions, {}), ui_);
   EXPECT_EQ(server().Log(), std::vector<std::string>{});
   EXPECT_EQ(ui_.no_spreadsheet, 0);
 }
@@ -187,11 +187,11 @@ TEST_F(ExcelExportTest, AnEmptyListCallsNothing) {
 TEST_F(ExcelExportTest, WithoutExcelSaysSoAndTheNextClickTriesAgain) {
   if (fake_excel::RealExcelInstalled()) GTEST_SKIP() << "Excel is installed and would start";
   const VectorSource list(kCaptions, {Row("a")});
-  tessaly::ExportListToExcel(module_, list, ui_);
+  tessaly::ExportList(module_, list, ui_);
   EXPECT_EQ(ui_.no_spreadsheet, 1);
 
   server().RegisterClass();
-  tessaly::ExportListToExcel(module_, list, ui_);
+  tessaly::ExportList(module_, list, ui_);
   EXPECT_EQ(ui_.no_spreadsheet, 1);
   EXPECT_EQ(Sheet1().size(), 26u);
 }
@@ -200,7 +200,7 @@ TEST_F(ExcelExportTest, TheEmptyRowOfAFailedReadStopsAtItsFirstMissingCell) {
   server().RunInstance();
   const VectorSource list(kCaptions, {Row("a"), ListItem{"", {}}, Row("never")});
   try {
-    tessaly::ExportListToExcel(module_, list, ui_);
+    tessaly::ExportList(module_, list, ui_);
     ADD_FAILURE() << "no error";
   } catch (const marc::EStringListError& e) {
     EXPECT_STREQ(e.what(), "List index out of bounds (0)");
@@ -224,10 +224,10 @@ TEST_F(ExcelExportTest, ExcelRefusingABlockEndsTheExportWithItsTextAndKeepsTheBl
                                         L"不能更改合并单元格的某一部分。"};
   tessaly::ExcelComOptions options;
   options.block_rows = 1;
-  tessaly::TMarc2ExcelFm module(tessaly::MakeExcelComApplication(options));
+  tessaly::SpreadsheetExport module(tessaly::MakeExcelComApplication(options));
   const VectorSource list(kCaptions, {Row("a"), Row("b"), Row("c")});
   try {
-    tessaly::ExportListToExcel(module, list, ui_);
+    tessaly::ExportList(module, list, ui_);
     ADD_FAILURE() << "no error";
   } catch (const tessaly::AutomationError& e) {
     EXPECT_STREQ(e.what(), "不能更改合并单元格的某一部分");

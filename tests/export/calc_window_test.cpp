@@ -26,8 +26,8 @@
 #include "calc_readback.h"
 #include "fakeports.h"
 #include "mainwindow.h"
-#include "marc2excel.h"
 #include "qtestmain.h"
+#include "spreadsheet_export.h"
 #include "test_office.h"
 
 using namespace tessaly;
@@ -39,7 +39,7 @@ class CalcWindowTest : public QObject {
   Q_OBJECT
 
   std::unique_ptr<TestOffice> office;
-  std::unique_ptr<TMarc2ExcelFm> module;
+  std::unique_ptr<SpreadsheetExport> module;
   std::unique_ptr<MarcFunWindow> w;
   QTemporaryDir dir;
   FakeDialogs dialogs;
@@ -114,7 +114,7 @@ class CalcWindowTest : public QObject {
     options.pipe_name = office->Pipe();
     options.start_office = false;
     options.block_rows = 200;
-    module = std::make_unique<TMarc2ExcelFm>(MakeLibreOfficeCalc(options));
+    module = std::make_unique<SpreadsheetExport>(MakeLibreOfficeCalc(options));
   }
   void cleanupTestCase() {
     module.reset();

@@ -15,8 +15,8 @@
 #include "fake_backend.h"
 #include "fakeports.h"
 #include "mainwindow.h"
-#include "marc2excel.h"
 #include "qtestmain.h"
+#include "spreadsheet_export.h"
 
 using namespace tessaly;
 using test::ConformanceCase;
@@ -79,7 +79,7 @@ class ConsistencyTest : public QObject {
   void recordingExport() {
     auto owned = std::make_unique<RecordingSpreadsheet>();
     RecordingSpreadsheet& sheet = *owned;
-    TMarc2ExcelFm module(std::move(owned));
+    SpreadsheetExport module(std::move(owned));
     w->Logic().SetExportModule(&module);
     const std::shared_ptr<void> detach(nullptr,
                                        [&](void*) { w->Logic().SetExportModule(nullptr); });

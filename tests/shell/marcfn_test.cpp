@@ -10,7 +10,7 @@
 
 #include "fake_backend.h"
 #include "fakeports.h"
-#include "marc2excel.h"
+#include "spreadsheet_export.h"
 #include "usertexts.h"
 
 using namespace tessaly;
@@ -32,7 +32,7 @@ class MarcFunTest : public ::testing::Test {
   MarcFunTest() {
     auto backend = std::make_unique<RecordingSpreadsheet>();
     sheet = backend.get();
-    module = std::make_unique<TMarc2ExcelFm>(std::move(backend));
+    module = std::make_unique<SpreadsheetExport>(std::move(backend));
     logic.SetWorkers(workers);
     logic.SetExportModule(module.get());
   }
@@ -62,7 +62,7 @@ class MarcFunTest : public ::testing::Test {
   FakeClock clock;
   FakeWorkers workers;
   RecordingSpreadsheet* sheet;
-  std::unique_ptr<TMarc2ExcelFm> module;
+  std::unique_ptr<SpreadsheetExport> module;
   TMarcFun logic{view, dialogs, loop, clock};
 };
 
@@ -145,9 +145,9 @@ TEST_F(MarcFunTest, RowsStayAsRead) {
       std::vector<std::string> all;
       const ExportSource& list = logic.List();
       for (std::size_t r = 0; r < logic.RowCount(); ++r) {
-        all.push_back(list.ItemCaption(static_cast<std::int64_t>(r)));
+        all.push_back(list.Cell(static_cast<std::int64_t>(r), 0));
         for (int k = 0; k < 12; ++k) {
-          all.push_back(list.SubItem(static_cast<std::int64_t>(r), k));
+          all.push_back(list.Cell(static_cast<std::int64_t>(r), k + 1));
           all.push_back(logic.Cell(r, static_cast<std::size_t>(k) + 1));
         }
       }
@@ -333,7 +333,7 @@ TEST_F(MarcFunTest, CaptionEditsAreRefusedWhileExporting) {
   EXPECT_FALSE(logic.CaptionEdited(0, "改不了"));
   workers.RunAll();
   loop.Tick();
-  EXPECT_EQ(logic.List().ItemCaption(0), "新书名");
+  EXPECT_EQ(logic.List().Cell(0, 0), "新书名");
 }
 
 TEST_F(MarcFunTest, FailuresOfHandlersReachTheTopLevelDisplay) {

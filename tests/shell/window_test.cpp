@@ -16,9 +16,9 @@
 #include "fakeports.h"
 #include "listview.h"
 #include "mainwindow.h"
-#include "marc2excel.h"
 #include "qtestmain.h"
 #include "qtports.h"
+#include "spreadsheet_export.h"
 
 using namespace tessaly;
 using State = TMarcFun::State;
@@ -79,7 +79,7 @@ class WindowTest : public QObject {
     MarcFunWindow w(dialogs);
     auto backend = std::make_unique<RecordingSpreadsheet>();
     RecordingSpreadsheet& sheet = *backend;
-    TMarc2ExcelFm module(std::move(backend));
+    SpreadsheetExport module(std::move(backend));
     w.Logic().SetExportModule(&module);
     w.Logic().SetExportTimings({std::chrono::milliseconds(50), std::chrono::milliseconds(0),
                                 std::chrono::milliseconds(10)});
