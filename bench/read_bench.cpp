@@ -94,7 +94,7 @@ class CountingSink : public marc::ReadSink {
       cellBytes += block->Cell(r, marc::Title).size() + block->Cell(r, marc::Summary).size();
   }
   void Progress(std::int64_t) override {}
-  void Elapsed(const marc::Text&) override {}
+  void Elapsed(std::chrono::steady_clock::duration) override {}
   std::int64_t rows = 0;
   std::size_t cellBytes = 0;
 };
@@ -115,16 +115,6 @@ void FileLoad(benchmark::State& state, const Input* in) {
   for (auto _ : state) {
     std::string bytes = LoadFile(in->path);
     benchmark::DoNotOptimize(bytes.data());
-  }
-  SetCounters(state, *in);
-}
-
-// The read path's first step alone: the file into LineList.
-void LoadLines(benchmark::State& state, const Input* in) {
-  for (auto _ : state) {
-    marc::TStringList list;
-    marc::LoadTextLines(list, in->path);
-    benchmark::DoNotOptimize(list.Count());
   }
   SetCounters(state, *in);
 }
@@ -225,8 +215,7 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
 
   void Finalize() override {
     ConsoleReporter::Finalize();
-    static const char* const kContenders[] = {"file_load", "load_lines", "read_path", "bare_walk",
-                                              "libyaz"};
+    static const char* const kContenders[] = {"file_load", "read_path", "bare_walk", "libyaz"};
     std::printf("\nMedians, wall time (records/s | MB/s, 1 MB = 10^6 bytes)\n");
     std::printf("%-12s", "file");
     for (const char* c : kContenders) std::printf(" %21s", c);
@@ -254,7 +243,8 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
         std::printf(" %10s", "-");
       std::printf("\n");
     }
-    std::printf("Targets: read/bare >= 0.67 and read/yaz >= 5.00 on 100k, read/bare >= 0.50 on 1M\n");
+    std::printf(
+        "Targets: read/bare >= 0.67 and read/yaz >= 5.00 on 100k, read/bare >= 0.50 on 1M\n");
 
     // Every contender reads the whole file first; what each does beyond that shows where the
     // read path's own time goes, apart from the page faults and copying every reader pays.
@@ -320,8 +310,9 @@ int main(int argc, char** argv) {
       for (const Layout layout : {Layout::Lines, Layout::Concat}) {
         if (n == 1000000 && layout == Layout::Concat) continue;  // one layout is enough at 1 GB
         Input in;
-        in.label = (n >= 1000000 ? std::to_string(n / 1000000) + "M " : std::to_string(n / 1000) + "k ") +
-                   tessaly::bench::LayoutName(layout);
+        in.label =
+            (n >= 1000000 ? std::to_string(n / 1000000) + "M " : std::to_string(n / 1000) + "k ") +
+            tessaly::bench::LayoutName(layout);
         in.path = tessaly::bench::EnsureCnmarcFile(DataDir(), n, layout);
         in.records = n;
         in.bytes = static_cast<std::int64_t>(std::filesystem::file_size(in.path));
@@ -335,8 +326,9 @@ int main(int argc, char** argv) {
 
   using Fn = void (*)(benchmark::State&, const Input*);
   const std::pair<const char*, Fn> contenders[] = {
-      {"file_load", FileLoad}, {"load_lines", LoadLines},
-      {"read_path", ReadPath}, {"bare_walk", BareWalk},
+      {"file_load", FileLoad},
+      {"read_path", ReadPath},
+      {"bare_walk", BareWalk},
 #ifdef TESSALY_HAVE_YAZ
       {"libyaz", Libyaz},
 #endif

@@ -111,7 +111,8 @@ const char* NextBreak(const char* p, const char* const end) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf)),
                                      _mm_or_si128(_mm_cmpeq_epi8(x, rt), _mm_cmpeq_epi8(x, nul)));
-    if (const int mask = _mm_movemask_epi8(hit)) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    if (const int mask = _mm_movemask_epi8(hit))
+      return p + __builtin_ctz(static_cast<unsigned>(mask));
   }
 #endif
   for (; p < end; ++p)
@@ -159,10 +160,6 @@ std::size_t Utf8SequenceLength(const unsigned char* p, const unsigned char* end)
 
 }  // namespace
 
-Text ProgressText(std::int64_t rowCount) {
-  return "\xB6\xC1\xC8\xEB:" + IntToText(rowCount) + " \xCC\xF5";  // 读入:N 条
-}
-
 namespace {
 
 // DetectEncoding, up to the first NUL when stopAtNul (a file's text ends there).
@@ -185,11 +182,11 @@ TextEncoding Detect(std::string_view bytes, bool stopAtNul) {
       continue;
     }
     const std::size_t n = Utf8SequenceLength(p, end);
-    if (n == 0) return TextEncoding::Gbk;
+    if (n == 0) return TextEncoding::Gb18030;
     sawSequence = true;
     p += n;
   }
-  return sawSequence ? TextEncoding::Utf8 : TextEncoding::Gbk;
+  return sawSequence ? TextEncoding::Utf8 : TextEncoding::Gb18030;
 }
 
 }  // namespace
@@ -211,12 +208,12 @@ TextEncoding DetectInFile(const FileBytes& file) {
     while (end < text.size() && static_cast<unsigned char>(text[end]) >= 0x80) ++end;
     const std::string_view piece = text.substr(at, end - at);
     const std::size_t nul = piece.find('\0');
-    if (Detect(piece.substr(0, nul), false) == TextEncoding::Gbk) {
+    if (Detect(piece.substr(0, nul), false) == TextEncoding::Gb18030) {
       // Either a byte that is no UTF-8, or no sequence in this piece.
       const std::string_view upToNul = piece.substr(0, nul);
       if (std::any_of(upToNul.begin(), upToNul.end(),
                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
-        return TextEncoding::Gbk;
+        return TextEncoding::Gb18030;
     } else {
       sawSequence = true;
     }
@@ -224,7 +221,7 @@ TextEncoding DetectInFile(const FileBytes& file) {
     if (nul != std::string_view::npos) break;
     at = end;
   }
-  return sawSequence ? TextEncoding::Utf8 : TextEncoding::Gbk;
+  return sawSequence ? TextEncoding::Utf8 : TextEncoding::Gb18030;
 }
 
 }  // namespace
@@ -317,7 +314,8 @@ char* RecordDecoder::Reserve(std::size_t size) {
 
 void RecordDecoder::Mark(unsigned mask, std::size_t at) {
   for (; mask; mask &= mask - 1)
-    marks_.push_back(static_cast<std::uint32_t>(at + static_cast<unsigned>(std::countr_zero(mask))));
+    marks_.push_back(
+        static_cast<std::uint32_t>(at + static_cast<unsigned>(std::countr_zero(mask))));
 }
 
 namespace {
@@ -538,7 +536,7 @@ class BlockRun {
         text_(file.View()),
         encoding_(encoding),
         blockBytes_(std::max<std::size_t>(blockBytes, 1)),
-        fourBytes_(fourBytes && encoding == TextEncoding::Gbk) {}
+        fourBytes_(fourBytes && encoding == TextEncoding::Gb18030) {}
 
   // The helper thread: decodes stretches until none is left or the run stops.
   void Work() {
@@ -655,11 +653,10 @@ class BlockRun {
 
 }  // namespace
 
-void RecordReader::Read(const std::string& path, ReadSink& sink) {
-  const double start = ClockNow();
+void RecordReader::Read(const std::filesystem::path& path, ReadSink& sink) {
+  const std::chrono::steady_clock::time_point start = clock_();
   std::error_code ec;
-  if (last_ && std::filesystem::status(PathFromBytes(path), ec).type() ==
-                   std::filesystem::file_type::not_found)
+  if (last_ && std::filesystem::status(path, ec).type() == std::filesystem::file_type::not_found)
     return Replay(*last_, sink, start);
   position_ = {};
   fourByteSequences_ = false;
@@ -677,10 +674,11 @@ void RecordReader::Read(const std::string& path, ReadSink& sink) {
   }
   last->position = position_;
   file.reset();  // let go of the file (mapping and handle) before the time is taken
-  sink.Elapsed(FormatElapsed(ClockNow() - start, timeFormat_));
+  sink.Elapsed(clock_() - start);
 }
 
-void RecordReader::Replay(const LastRead& last, ReadSink& sink, double start) {
+void RecordReader::Replay(const LastRead& last, ReadSink& sink,
+                          std::chrono::steady_clock::time_point start) {
   position_ = {};
   std::int64_t rows = 0;
   for (const auto& block : last.blocks) {
@@ -691,7 +689,7 @@ void RecordReader::Replay(const LastRead& last, ReadSink& sink, double start) {
   BaseAddress = last.baseAddress;
   position_ = last.position;
   if (last.error) std::rethrow_exception(last.error);
-  sink.Elapsed(FormatElapsed(ClockNow() - start, timeFormat_));
+  sink.Elapsed(clock_() - start);
 }
 
 void RecordReader::Decode(const FileBytes& file, ReadSink& sink, LastRead& last) {

@@ -34,7 +34,7 @@ struct ReadStopped {};
 // otherwise (messages quote record bytes, and paths in the system's 8-bit encoding).
 std::string MessageText(std::string_view bytes) {
   if (marc::DetectEncoding(bytes) == marc::TextEncoding::Utf8) return std::string(bytes);
-  return marc::DecodeToUtf8(bytes, marc::TextEncoding::Gbk);
+  return marc::DecodeToUtf8(bytes, marc::TextEncoding::Gb18030);
 }
 
 std::string_view EncodingName(marc::TextEncoding encoding, bool fourByteSequences) {
@@ -79,14 +79,14 @@ struct TMarcFun::ReadJob final : marc::ReadSink {
   // The window's reader: it keeps the last read's rows for a name that does not exist. Only
   // this job touches it until ended.
   std::shared_ptr<marc::RecordReader> reader;
-  std::string path;
+  std::filesystem::path path;
   std::atomic<bool> stop{false};
   std::atomic<bool> ended{false};
   std::mutex mutex;
   std::vector<Batch> pending;  // under mutex
   // Written by the worker before ended.
   std::exception_ptr failure;
-  marc::Text elapsed;
+  std::chrono::steady_clock::duration elapsed{};
   bool fourByteSequences = false;
   // The GUI thread's: why it could not keep the rows handed over.
   std::exception_ptr takeFailure;
@@ -98,7 +98,7 @@ struct TMarcFun::ReadJob final : marc::ReadSink {
     pending.push_back(std::move(batch));
   }
   void Progress(std::int64_t) override {}
-  void Elapsed(const marc::Text& text) override { elapsed = text; }
+  void Elapsed(std::chrono::steady_clock::duration time) override { elapsed = time; }
 
   void Run() {
     try {
@@ -218,7 +218,7 @@ void TMarcFun::SetExportModule(SpreadsheetExport* module) {
   exportModule_ = module;
 }
 
-void TMarcFun::SetTimeFormat(marc::LongTimeFormat format) { timeFormat_ = std::move(format); }
+void TMarcFun::SetTimeFormat(LongTimeFormat format) { timeFormat_ = std::move(format); }
 
 void TMarcFun::EnterState(State state) {
   const bool wasIdle = state_ == State::Idle;
@@ -337,8 +337,7 @@ void TMarcFun::Open(const std::filesystem::path& file) {
 void TMarcFun::Button2Click() {
   if (state_ != State::Idle) return;
   auto job = std::make_shared<ReadJob>(reader_);
-  job->reader->SetTimeFormat(timeFormat_);
-  job->path = marc::PathBytes(MarcFileName);
+  job->path = MarcFileName;
   rowsRead_ = 0;
   rowsShownAt_ = clock_.Now() - kRowsShownEvery;  // the first rows show at once
   workers_->Start([job] { job->Run(); });
@@ -400,7 +399,7 @@ void TMarcFun::FinishRead() {
     return;
   }
   view_.SetLabel(LabelId::Label2,
-                 MessageText(job->elapsed) + "  " +
+                 MessageText(FormatElapsed(job->elapsed, timeFormat_)) + "  " +
                      std::string(EncodingName(job->reader->Encoding(), job->fourByteSequences)));
 }
 

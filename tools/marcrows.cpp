@@ -16,6 +16,7 @@
 #include "extract.h"
 #include "filebytes.h"
 #include "reader.h"
+#include "usertexts.h"
 #include "xlsx_out.h"
 
 namespace {
@@ -93,7 +94,7 @@ class PrintSink : public marc::ReadSink {
     rows_ += static_cast<std::int64_t>(rows->Size());
   }
   void Progress(std::int64_t) override {}
-  void Elapsed(const marc::Text&) override {}
+  void Elapsed(std::chrono::steady_clock::duration) override {}
 
   std::int64_t Rows() const { return rows_; }
   // Malformed byte sequences replaced by U+FFFD, and the first one's record and column (1-based).
@@ -116,7 +117,7 @@ bool ParseEncoding(const char* name, std::optional<marc::TextEncoding>& encoding
   if (std::strcmp(name, "auto") == 0)
     encoding.reset();
   else if (std::strcmp(name, "gb18030") == 0)
-    encoding = marc::TextEncoding::Gbk;
+    encoding = marc::TextEncoding::Gb18030;
   else if (std::strcmp(name, "utf-8") == 0)
     encoding = marc::TextEncoding::Utf8;
   else
@@ -141,7 +142,7 @@ class XlsxSink : public marc::ReadSink {
     out_.AppendRow(cells_);
   }
   void Progress(std::int64_t) override {}
-  void Elapsed(const marc::Text&) override {}
+  void Elapsed(std::chrono::steady_clock::duration) override {}
 
  private:
   tessaly::XlsxOut& out_;
@@ -150,15 +151,15 @@ class XlsxSink : public marc::ReadSink {
 };
 
 // The rows into a workbook; a failed read still keeps the rows before it.
-int WriteWorkbook(const char* out_path, const char* path,
+int WriteWorkbook(const std::filesystem::path& outPath, const std::filesystem::path& path,
                   std::optional<marc::TextEncoding> encoding) {
-  std::vector<std::string> captions;
-  for (std::string_view caption : marc::ColumnCaptionsGbk()) {
-    captions.push_back(marc::DecodeToUtf8(caption, marc::TextEncoding::Gbk));
-  }
+  // The workbook holds UTF-8, as the captions are.
+  std::vector<std::string> captions(tessaly::texts::kColumnCaptions.begin(),
+                                    tessaly::texts::kColumnCaptions.end());
   tessaly::XlsxOptions options;
   std::error_code ec;
-  options.zip64 = std::filesystem::file_size(marc::PathFromBytes(path), ec) > kZip64Above && !ec;
+  options.zip64 = std::filesystem::file_size(path, ec) > kZip64Above && !ec;
+  const std::string out_path = marc::PathBytes(outPath);
   marc::RecordReader reader;
   OneReadTuning(reader);
   reader.ForceEncoding(encoding);
@@ -182,7 +183,7 @@ int WriteWorkbook(const char* out_path, const char* path,
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(stderr, "%lld rows in %.3f s\n", static_cast<long long>(out.Rows()), seconds);
-    std::fprintf(stderr, "%s: %lld rows on %d sheet%s%s\n", out_path,
+    std::fprintf(stderr, "%s: %lld rows on %d sheet%s%s\n", out_path.c_str(),
                  static_cast<long long>(out.Rows()), out.Sheets(), out.Sheets() == 1 ? "" : "s",
                  status ? ", the rows read before the failure" : "");
     if (out.CutCells() > 0) {
@@ -198,20 +199,24 @@ int WriteWorkbook(const char* out_path, const char* path,
 
 }  // namespace
 
-int Main(int argc, char** argv) {
+// The arguments as the system holds them: the system's bytes, or UTF-16 on Windows (main's there
+// would go through the ANSI code page and lose every character outside it). FILE and OUT stay
+// paths; the options are read from their UTF-8.
+int Main(const std::vector<std::filesystem::path>& argv) {
   bool raw = false, quiet = false;
   std::optional<marc::TextEncoding> encoding;
-  const char* path = nullptr;
-  const char* xlsx = nullptr;
+  std::optional<std::filesystem::path> path, xlsx;
+  const int argc = static_cast<int>(argv.size());
   for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
+    const std::string arg = marc::PathBytes(argv[i]);
     if (arg == "--raw") {
       raw = true;
     } else if (arg == "--quiet") {
       quiet = true;
     } else if (arg == "--encoding" || arg.starts_with("--encoding=")) {
-      const char* name = arg == "--encoding" ? (++i < argc ? argv[i] : "") : argv[i] + 11;
-      if (!ParseEncoding(name, encoding)) return Usage(), 2;
+      const std::string name =
+          arg == "--encoding" ? (++i < argc ? marc::PathBytes(argv[i]) : "") : arg.substr(11);
+      if (!ParseEncoding(name.c_str(), encoding)) return Usage(), 2;
     } else if (arg == "--xlsx" && i + 1 < argc && !xlsx) {
       xlsx = argv[++i];
     } else if ((arg.size() > 1 && arg[0] == '-') || path) {
@@ -225,15 +230,14 @@ int Main(int argc, char** argv) {
     // A workbook holds text: the raw bytes have no place in it.
     if (raw || quiet) return Usage(), 2;
     // The workbook replaces OUT: never a record file named by a slip of the arguments.
-    const std::filesystem::path out = marc::PathFromBytes(xlsx);
-    std::string extension = out.extension().string();
+    std::string extension = marc::PathBytes(xlsx->extension());
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::error_code ec;
-    if (extension != ".xlsx" || std::filesystem::equivalent(out, marc::PathFromBytes(path), ec)) {
+    if (extension != ".xlsx" || std::filesystem::equivalent(*xlsx, *path, ec)) {
       std::fputs("marcrows: the workbook's name must end in .xlsx and differ from FILE\n", stderr);
       return 2;
     }
-    return WriteWorkbook(xlsx, path, encoding);
+    return WriteWorkbook(*xlsx, *path, encoding);
   }
 
   tessaly::SetBinaryOutput();
@@ -245,7 +249,7 @@ int Main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   int status = 0;
   try {
-    reader.Read(path, sink);
+    reader.Read(*path, sink);
   } catch (const std::exception& e) {
     // The decoder's own errors, and running out of memory on a file larger than it.
     std::fflush(stdout);
@@ -269,16 +273,7 @@ int Main(int argc, char** argv) {
 }
 
 #ifdef _WIN32
-// The arguments as the system holds them, in UTF-16, made UTF-8 (the core's paths on Windows):
-// main's would go through the ANSI code page and lose every character outside it.
-int wmain(int argc, wchar_t** wargv) {
-  std::vector<std::string> args;
-  std::vector<char*> pointers;
-  for (int i = 0; i < argc; ++i) args.push_back(marc::Narrow(wargv[i]));
-  for (std::string& arg : args) pointers.push_back(arg.data());
-  pointers.push_back(nullptr);
-  return Main(argc, pointers.data());
-}
+int wmain(int argc, wchar_t** argv) { return Main({argv, argv + argc}); }
 #else
-int main(int argc, char** argv) { return Main(argc, argv); }
+int main(int argc, char** argv) { return Main({argv, argv + argc}); }
 #endif
