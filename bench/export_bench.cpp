@@ -19,6 +19,9 @@
 #include <algorithm>
 #include <chrono>
 #include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/sheet/XCellRangeAddressable.hpp>
+#include <com/sun/star/sheet/XSheetCellCursor.hpp>
+#include <com/sun/star/sheet/XUsedAreaCursor.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <cstdio>
 #include <cstdlib>
@@ -164,8 +167,9 @@ std::string WriteTextFile(const tessaly::testing::VectorSource& list) {
   return path;
 }
 
-// Calc's own import of the file, every column text, into a hidden document closed afterwards.
-double ImportSeconds(const std::string& pipe, const std::string& path, int columns) {
+// Calc's own import of the file, every column text, into a hidden document closed afterwards;
+// rows: how many rows the document held.
+double ImportSeconds(const std::string& pipe, const std::string& path, int columns, long& rows) {
   namespace css = com::sun::star;
   const auto desktop = tessaly::testing::Connect(pipe);
   std::string formats;
@@ -187,6 +191,14 @@ double ImportSeconds(const std::string& pipe, const std::string& path, int colum
   const auto doc = desktop->loadComponentFromURL(
       rtl::OUString::createFromAscii(("file://" + path).c_str()), "_blank", 0, args);
   const double seconds = Seconds(Clock::now() - start);
+  const tessaly::testing::Doc sheets(doc, css::uno::UNO_QUERY_THROW);
+  const auto cursor = tessaly::testing::FirstSheet(sheets)->createCursor();
+  css::uno::Reference<css::sheet::XUsedAreaCursor>(cursor, css::uno::UNO_QUERY_THROW)
+      ->gotoEndOfUsedArea(false);
+  rows = css::uno::Reference<css::sheet::XCellRangeAddressable>(cursor, css::uno::UNO_QUERY_THROW)
+             ->getRangeAddress()
+             .EndRow +
+         1;
   const css::uno::Reference<css::util::XCloseable> closeable(doc, css::uno::UNO_QUERY);
   if (closeable.is()) closeable->close(true);
   return seconds;
@@ -276,10 +288,11 @@ int main(int argc, char** argv) {
                   Seconds(backend.writing), Seconds(total), rate);
       std::fflush(stdout);
     }
-    const double import = ImportSeconds(pipe, text_file, list.ColumnCount());
+    long imported = 0;
+    const double import = ImportSeconds(pipe, text_file, list.ColumnCount(), imported);
     import_rates.push_back(cells / import);
-    std::printf("%-36s %-4d %10s %12s %10s %10.3f %12.0f\n", "Calc's own text import", run, "", "",
-                "", import, cells / import);
+    std::printf("%-36s %-4d %10s %12s %10s %10.3f %12.0f (%ld rows)\n", "Calc's own text import",
+                run, "", "", "", import, cells / import, imported);
     std::fflush(stdout);
   }
   std::remove(text_file.c_str());

@@ -24,8 +24,10 @@ struct ExcelComOptions {
   std::chrono::milliseconds busy_limit{10000};
   // Rows are gathered and written a block at a time: one Range.Value put of a two-dimensional
   // array per block. A block ends after block_rows rows, or once its texts hold block_bytes
-  // (UTF-16); a row is never split, so a block holds at most one row more than that.
-  int block_rows = 1000;
+  // (UTF-16); a row is never split, so a block holds at most one row more than that. 500 rows
+  // keep every call into the fake Excel under wine within about half a second on a loaded
+  // machine, at the throughput of larger blocks (excel_com_bench's sweep).
+  int block_rows = 500;
   std::size_t block_bytes = std::size_t{2} << 20;
   // Every cell on its own, as when the application refuses arrays (benchmarks).
   bool cell_by_cell = false;
