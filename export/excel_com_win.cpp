@@ -533,7 +533,7 @@ std::wstring ColumnLetters(std::int32_t column) {
   return letters;
 }
 
-// "A2:M1001".
+// "A2:M501".
 std::wstring RangeAddress(std::int32_t top, std::int32_t left, std::int32_t rows,
                           std::int32_t columns) {
   return ColumnLetters(left) + std::to_wstring(top) + L":" + ColumnLetters(left + columns - 1) +
