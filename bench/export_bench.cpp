@@ -5,11 +5,12 @@
 // then as it writes now.
 //
 //   export_bench [--pipe NAME] [--rows N] [--block-rows N] [--repeat K] [--only-now 1]
-//                [--module PATH]
+//                [--module PATH] [--import-file TSV]
 //
 // Each run also times Calc's own import of the same rows (captions included) from a
 // tab-separated file with every column typed text (filter "Text - txt - csv (StarCalc)",
-// loaded hidden, then closed), the yardstick the export is compared with.
+// loaded hidden, then closed), the yardstick the export is compared with. --import-file times
+// only that import of the given file (e.g. `marcrows FILE > TSV`), three times.
 //
 // Without --pipe it starts a headless office of its own (private profile) and removes it at the
 // end; with --pipe it attaches to the office already listening there and leaves it running.
@@ -207,7 +208,7 @@ double ImportSeconds(const std::string& pipe, const std::string& path, int colum
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string pipe, module_path;
+  std::string pipe, module_path, import_file;
   int rows = 100'000;
   int block_rows = tessaly::CalcOptions().block_rows;
   int repeat = 3;
@@ -225,6 +226,8 @@ int main(int argc, char** argv) {
       only_now = std::stoi(argv[i + 1]) != 0;
     else if (!std::strcmp(argv[i], "--module"))
       module_path = argv[i + 1];
+    else if (!std::strcmp(argv[i], "--import-file"))
+      import_file = argv[i + 1];
   }
 
   std::optional<tessaly::testing::TestOffice> office;
@@ -233,6 +236,15 @@ int main(int argc, char** argv) {
     office.emplace(pipe);
   }
 
+  if (!import_file.empty()) {
+    for (int run = 1; run <= repeat; ++run) {
+      long imported = 0;
+      const double seconds = ImportSeconds(pipe, import_file, 13, imported);
+      std::printf("Calc's own text import of %s: %.3f s, %ld rows, %.0f cells/s\n",
+                  import_file.c_str(), seconds, imported, imported * 13.0 / seconds);
+    }
+    return 0;
+  }
   const auto list = MakeList(rows);
   const double cells = (static_cast<double>(rows) + 1) * list.ColumnCount();
   const std::string text_file = WriteTextFile(list);
