@@ -22,9 +22,9 @@
 #include "calc.h"
 #include "failure.h"
 #include "mainwindow.h"
-#include "marc2excel.h"
 #include "peak_rss.h"
 #include "qtports.h"
+#include "spreadsheet_export.h"
 #include "test_office.h"
 
 namespace {
@@ -53,11 +53,8 @@ class FirstRows : public tessaly::ExportSource {
   FirstRows(const tessaly::ExportSource& list, std::int64_t rows) : list_(list), rows_(rows) {}
   int ColumnCount() const override { return list_.ColumnCount(); }
   std::string ColumnCaption(int column) const override { return list_.ColumnCaption(column); }
-  std::int64_t ItemCount() const override { return std::min(rows_, list_.ItemCount()); }
-  std::string ItemCaption(std::int64_t item) const override { return list_.ItemCaption(item); }
-  std::string SubItem(std::int64_t item, int index) const override {
-    return list_.SubItem(item, index);
-  }
+  std::int64_t RowCount() const override { return std::min(rows_, list_.RowCount()); }
+  std::string Cell(std::int64_t row, int column) const override { return list_.Cell(row, column); }
 
  private:
   const tessaly::ExportSource& list_;
@@ -76,7 +73,7 @@ int ExportFirstRows(tessaly::MainWindow& window, std::int64_t rows) {
   tessaly::CalcOptions options;
   options.pipe_name = office.Pipe();
   options.start_office = false;
-  tessaly::TMarc2ExcelFm module(tessaly::MakeLibreOfficeCalc(options));
+  tessaly::SpreadsheetExport module(tessaly::MakeLibreOfficeCalc(options));
   // Until the office answers, so that its start is not counted.
   QElapsedTimer waited;
   waited.start();
@@ -97,12 +94,12 @@ int ExportFirstRows(tessaly::MainWindow& window, std::int64_t rows) {
   NoUi ui;
   QElapsedTimer timer;
   timer.start();
-  tessaly::ExportListToExcel(module, list, ui);
+  tessaly::ExportList(module, list, ui);
   const double seconds = timer.nsecsElapsed() / 1e9;
   if (ui.unreachable) return 1;
-  const double cells = static_cast<double>(list.ItemCount() + 1) * list.ColumnCount();
+  const double cells = static_cast<double>(list.RowCount() + 1) * list.ColumnCount();
   std::printf("export of the first %lld rows: %.2f s, %.0f cells/s\n",
-              static_cast<long long>(list.ItemCount()), seconds, cells / seconds);
+              static_cast<long long>(list.RowCount()), seconds, cells / seconds);
   return 0;
 }
 

@@ -546,9 +546,9 @@ class CalcSpreadsheet final : public SpreadsheetApplication {
   }
 
   CalcOptions options_;
-  Reference<css::frame::XDesktop2> desktop_;         // ExcelApplication1
-  Reference<css::sheet::XSpreadsheetDocument> doc_;  // ExcelWorkbook1
-  Reference<css::table::XCellRange> sheet_;          // ExcelWorksheet1
+  Reference<css::frame::XDesktop2> desktop_;         // the application component
+  Reference<css::sheet::XSpreadsheetDocument> doc_;  // the workbook component
+  Reference<css::table::XCellRange> sheet_;          // the worksheet component
 
   // The connection's bridge: set on the export's thread, dropped by Abandon from another.
   std::mutex bridge_mutex_;

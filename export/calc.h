@@ -15,8 +15,7 @@ namespace tessaly {
 struct CalcOptions {
   // The office is reached on this UNO pipe (pipes are per user already).
   std::string pipe_name = "tessaly";
-  // When nothing answers on the pipe: start soffice with --accept on it (ConnectKind
-  // ckRunningOrNew) or give up at once (ckRunning).
+  // When nothing answers on the pipe: start soffice with --accept on it, or give up at once.
   bool start_office = true;
   // The soffice to start; empty means the one of the LibreOffice the module was built against.
   std::string soffice;

@@ -115,11 +115,8 @@ std::unique_ptr<SpreadsheetApplication> MakeLibreOfficeCalc(CalcOptions options,
   return std::make_unique<CalcModuleLoader>(std::move(options), std::move(module_path));
 }
 
-std::unique_ptr<SpreadsheetApplication> MakePlatformSpreadsheet(
-    const ComponentDescription& application) {
-  CalcOptions options;
-  options.start_office = application.connect_kind == ConnectKind::RunningOrNew;
-  return MakeLibreOfficeCalc(std::move(options));
+std::unique_ptr<SpreadsheetApplication> MakePlatformSpreadsheet() {
+  return MakeLibreOfficeCalc(CalcOptions{});
 }
 
 }  // namespace tessaly

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -97,18 +98,6 @@ class Variant {
 
  private:
   VARIANT v_;
-};
-
-class Bstr {
- public:
-  explicit Bstr(BSTR adopted) : s_(adopted) {}
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  ~Bstr() { SysFreeString(s_); }
-  BSTR Get() const { return s_; }
-
- private:
-  BSTR s_;
 };
 
 // The exception information of one Invoke; frees its strings.
@@ -211,6 +200,12 @@ struct Session {
   Ref<IDispatch> workbook;
   Ref<IDispatch> worksheet;
   DISPID cells = DISPID_UNKNOWN;
+  DISPID range = DISPID_UNKNOWN;  // the worksheet's Range
+  DISPID value = DISPID_UNKNOWN;  // a range's Value
+  // Arrays refused by the first block (or never tried): the export goes on cell by cell.
+  bool cell_by_cell = false;
+  bool array_taken = false;  // an array put has succeeded in this export
+  int element_limit = kArrayElementLimit;
 };
 
 // Retries the calls that a busy application rejects, inside COM, for up to the busy limit; and
@@ -468,30 +463,275 @@ DWORD WaitFor(const HANDLE* handles, DWORD count) {
   return r < WAIT_OBJECT_0 + count ? r - WAIT_OBJECT_0 : count;
 }
 
+// Owns one automation string.
+class Bstr {
+ public:
+  Bstr() = default;
+  explicit Bstr(BSTR adopted) : s_(adopted) {}
+  Bstr(Bstr&& other) noexcept : s_(std::exchange(other.s_, nullptr)) {}
+  Bstr& operator=(Bstr&& other) noexcept {
+    if (this != &other) SysFreeString(std::exchange(s_, std::exchange(other.s_, nullptr)));
+    return *this;
+  }
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  ~Bstr() { SysFreeString(s_); }
+  BSTR Get() const { return s_; }
+  BSTR Release() { return std::exchange(s_, nullptr); }
+  UINT Length() const { return SysStringLen(s_); }
+
+ private:
+  BSTR s_ = nullptr;
+};
+
 // What is put into a cell for a text: the text as UTF-16, cut to Excel's limit without splitting
 // a surrogate pair, behind an apostrophe. Excel and WPS take a text put into a General cell as
-// if it were typed ("0012" becomes 12, "2001.10" 2001.1, "1-2" a date, "=..." a formula); the
-// apostrophe makes them keep it as text, unchanged, as the cell's prefix character, not part of
-// its value, with no cell format set. (A text format, "@", set beforehand would keep the text
-// too, but Excel shows "####" for a text-formatted cell of more than 255 characters, and
-// summaries are often longer.) A text that begins with an apostrophe itself gets one more. The
-// empty text goes as it is: there is nothing to take for anything else.
-std::wstring CellValue(std::string_view utf8, bool& cut) {
+// if it were typed ("0012" becomes 12, "2001.10" 2001.1, "1-2" a date, "=..." a formula), the
+// elements of an array put as much as single puts; the apostrophe makes them keep it as text,
+// unchanged, as the cell's prefix character, not part of its value, with no cell format set. (A
+// text format, "@", set beforehand would keep the text too, but Excel shows "####" for a
+// text-formatted cell of more than 255 characters, and summaries are often longer.) A text that
+// begins with an apostrophe itself gets one more. The empty text goes as it is: there is nothing
+// to take for anything else.
+Bstr CellValue(std::string_view utf8, bool& cut) {
   if (utf8.size() > static_cast<std::size_t>(INT_MAX)) throw AutomationError(kTooLong);
   const int size = static_cast<int>(utf8.size());
   cut = false;
-  if (size == 0) return {};
+  if (size == 0) {
+    Bstr empty(SysAllocStringLen(nullptr, 0));
+    if (!empty.Get()) throw std::bad_alloc();
+    return empty;
+  }
   const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
   if (n <= 0) throw AutomationError(FailureText(HRESULT_FROM_WIN32(GetLastError())));
-  std::wstring value(static_cast<std::size_t>(n) + 1, L'\'');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, value.data() + 1, n);
   cut = n > kExcelCellLimit;
+  UINT keep = static_cast<UINT>(n);
+  std::wstring cut_text;
   if (cut) {
-    std::size_t keep = kExcelCellLimit;
-    if (IS_HIGH_SURROGATE(value[keep])) --keep;  // value[keep] is the text's last kept unit
-    value.resize(keep + 1);
+    cut_text.resize(static_cast<std::size_t>(n));
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, cut_text.data(), n);
+    keep = kExcelCellLimit;
+    if (IS_HIGH_SURROGATE(cut_text[keep - 1])) --keep;  // a pair is kept whole or not at all
+  }
+  Bstr value(SysAllocStringLen(nullptr, keep + 1));
+  if (!value.Get()) throw std::bad_alloc();
+  value.Get()[0] = L'\'';
+  if (cut) {
+    std::wmemcpy(value.Get() + 1, cut_text.data(), keep);
+  } else {
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, value.Get() + 1, n);
   }
   return value;
+}
+
+// The column's letters in an A1 address: 1 is A, 27 AA.
+std::wstring ColumnLetters(std::int32_t column) {
+  std::wstring letters;
+  for (; column > 0; column = (column - 1) / 26) {
+    letters.insert(letters.begin(), static_cast<wchar_t>(L'A' + (column - 1) % 26));
+  }
+  return letters;
+}
+
+// "A2:M501".
+std::wstring RangeAddress(std::int32_t top, std::int32_t left, std::int32_t rows,
+                          std::int32_t columns) {
+  return ColumnLetters(left) + std::to_wstring(top) + L":" + ColumnLetters(left + columns - 1) +
+         std::to_wstring(top + rows - 1);
+}
+
+// Cells gathered for one write: rows of `width` cells from (top, left), the last row perhaps
+// shorter; the values row by row.
+struct Block {
+  std::int32_t top = 0;
+  std::int32_t left = 0;
+  std::int32_t width = 0;
+  std::int32_t rows = 0;
+  std::size_t bytes = 0;
+  std::vector<Bstr> values;
+
+  bool Empty() const { return values.empty(); }
+  std::int32_t InLastRow() const {
+    return static_cast<std::int32_t>(values.size()) - (rows - 1) * width;
+  }
+  void Start(std::int32_t row, std::int32_t column) {
+    top = row;
+    left = column;
+    width = 0;
+    rows = 1;
+  }
+  void Add(Bstr value) {
+    if (rows == 1) ++width;
+    bytes += SysStringByteLen(value.Get());
+    values.push_back(std::move(value));
+  }
+};
+
+// One cell put on its own: a fresh Cells range over the whole sheet, its Item(row, column) put
+// by the published dispatch id.
+void PutOne(Session& s, std::int32_t row, std::int32_t column, BSTR value) {
+  IDispatch* worksheet = Connected(s.worksheet);
+  VARIANT args[3];  // Item(row, column) = value, last argument first
+  VariantInit(&args[0]);
+  args[0].vt = VT_BSTR;
+  args[0].bstrVal = value;
+  args[1] = Int32(column);
+  args[2] = Int32(row);
+  if (s.cells == DISPID_UNKNOWN) s.cells = MemberId(s, worksheet, L"Cells");
+  const Ref<IDispatch> range = InvokeForObject(s, worksheet, s.cells, DISPATCH_PROPERTYGET);
+  Invoke(s, range.Get(), kRangeItem, DISPATCH_PROPERTYPUT, args, 3, nullptr);
+}
+
+// What an application that cannot take arrays answers (an older WPS): member or type unknown.
+bool RefusesArrays(HRESULT hr) {
+  return hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_TYPEMISMATCH || hr == E_NOTIMPL ||
+         hr == DISP_E_UNKNOWNNAME;
+}
+
+// A SAFEARRAY of VARIANTs whose strings are borrowed from the block, which keeps them for the
+// cells that go on their own afterwards: they are taken out again before the array goes.
+struct BorrowingArray {
+  SAFEARRAY* p = nullptr;
+  std::size_t elements = 0;
+  BorrowingArray() = default;
+  BorrowingArray(const BorrowingArray&) = delete;
+  BorrowingArray& operator=(const BorrowingArray&) = delete;
+  ~BorrowingArray() {
+    if (!p) return;
+    VARIANT* data = nullptr;
+    if (SUCCEEDED(SafeArrayAccessData(p, reinterpret_cast<void**>(&data)))) {
+      for (std::size_t i = 0; i < elements; ++i) VariantInit(&data[i]);
+      SafeArrayUnaccessData(p);
+      SafeArrayDestroy(p);
+    }
+    // Otherwise leaked rather than freeing the block's strings twice.
+  }
+};
+
+// Range(address).Value = array of `rows` x `columns` VARIANTs, each a VT_BSTR taken from values
+// (row by row, from `first`; borrowed), or empty where a text is longer than an array element
+// may be (`long_cells` gets their indices). An array typed VT_BSTR would be stored as raw text, and
+// a one-dimensional one would repeat its first row on every row. Returns the put's result: a
+// refusal is the caller's to judge.
+HRESULT PutArray(Session& s, std::int32_t top, std::int32_t left, std::int32_t rows,
+                 std::int32_t columns, const std::vector<Bstr>& values, std::size_t first,
+                 std::vector<std::size_t>& long_cells, std::string& failure) {
+  SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(rows), 1}, {static_cast<ULONG>(columns), 1}};
+  BorrowingArray array;
+  array.p = SafeArrayCreate(VT_VARIANT, 2, bounds);
+  if (!array.p) throw std::bad_alloc();
+  array.elements = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
+  VARIANT* data = nullptr;
+  if (FAILED(SafeArrayAccessData(array.p, reinterpret_cast<void**>(&data)))) throw std::bad_alloc();
+  // The first index runs fastest: element (r, c) lies at c * rows + r.
+  for (std::int32_t r = 0; r < rows; ++r) {
+    for (std::int32_t c = 0; c < columns; ++c) {
+      const std::size_t at = first + static_cast<std::size_t>(r) * columns + c;
+      if (values[at].Length() > static_cast<UINT>(s.element_limit)) {
+        long_cells.push_back(at);
+        continue;  // VT_EMPTY: the cell stays empty until put on its own
+      }
+      VARIANT& element = data[static_cast<std::size_t>(c) * rows + r];
+      element.vt = VT_BSTR;
+      element.bstrVal = values[at].Get();
+    }
+  }
+  SafeArrayUnaccessData(array.p);
+
+  IDispatch* worksheet = Connected(s.worksheet);
+  if (s.range == DISPID_UNKNOWN) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"Range")};
+    const HRESULT hr = Retrying(
+        s, [&] { return worksheet->GetIDsOfNames(IID_NULL, names, 1, kLocale, &s.range); });
+    if (FAILED(hr)) {
+      s.range = DISPID_UNKNOWN;
+      failure = FailureText(hr);
+      return hr;
+    }
+  }
+  const Bstr address(SysAllocString(RangeAddress(top, left, rows, columns).c_str()));
+  if (!address.Get()) throw std::bad_alloc();
+  VARIANT cell1;
+  VariantInit(&cell1);
+  cell1.vt = VT_BSTR;
+  cell1.bstrVal = address.Get();
+  const Ref<IDispatch> range =
+      InvokeForObject(s, worksheet, s.range, DISPATCH_PROPERTYGET, &cell1, 1);
+  if (s.value == DISPID_UNKNOWN) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"Value")};
+    const HRESULT hr =
+        Retrying(s, [&] { return range->GetIDsOfNames(IID_NULL, names, 1, kLocale, &s.value); });
+    if (FAILED(hr)) {
+      s.value = DISPID_UNKNOWN;
+      failure = FailureText(hr);
+      return hr;
+    }
+  }
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_ARRAY | VT_VARIANT;
+  value.parray = array.p;
+  DISPID put_id = DISPID_PROPERTYPUT;
+  DISPPARAMS params{&value, &put_id, 1, 1};
+  ExceptionInfo error;
+  HRESULT hr = Retrying(s, [&] {
+    UINT bad_argument = 0;
+    return range->Invoke(s.value, IID_NULL, kLocale, DISPATCH_PROPERTYPUT, &params, nullptr,
+                         &error.info, &bad_argument);
+  });
+  if (FAILED(hr)) {
+    if (hr == RPC_E_CALL_CANCELED || s.abandoned) throw AutomationError(kNotAnswering);
+    failure = FailureText(hr, &error.info);
+    if (hr == DISP_E_EXCEPTION && error.info.scode != 0) hr = error.info.scode;
+  }
+  return hr;
+}
+
+// Writes a block: its full rows as one array, a last row cut short (an export that failed
+// within a row) as another, then the cells too long for an array one at a time. When the
+// export's first array is refused as unsupported, the block and everything after it goes cell
+// by cell.
+void WriteBlock(Session& s, Block& block) {
+  const std::int32_t full_rows = block.InLastRow() == block.width ? block.rows : block.rows - 1;
+  const auto one_by_one = [&](std::size_t from) {
+    for (std::size_t i = from; i < block.values.size(); ++i) {
+      const auto r = static_cast<std::int32_t>(i / static_cast<std::size_t>(block.width));
+      const auto c = static_cast<std::int32_t>(i % static_cast<std::size_t>(block.width));
+      PutOne(s, block.top + r, block.left + c, block.values[i].Get());
+    }
+  };
+  if (s.cell_by_cell) return one_by_one(0);
+  std::vector<std::size_t> long_cells;
+  struct Part {
+    std::int32_t row, rows, columns;
+    std::size_t first;
+  };
+  std::vector<Part> parts;
+  if (full_rows > 0) parts.push_back({block.top, full_rows, block.width, 0});
+  if (full_rows < block.rows) {
+    const std::size_t first = static_cast<std::size_t>(full_rows) * block.width;
+    parts.push_back({block.top + full_rows, 1, block.InLastRow(), first});
+  }
+  for (const Part& part : parts) {
+    std::string failure;
+    const HRESULT hr = PutArray(s, part.row, block.left, part.rows, part.columns, block.values,
+                                part.first, long_cells, failure);
+    if (SUCCEEDED(hr)) {
+      s.array_taken = true;
+      continue;
+    }
+    if (!s.array_taken && RefusesArrays(hr)) {
+      // The export's first array, refused as unsupported: nothing of it is in the sheet.
+      s.cell_by_cell = true;
+      return one_by_one(0);
+    }
+    throw AutomationError(failure);
+  }
+  for (const std::size_t i : long_cells) {
+    const auto r = static_cast<std::int32_t>(i / static_cast<std::size_t>(block.width));
+    const auto c = static_cast<std::int32_t>(i % static_cast<std::size_t>(block.width));
+    PutOne(s, block.top + r, block.left + c, block.values[i].Get());
+  }
 }
 
 class ExcelComApplication final : public SpreadsheetApplication {
@@ -521,6 +761,8 @@ class ExcelComApplication final : public SpreadsheetApplication {
       session_ = std::move(session);
     }
     cells_cut_ = 0;
+    block_ = std::make_shared<Block>();
+    session_->cell_by_cell = options_.cell_by_cell;
     try {
       Run([](Session& s) { Connect(s); });
     } catch (...) {
@@ -552,7 +794,7 @@ class ExcelComApplication final : public SpreadsheetApplication {
       const Ref<IDispatch> first = InvokeForObject(
           s, sheets.Get(), DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &index, 1);
       s.worksheet = Worksheet(s, first.Get());
-      s.cells = DISPID_UNKNOWN;
+      s.cells = s.range = s.value = DISPID_UNKNOWN;
     });
   }
 
@@ -562,6 +804,7 @@ class ExcelComApplication final : public SpreadsheetApplication {
     Run([&rows](Session& s) {
       const Ref<IDispatch> all = GetObjectProperty(s, Connected(s.worksheet), L"Rows");
       rows = GetNumber(s, all.Get(), L"Count");
+      s.element_limit = rows <= 65536 ? kArrayElementLimitOld : kArrayElementLimit;
     });
     return rows;
   }
@@ -569,6 +812,7 @@ class ExcelComApplication final : public SpreadsheetApplication {
   // Worksheets.Add(After:=Worksheets(Worksheets.Count)); without After, Excel would put the new
   // sheet before the active one.
   void AddWorksheet() override {
+    Flush();
     Run([](Session& s) {
       const Ref<IDispatch> sheets = GetObjectProperty(s, Connected(s.workbook), L"Worksheets");
       VARIANT count = Int32(static_cast<std::int32_t>(GetNumber(s, sheets.Get(), L"Count")));
@@ -584,7 +828,7 @@ class ExcelComApplication final : public SpreadsheetApplication {
       args[1].scode = DISP_E_PARAMNOTFOUND;
       const Ref<IDispatch> added = InvokeForObject(s, sheets.Get(), add, DISPATCH_METHOD, args, 2);
       s.worksheet = Worksheet(s, added.Get());
-      s.cells = DISPID_UNKNOWN;
+      s.cells = s.range = s.value = DISPID_UNKNOWN;
     });
   }
 
@@ -600,25 +844,49 @@ class ExcelComApplication final : public SpreadsheetApplication {
     });
   }
 
+  // Gathers the cell into the block; a cell that does not continue it (the next cell of its
+  // last row, or the first of the next row under a full one), or a new row once the block is
+  // full, writes the block first. Once the application refused arrays, every cell goes alone.
   void PutCell(std::int32_t row, std::int32_t column, std::string_view utf8) override {
+    Session* s = session_.get();
+    if (!s) throw AutomationError(kNotConnected);
+    if (s->abandoned) throw AutomationError(kNotAnswering);
     bool cut = false;
-    std::wstring text = CellValue(utf8, cut);
-    Run([row, column, text = std::move(text)](Session& s) {
-      IDispatch* worksheet = Connected(s.worksheet);
-      const Bstr value(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
-      if (!value.Get()) Fail(s, E_OUTOFMEMORY);
-      VARIANT args[3];  // Item(row, column) = value, last argument first
-      VariantInit(&args[0]);
-      args[0].vt = VT_BSTR;
-      args[0].bstrVal = value.Get();
-      args[1] = Int32(column);
-      args[2] = Int32(row);
-      if (s.cells == DISPID_UNKNOWN) s.cells = MemberId(s, worksheet, L"Cells");
-      // A fresh range for every cell, over the whole sheet from its top-left cell.
-      const Ref<IDispatch> range = InvokeForObject(s, worksheet, s.cells, DISPATCH_PROPERTYGET);
-      Invoke(s, range.Get(), kRangeItem, DISPATCH_PROPERTYPUT, args, 3, nullptr);
-    });
+    Bstr value = CellValue(utf8, cut);
     if (cut) ++cells_cut_;
+    if (s->cell_by_cell) {
+      Flush();
+      Run([row, column, value = std::make_shared<Bstr>(std::move(value))](Session& s) {
+        PutOne(s, row, column, value->Get());
+      });
+      return;
+    }
+    Block& b = *block_;
+    const std::int32_t last_row = b.top + b.rows - 1;
+    const bool same_row = !b.Empty() && row == last_row && column == b.left + b.InLastRow() &&
+                          (b.rows == 1 || b.InLastRow() < b.width);
+    const bool next_row =
+        !b.Empty() && row == last_row + 1 && column == b.left && b.InLastRow() == b.width;
+    // The export's first block is its first row alone: whether the application takes arrays
+    // at all is learnt from a few cells, so that one which refuses them (and gets the block
+    // cell by cell) is never left writing a whole block in one silent call.
+    const bool full = b.rows >= options_.block_rows || b.bytes >= options_.block_bytes ||
+                      !(s->array_taken || s->cell_by_cell);
+    if (!same_row && !(next_row && !full)) Flush();
+    if (block_->Empty()) {
+      block_->Start(row, column);
+    } else if (next_row) {
+      ++block_->rows;
+    }
+    block_->Add(std::move(value));
+  }
+
+  // Writes the block gathered so far, which is the caller's no longer once handed over: a
+  // block that failed is not written again.
+  void Flush() override {
+    if (block_->Empty()) return;
+    std::shared_ptr<Block> block = std::exchange(block_, std::make_shared<Block>());
+    Run([block](Session& s) { WriteBlock(s, *block); });
   }
 
   void Abandon() noexcept override {
@@ -632,10 +900,17 @@ class ExcelComApplication final : public SpreadsheetApplication {
 
   std::int64_t CellsCut() const override { return cells_cut_; }
 
+  // Writes what was gathered first: the cells of an export that stopped halfway (a row the list
+  // could not give whole, a cancel) stay in the sheet.
   void DisconnectWorksheet() noexcept override {
+    try {
+      if (session_ && !session_->abandoned) Flush();
+    } catch (...) {
+    }
+    block_ = std::make_shared<Block>();
     RunQuietly([](Session& s) {
       s.worksheet.Reset();
-      s.cells = DISPID_UNKNOWN;
+      s.cells = s.range = s.value = DISPID_UNKNOWN;
     });
   }
   void DisconnectWorkbook() noexcept override {
@@ -686,6 +961,8 @@ class ExcelComApplication final : public SpreadsheetApplication {
   std::mutex mutex_;
   std::shared_ptr<Session> session_;
   std::atomic<std::int64_t> cells_cut_{0};
+  // The cells gathered for the next write; handed to the session's thread whole.
+  std::shared_ptr<Block> block_ = std::make_shared<Block>();
 };
 
 }  // namespace

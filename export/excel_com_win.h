@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 
 #include "automation.h"
@@ -21,10 +22,24 @@ struct ExcelComOptions {
   // How long a call that the application rejects (busy with a dialog, an edit, a recalculation)
   // is retried before the export gives up on it.
   std::chrono::milliseconds busy_limit{10000};
+  // Rows are gathered and written a block at a time: one Range.Value put of a two-dimensional
+  // array per block. A block ends after block_rows rows, or once its texts hold block_bytes
+  // (UTF-16); a row is never split, so a block holds at most one row more than that. 500 rows
+  // keep every call into the fake Excel under wine within about half a second on a loaded
+  // machine, at the throughput of larger blocks (excel_com_bench's sweep).
+  int block_rows = 500;
+  std::size_t block_bytes = std::size_t{2} << 20;
+  // Every cell on its own, as when the application refuses arrays (benchmarks).
+  bool cell_by_cell = false;
 };
 
 // Excel's limit on the text of one cell, in UTF-16 code units; longer texts are cut.
 inline constexpr int kExcelCellLimit = 32767;
+// The longest text an array put may carry into a cell: Excel 2003 (sheets of 65,536 rows)
+// fails on longer elements, Excel 2007 on more than 8,203 characters. Longer cells are put one
+// at a time after their block, as single puts have no such limit.
+inline constexpr int kArrayElementLimitOld = 911;
+inline constexpr int kArrayElementLimit = 8203;
 
 // Talks to Excel late-bound, through IDispatch by member name (the range's Item by its published
 // dispatch id), so neither Excel's headers nor its type library are needed to build or run.

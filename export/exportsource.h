@@ -1,4 +1,4 @@
-// What the export reads back from the list: its columns and items, as the list holds them.
+// What the export reads back from the list: its columns, its rows and their cells.
 #pragma once
 
 #include <cstdint>
@@ -13,11 +13,11 @@ class ExportSource {
   // The export may read from a thread of its own; the list holds still while it runs.
   virtual int ColumnCount() const = 0;
   virtual std::string ColumnCaption(int column) const = 0;
-  virtual std::int64_t ItemCount() const = 0;
-  virtual std::string ItemCaption(std::int64_t item) const = 0;
-  // The item's sub-item at 0-based index; throws marc::EStringListError(index) when the item
-  // has fewer sub-items.
-  virtual std::string SubItem(std::int64_t item, int index) const = 0;
+  virtual std::int64_t RowCount() const = 0;
+  // The cell of the row (from 0) in the column (from 0); throws marc::EStringListError naming
+  // the column's index after the first (as the list's sub-items count) when the row has no
+  // such cell.
+  virtual std::string Cell(std::int64_t row, int column) const = 0;
 };
 
 }  // namespace tessaly

@@ -5,12 +5,11 @@
 #include <memory>
 
 #include "automation.h"
-#include "moduledesc.h"
 
 namespace tessaly {
 
-// A backend for the application component as described (its ConnectKind above all).
-std::unique_ptr<SpreadsheetApplication> MakePlatformSpreadsheet(
-    const ComponentDescription& application);
+// The platform's backend. It takes the spreadsheet that is running, or starts one when none
+// answers.
+std::unique_ptr<SpreadsheetApplication> MakePlatformSpreadsheet();
 
 }  // namespace tessaly

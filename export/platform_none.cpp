@@ -20,7 +20,7 @@ class NoSpreadsheet final : public SpreadsheetApplication {
 };
 }  // namespace
 
-std::unique_ptr<SpreadsheetApplication> MakePlatformSpreadsheet(const ComponentDescription&) {
+std::unique_ptr<SpreadsheetApplication> MakePlatformSpreadsheet() {
   return std::make_unique<NoSpreadsheet>();
 }
 

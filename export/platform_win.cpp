@@ -4,11 +4,8 @@
 
 namespace tessaly {
 
-std::unique_ptr<SpreadsheetApplication> MakePlatformSpreadsheet(
-    const ComponentDescription& application) {
-  return MakeExcelComApplication(application.connect_kind == ConnectKind::Running
-                                     ? ExcelConnect::Running
-                                     : ExcelConnect::RunningOrNew);
+std::unique_ptr<SpreadsheetApplication> MakePlatformSpreadsheet() {
+  return MakeExcelComApplication(ExcelConnect::RunningOrNew);
 }
 
 }  // namespace tessaly

@@ -13,22 +13,18 @@ class BookList::ForExport final : public ExportSource {
   std::string ColumnCaption(int column) const override {
     return std::string(texts::kColumnCaptions.at(static_cast<std::size_t>(column)));
   }
-  std::int64_t ItemCount() const override { return static_cast<std::int64_t>(list_.shown_); }
-  std::string ItemCaption(std::int64_t item) const override {
-    Check(item);
-    return list_.Cell(static_cast<std::size_t>(item), marc::Title);
-  }
-  std::string SubItem(std::int64_t item, int index) const override {
-    Check(item);
-    if (index < 0 || index >= static_cast<int>(marc::CellCount) - 1) {
-      throw marc::EStringListError(index);
+  std::int64_t RowCount() const override { return static_cast<std::int64_t>(list_.shown_); }
+  std::string Cell(std::int64_t row, int column) const override {
+    Check(row);
+    if (column < 0 || column >= static_cast<int>(marc::CellCount)) {
+      throw marc::EStringListError(column - 1);
     }
-    return list_.Cell(static_cast<std::size_t>(item), static_cast<std::size_t>(index) + 1);
+    return list_.Cell(static_cast<std::size_t>(row), static_cast<std::size_t>(column));
   }
 
  private:
   void Check(std::int64_t item) const {
-    if (item < 0 || item >= ItemCount()) throw marc::EStringListError(item);
+    if (item < 0 || item >= RowCount()) throw marc::EStringListError(item);
   }
   const BookList& list_;
 };

@@ -2,16 +2,16 @@
 
 #include <algorithm>
 
-#include "marc2excel.h"
+#include "spreadsheet_export.h"
 #include "usertexts.h"
 
 namespace tessaly {
 
 // The worker's side. Everything here outlives the watch when the worker is still running.
 struct ExportWatch::Job final : ExportUi {
-  Job(TMarc2ExcelFm& m, const ExportSource& l) : module(m), list(l) {}
+  Job(SpreadsheetExport& m, const ExportSource& l) : module(m), list(l) {}
 
-  TMarc2ExcelFm& module;
+  SpreadsheetExport& module;
   const ExportSource& list;
   std::atomic<std::uint64_t> beats{0};
   std::atomic<std::int64_t> written{0};
@@ -33,7 +33,7 @@ struct ExportWatch::Job final : ExportUi {
 
   void Run() {
     try {
-      ExportListToExcel(module, list, *this);
+      ExportList(module, list, *this);
     } catch (const ExportCancelled&) {
     } catch (...) {
       failure = std::current_exception();
@@ -43,7 +43,7 @@ struct ExportWatch::Job final : ExportUi {
   }
 };
 
-ExportWatch::ExportWatch(TMarc2ExcelFm& module, const ExportSource& list, View& view,
+ExportWatch::ExportWatch(SpreadsheetExport& module, const ExportSource& list, View& view,
                          const ExportTimings& timings, std::chrono::milliseconds now,
                          Workers& workers)
     : job_(std::make_shared<Job>(module, list)), view_(view), timings_(timings), started_(now) {

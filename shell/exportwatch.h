@@ -18,7 +18,7 @@
 
 namespace tessaly {
 
-class TMarc2ExcelFm;
+class SpreadsheetExport;
 
 struct ExportTimings {
   // How long the spreadsheet may stay silent before the box says it does not answer.
@@ -35,7 +35,7 @@ class ExportWatch {
 
   // Starts the export of list through module on a worker, at now. The dialogs it shows are the
   // view's.
-  ExportWatch(TMarc2ExcelFm& module, const ExportSource& list, View& view,
+  ExportWatch(SpreadsheetExport& module, const ExportSource& list, View& view,
               const ExportTimings& timings, std::chrono::milliseconds now, Workers& workers);
   ~ExportWatch();
   ExportWatch(const ExportWatch&) = delete;

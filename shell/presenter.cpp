@@ -8,8 +8,8 @@
 
 #include "charset.h"
 #include "errors.h"
-#include "marc2excel.h"
 #include "readsession.h"
+#include "spreadsheet_export.h"
 #include "usertexts.h"
 
 namespace tessaly {
@@ -72,7 +72,7 @@ void Presenter::Guarded(F&& f) {
   }
 }
 
-void Presenter::SetExportModule(TMarc2ExcelFm* module) {
+void Presenter::SetExportModule(SpreadsheetExport* module) {
   if (export_ && module != exportModule_) {
     // The module is about to go: the export lets go of the spreadsheet first.
     if (!export_->Abandon(*workers_, kExportGrace)) {

@@ -21,7 +21,7 @@
 namespace tessaly {
 
 class ReadSession;
-class TMarc2ExcelFm;
+class SpreadsheetExport;
 
 class Presenter {
  public:
@@ -35,7 +35,7 @@ class Presenter {
 
   // Wiring done at start-up (and by tests).
   // A running export is given up first when the module changes (it is about to go).
-  void SetExportModule(TMarc2ExcelFm* module);
+  void SetExportModule(SpreadsheetExport* module);
   void SetExportTimings(ExportTimings timings) { timings_ = timings; }
   // Where the read and the export run (threads of their own unless told otherwise).
   void SetWorkers(Workers& workers) { workers_ = &workers; }
@@ -111,7 +111,7 @@ class Presenter {
   UiLoop& loop_;
   const Clock& clock_;
   Workers* workers_;
-  TMarc2ExcelFm* exportModule_ = nullptr;
+  SpreadsheetExport* exportModule_ = nullptr;
   ExportTimings timings_;
   std::filesystem::path programPath_;
   // The file read last: the open dialog offers it.

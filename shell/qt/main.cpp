@@ -9,8 +9,8 @@
 #include "display.h"
 #include "failure.h"
 #include "mainwindow.h"
-#include "marc2excel.h"
 #include "qtports.h"
+#include "spreadsheet_export.h"
 #include "usertexts.h"
 
 int main(int argc, char** argv) {
@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
   tessaly::QtDialogs dialogs;
   tessaly::MainWindow window(dialogs);
   app.SetFailureDisplay([&] { window.Logic().ShowCurrentFailure(); });
-  tessaly::TMarc2ExcelFm Marc2ExcelFm;
-  window.Logic().SetExportModule(&Marc2ExcelFm);
+  tessaly::SpreadsheetExport spreadsheet;
+  window.Logic().SetExportModule(&spreadsheet);
   window.show();
   // Qt has taken its own options out of argv; the first argument left names the file (on
   // Windows as Qt read it from the UTF-16 command line).

@@ -11,8 +11,8 @@
 #include "dialogs_win.h"
 #include "longtime.h"
 #include "loop_win.h"
-#include "marc2excel.h"
 #include "presenter.h"
+#include "spreadsheet_export.h"
 #include "window_win.h"
 
 namespace {
@@ -55,7 +55,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     logic.SetTimeFormat(UserLongTimeFormat());
     try {
       // Created unconnected: nothing reaches the spreadsheet before the first export.
-      TMarc2ExcelFm module;
+      SpreadsheetExport module;
       logic.SetExportModule(&module);
       window.Show();
       int argc = 0;

@@ -3,6 +3,7 @@
 // prefix's registry) or by the test as the running Excel, and ended by the test by its process id.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <thread>
@@ -126,7 +127,9 @@ class LocalServerTest : public ::testing::Test {
 
 // The calls of Export(app, {{"名称", "isbn"}, {"朱镕基", ""}}) after connecting. COM's IDispatch
 // proxy always hands the object a result variant, so the puts show one whether the backend asked
-// for it or not. Every text but the empty one goes behind an apostrophe, which keeps it text.
+// for it or not. Each block is a Range of its address and one Value put of a 2-D array of
+// VARIANTs, every text but the empty one behind an apostrophe, which keeps it text; the first
+// block is the first row alone.
 const std::vector<std::string> kSequence = {
     "application.QueryInterface _Application",
     "application.GetIDsOfNames Workbooks lcid=0 iid=null",
@@ -143,19 +146,14 @@ const std::vector<std::string> kSequence = {
     "worksheet.Invoke Rows get lcid=0 iid=null args=[] result",
     "range.GetIDsOfNames Count lcid=0 iid=null",
     "range.Invoke Count get lcid=0 iid=null args=[] result",
-    "worksheet.GetIDsOfNames Cells lcid=0 iid=null",
-    "worksheet.Invoke Cells get lcid=0 iid=null args=[] result",
-    "range.Invoke Item put lcid=0 iid=null args=[VT_BSTR \"'名称\", VT_I4 1, VT_I4 1] named=[put] "
-    "result",
-    "worksheet.Invoke Cells get lcid=0 iid=null args=[] result",
-    "range.Invoke Item put lcid=0 iid=null args=[VT_BSTR \"'isbn\", VT_I4 2, VT_I4 1] named=[put] "
-    "result",
-    "worksheet.Invoke Cells get lcid=0 iid=null args=[] result",
-    "range.Invoke Item put lcid=0 iid=null args=[VT_BSTR \"'朱镕基\", VT_I4 1, VT_I4 2] "
+    "worksheet.GetIDsOfNames Range lcid=0 iid=null",
+    "worksheet.Invoke Range get lcid=0 iid=null args=[VT_BSTR \"A1:B1\"] result",
+    "range.GetIDsOfNames Value lcid=0 iid=null",
+    "range.Invoke Value put lcid=0 iid=null args=[VT_ARRAY|VT_VARIANT 1x2 \"'名称\" \"'isbn\"] "
     "named=[put] result",
-    "worksheet.Invoke Cells get lcid=0 iid=null args=[] result",
-    "range.Invoke Item put lcid=0 iid=null args=[VT_BSTR \"\", VT_I4 2, VT_I4 2] named=[put] "
-    "result",
+    "worksheet.Invoke Range get lcid=0 iid=null args=[VT_BSTR \"A2:B2\"] result",
+    "range.Invoke Value put lcid=0 iid=null args=[VT_ARRAY|VT_VARIANT 1x2 \"'朱镕基\" \"\"] "
+    "named=[put] result",
     "application.GetIDsOfNames Visible lcid=0 iid=null",
     "application.Invoke Visible put lcid=0 iid=null args=[VT_BOOL -1] named=[put] result",
 };
@@ -228,12 +226,24 @@ TEST_P(LookAlikeTest, ArriveAsText) {
     RegisterLocalServer(fake_excel::kExcelApplicationClass);
   }
   auto app = tessaly::MakeExcelComApplication();
-  Export(*app, {tessaly::testing::kLookAlikes});
+  // The same texts in two more rows, which go in one block, with empty cells among them.
+  tessaly::testing::Rows rows(3, tessaly::testing::kLookAlikes);
+  for (std::size_t c = 0; c < rows[1].size(); c += 2) rows[1][c].clear();
+  rows[2][1].clear();
+  Export(*app, rows);
   std::map<std::tuple<int, int, int>, std::wstring> expected;
-  for (std::size_t c = 0; c < tessaly::testing::kLookAlikes.size(); ++c) {
-    expected[{0, 1, static_cast<int>(c) + 1}] = fake_excel::Wide(tessaly::testing::kLookAlikes[c]);
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    for (std::size_t c = 0; c < rows[r].size(); ++c) {
+      expected[{0, static_cast<int>(r) + 1, static_cast<int>(c) + 1}] =
+          fake_excel::Wide(rows[r][c]);
+    }
   }
-  EXPECT_EQ(State().cells, expected);
+  const ServerState excel = State();
+  EXPECT_EQ(excel.cells, expected);
+  EXPECT_EQ(
+      std::count_if(excel.log.begin(), excel.log.end(),
+                    [](const std::string& l) { return l.rfind("range.Invoke Value", 0) == 0; }),
+      2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Spreadsheets, LookAlikeTest, ::testing::Bool(), [](const auto& info) {
@@ -244,11 +254,12 @@ INSTANTIATE_TEST_SUITE_P(Spreadsheets, LookAlikeTest, ::testing::Bool(), [](cons
 // A busy Excel rejects calls; a hung one never answers.
 
 // The Invokes of the export are counted from 1: Workbooks, Add, Worksheets, the first sheet,
-// Visible, Rows, Count, then Cells and Item for each cell; the 11th is the second cell's Item.
-constexpr int kSecondCellsItem = 11;
+// Visible, Rows, Count, then Range and Value for each block; the 11th is the second block's
+// Value put.
+constexpr int kSecondBlocksValue = 11;
 
 TEST_F(LocalServerTest, RejectedCallsAreRetriedUntilExcelTakesThem) {
-  StartRunning(L"--reject " + std::to_wstring(kSecondCellsItem) + L" 3");
+  StartRunning(L"--reject " + std::to_wstring(kSecondBlocksValue) + L" 3");
   auto app = tessaly::MakeExcelComApplication();
   Export(*app, kRows);
   // Each call arrives once it is taken; the rejected tries never reach the object.
@@ -257,22 +268,22 @@ TEST_F(LocalServerTest, RejectedCallsAreRetriedUntilExcelTakesThem) {
 }
 
 TEST_F(LocalServerTest, ExcelStillBusyAfterTheLimitEndsTheExportAndKeepsTheCellsBefore) {
-  StartRunning(L"--reject " + std::to_wstring(kSecondCellsItem) + L" 1000000");
+  StartRunning(L"--reject " + std::to_wstring(kSecondBlocksValue) + L" 1000000");
   tessaly::ExcelComOptions options;
   options.busy_limit = std::chrono::milliseconds(300);
   auto app = tessaly::MakeExcelComApplication(options);
   EXPECT_EQ(Message([&] { Export(*app, kRows); }), "电子表格一直忙，不接受导出的调用");
-  EXPECT_EQ(State().cells.size(), 1u);
+  EXPECT_EQ(State().cells.size(), 2u);  // the first block
   EXPECT_EQ(State().live, 1);
 }
 
-// Given up on, a call that hangs returns at once; later calls fail at once; nothing waits on
-// Excel, which is still stuck.
+// Given up on during a block, the call that hangs returns at once; later calls fail at once;
+// nothing waits on Excel, which is still stuck; the block before stays.
 TEST_F(LocalServerTest, AHungCallEndsWhenTheUserGivesUp) {
   const std::wstring hung = L"TessalyFakeExcelHung" + std::to_wstring(GetCurrentProcessId());
   const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, hung.c_str());
   ASSERT_NE(event, nullptr);
-  StartRunning(L"--hang " + std::to_wstring(kSecondCellsItem) + L" " + hung);
+  StartRunning(L"--hang " + std::to_wstring(kSecondBlocksValue) + L" " + hung);
   hung_ = true;
   auto app = tessaly::MakeExcelComApplication();
   std::thread user([&] {
@@ -285,14 +296,17 @@ TEST_F(LocalServerTest, AHungCallEndsWhenTheUserGivesUp) {
   app->SetVisible();
   app->SheetRows();
   app->PutCell(1, 1, "a");
-  EXPECT_EQ(Message([&] { app->PutCell(1, 2, "b"); }), "电子表格没有响应，导出已中止");
+  app->PutCell(1, 2, "b");
+  app->PutCell(2, 1, "c");  // writes the first block
+  app->PutCell(2, 2, "d");
+  EXPECT_EQ(Message([&] { app->Flush(); }), "电子表格没有响应，导出已中止");
   user.join();
-  EXPECT_EQ(Message([&] { app->PutCell(1, 3, "c"); }), "电子表格没有响应，导出已中止");
+  EXPECT_EQ(Message([&] { app->PutCell(3, 1, "e"); }), "电子表格没有响应，导出已中止");
   EXPECT_EQ(Message([&] { app->SetVisible(); }), "电子表格没有响应，导出已中止");
   app->DisconnectWorksheet();
   app->DisconnectWorkbook();
   app->DisconnectApplication();
-  EXPECT_EQ(State().cells.size(), 1u);
+  EXPECT_EQ(State().cells.size(), 2u);
   CloseHandle(event);
 }
 

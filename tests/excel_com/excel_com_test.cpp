@@ -168,6 +168,7 @@ struct FailureCase {
   int cells_written;      // of the 4 the export writes
   std::string last_call;  // how the last call into Excel begins
   bool first_sheet_is_worksheet = true;
+  bool long_last_cell = false;  // too long for an array element: it goes on its own
 };
 
 void PrintTo(const FailureCase& t, std::ostream* os) { *os << t.name; }
@@ -183,7 +184,8 @@ TEST_P(FailureTest, StopsWithTheUsersTextAndHoldsNothing) {
 
   std::string message;
   try {
-    Export(*app, {{"a", "b"}, {"c", "d"}});
+    Export(*app, {{"a", "b"},
+                  {"c", t.long_last_cell ? std::string(tessaly::kArrayElementLimit, 'd') : "d"}});
   } catch (const AutomationError& e) {
     message = e.what();
   }
@@ -230,23 +232,32 @@ INSTANTIATE_TEST_SUITE_P(
                     Fail(Kind::Application, "Invoke", L"Visible", 1, kExcelError,
                          Report::Description, L"。"),
                     "OLE error 800a03ec", S_OK, 0, "application.Invoke Visible"},
-        FailureCase{"CellsAtTheThirdCell",
-                    Fail(Kind::Worksheet, "Invoke", L"Cells", 3, RPC_E_DISCONNECTED), "",
-                    RPC_E_DISCONNECTED, 2, "worksheet.Invoke Cells"},
-        FailureCase{"ItemWithTrailingStopsBlanksAndControls",
-                    Fail(Kind::Range, "Invoke", L"Item", 2, kExcelError, Report::Description,
+        FailureCase{"RangeOfTheBlock",
+                    Fail(Kind::Worksheet, "Invoke", L"Range", 1, RPC_E_DISCONNECTED), "",
+                    RPC_E_DISCONNECTED, 0, "worksheet.Invoke Range"},
+        FailureCase{"ValueWithTrailingStopsBlanksAndControls",
+                    Fail(Kind::Range, "Invoke", L"Value", 1, kExcelError, Report::Description,
                          L"Cannot change part of a merged cell. v1.2\t. 。 \n"),
-                    "Cannot change part of a merged cell. v1.2", S_OK, 1, "range.Invoke Item"},
-        FailureCase{"ItemWithAnotherCode",
-                    Fail(Kind::Range, "Invoke", L"Item", 4, DISP_E_TYPEMISMATCH), "",
-                    DISP_E_TYPEMISMATCH, 3, "range.Invoke Item"},
+                    "Cannot change part of a merged cell. v1.2", S_OK, 0, "range.Invoke Value"},
+        // Excel's answer to an array too large for it.
+        FailureCase{"ValueWithNotEnoughStorage",
+                    Fail(Kind::Range, "Invoke", L"Value", 1, E_OUTOFMEMORY), "", E_OUTOFMEMORY, 0,
+                    "range.Invoke Value"},
+        // Refused after an array was taken: a failure like any other, the first block stays.
+        FailureCase{"SecondBlockRefused",
+                    Fail(Kind::Range, "Invoke", L"Value", 2, DISP_E_TYPEMISMATCH), "",
+                    DISP_E_TYPEMISMATCH, 2, "range.Invoke Value"},
+        FailureCase{"LongCellAfterItsBlock",
+                    Fail(Kind::Range, "Invoke", L"Item", 1, kExcelError, Report::Description,
+                         L"Excel 错误"),
+                    "Excel 错误", S_OK, 3, "range.Invoke Item", true, true},
         FailureCase{"VisibleAtTheEnd",
                     Fail(Kind::Application, "Invoke", L"Visible", 2, kExcelError,
                          Report::Description, L"可见性不能设置。"),
                     "可见性不能设置", S_OK, 4, "application.Invoke Visible"},
         FailureCase{"UnknownMemberName",
-                    Fail(Kind::Worksheet, "GetIDsOfNames", L"Cells", 1, DISP_E_UNKNOWNNAME), "",
-                    DISP_E_UNKNOWNNAME, 0, "worksheet.GetIDsOfNames Cells"}),
+                    Fail(Kind::Range, "GetIDsOfNames", L"Count", 1, DISP_E_UNKNOWNNAME), "",
+                    DISP_E_UNKNOWNNAME, 0, "range.GetIDsOfNames Count"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The system's own wording is used where Excel gives none (WorksheetsWithSystemText): that
@@ -378,13 +389,135 @@ TEST_F(ExcelComTest, DisconnectingLeavesTheOtherComponentsConnected) {
   app->DisconnectWorkbook();
   // The worksheet component still holds its sheet and writes to it.
   app->PutCell(2, 3, "x");
+  app->Flush();
   EXPECT_EQ(Sheet1().at({2, 3}), L"x");
   app->DisconnectWorksheet();
-  EXPECT_THROW(app->PutCell(1, 1, "y"), AutomationError);
+  EXPECT_THROW(
+      {
+        app->PutCell(1, 1, "y");
+        app->Flush();
+      },
+      AutomationError);
   EXPECT_EQ(excel().live[static_cast<int>(Kind::Application)], 1);
   app->DisconnectApplication();
   app->DisconnectApplication();  // holding nothing: nothing
   EXPECT_EQ(excel().LiveObjects(), 0);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Blocks: the rectangles written, and the cells that go on their own.
+
+struct BlockCase {
+  const char* name;
+  int rows;  // of two cells each, the second "0012"
+  int block_rows;
+  std::size_t block_bytes;
+  std::vector<std::string> ranges;  // the Range addresses, in order
+  int single_puts;                  // Cells.Item puts
+  int sheet_rows = 1'048'576;
+  int element_limit = 0;  // the fake's: longer array elements fail the put
+  HRESULT refuse_arrays = S_OK;
+  int long_cell = 0;  // characters of the text in row 2, column 2
+};
+
+void PrintTo(const BlockCase& t, std::ostream* os) { *os << t.name; }
+
+class BlockTest : public ExcelComTest, public ::testing::WithParamInterface<BlockCase> {};
+
+TEST_P(BlockTest, WritesTheseRectanglesAndEveryCellAsItsText) {
+  const BlockCase& t = GetParam();
+  Start(Path::Running);
+  excel().sheet_rows = t.sheet_rows;
+  excel().element_limit = t.element_limit;
+  excel().refuse_arrays = t.refuse_arrays;
+  tessaly::ExcelComOptions options;
+  options.block_rows = t.block_rows;
+  options.block_bytes = t.block_bytes;
+  auto app = tessaly::MakeExcelComApplication(options);
+  tessaly::testing::Rows rows;
+  for (int r = 1; r <= t.rows; ++r) rows.push_back({"r" + std::to_string(r) + "a", "0012"});
+  if (t.long_cell > 0) rows[1][1] = std::string(static_cast<std::size_t>(t.long_cell), 'x');
+  Export(*app, rows);
+
+  std::vector<std::string> ranges;
+  int single_puts = 0;
+  for (const std::string& line : server().Log()) {
+    if (line.rfind("worksheet.Invoke Range get", 0) == 0) {
+      const auto open = line.find('"') + 1;
+      ranges.push_back(line.substr(open, line.find('"', open) - open));
+    }
+    if (line.rfind("range.Invoke Item put", 0) == 0) ++single_puts;
+  }
+  EXPECT_EQ(ranges, t.ranges);
+  EXPECT_EQ(single_puts, t.single_puts);
+  fake_excel::CellMap expected;
+  for (int r = 0; r < t.rows; ++r) {
+    for (int c = 0; c < 2; ++c) expected[{r + 1, c + 1}] = fake_excel::Wide(rows[r][c]);
+  }
+  EXPECT_EQ(Sheet1(), expected);
+  EXPECT_EQ(excel().LiveObjects(), 1);
+}
+
+// A row of "'r1a" and "'0012": 18 bytes of UTF-16.
+constexpr std::size_t kRowBytes = 18;
+constexpr std::size_t kNoCap = std::size_t{1} << 30;
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, BlockTest,
+    ::testing::Values(
+        // The first block is the first row alone.
+        BlockCase{"OneRowShortOfFull", 3, 3, kNoCap, {"A1:B1", "A2:B3"}, 0},
+        BlockCase{"Full", 4, 3, kNoCap, {"A1:B1", "A2:B4"}, 0},
+        BlockCase{"OneRowOver", 5, 3, kNoCap, {"A1:B1", "A2:B4", "A5:B5"}, 0},
+        BlockCase{"ARowFillingTheByteCapEndsTheBlock",
+                  3,
+                  1000,
+                  kRowBytes,
+                  {"A1:B1", "A2:B2", "A3:B3"},
+                  0},
+        BlockCase{"ARowShortOfTheByteCapTakesAnother",
+                  4,
+                  1000,
+                  kRowBytes + 1,
+                  {"A1:B1", "A2:B3", "A4:B4"},
+                  0},
+        // Excel 2003 (sheets of 65,536 rows) takes elements of up to 911 characters, the
+        // apostrophe counted; Excel 2007 up to 8,203.
+        BlockCase{"Excel2003ElementAtTheLimit",
+                  3,
+                  1000,
+                  kNoCap,
+                  {"A1:B1", "A2:B3"},
+                  0,
+                  65536,
+                  911,
+                  S_OK,
+                  910},
+        BlockCase{"Excel2003ElementOverTheLimitGoesAlone",
+                  3,
+                  1000,
+                  kNoCap,
+                  {"A1:B1", "A2:B3"},
+                  1,
+                  65536,
+                  911,
+                  S_OK,
+                  911},
+        BlockCase{"Excel2007ElementOverTheLimitGoesAlone",
+                  3,
+                  1000,
+                  kNoCap,
+                  {"A1:B1", "A2:B3"},
+                  1,
+                  1'048'576,
+                  8203,
+                  S_OK,
+                  8203},
+        // An application that cannot take arrays: the export goes on cell by cell.
+        BlockCase{"ArraysUnknown", 3, 2, kNoCap, {"A1:B1"}, 6, 1'048'576, 0, DISP_E_MEMBERNOTFOUND},
+        BlockCase{"ArraysNotImplemented", 3, 2, kNoCap, {"A1:B1"}, 6, 1'048'576, 0, E_NOTIMPL},
+        BlockCase{
+            "ArraysOfTheWrongType", 3, 2, kNoCap, {"A1:B1"}, 6, 1'048'576, 0, DISP_E_TYPEMISMATCH}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

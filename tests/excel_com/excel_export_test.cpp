@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "conformance.h"
+#include "excel_com_win.h"
 #include "fake_excel.h"
-#include "marc2excel.h"
+#include "spreadsheet_export.h"
 #include "vector_source.h"
 
 namespace {
@@ -57,7 +58,7 @@ class ExcelExportTest : public ::testing::Test {
         log.begin(), log.end(), [&](const auto& line) { return line.rfind(call_prefix, 0) == 0; }));
   }
 
-  tessaly::TMarc2ExcelFm module_;  // the platform's backend, as the program makes it
+  tessaly::SpreadsheetExport module_;  // the platform's backend, as the program makes it
   ShownMessages ui_;
 
  private:
@@ -79,7 +80,7 @@ TEST_F(ExcelExportTest, WritesTheHeaderAndEveryRowIntoANewWorkbookOfTheRunningEx
   chinese.sub_items[11] = std::string(4000, 'x');  // a long summary arrives whole
   const VectorSource list(kCaptions, {Row("a"), chinese});
 
-  tessaly::ExportListToExcel(module_, list, ui_);
+  tessaly::ExportList(module_, list, ui_);
 
   EXPECT_EQ(ui_.no_spreadsheet, 0);
   fake_excel::CellMap expected;
@@ -92,10 +93,11 @@ TEST_F(ExcelExportTest, WritesTheHeaderAndEveryRowIntoANewWorkbookOfTheRunningEx
   expected[{3, 13}] = std::wstring(4000, L'x');
   ASSERT_EQ(excel().workbooks.size(), 1u);
   EXPECT_EQ(Sheet1(), expected);
-  // The running Excel, not a new one; a fresh Cells range for each of the 3 x 13 cells.
+  // The running Excel, not a new one; the captions, then both rows in one block.
   EXPECT_EQ(Count("factory.CreateInstance"), 0u);
-  EXPECT_EQ(Count("worksheet.Invoke Cells get"), 39u);
-  EXPECT_EQ(Count("range.Invoke Item put"), 39u);
+  EXPECT_EQ(Count("worksheet.Invoke Range get lcid=0 iid=null args=[VT_BSTR \"A2:M3\"]"), 1u);
+  EXPECT_EQ(Count("range.Invoke Value put"), 2u);
+  EXPECT_EQ(Count("range.Invoke Item put"), 0u);
   EXPECT_EQ(Count("application.Invoke Visible put"), 2u);
   EXPECT_TRUE(excel().visible);
   EXPECT_FALSE(excel().quit);
@@ -112,7 +114,7 @@ TEST_F(ExcelExportTest, ConformanceCellsArriveAsTheirCharacters) {
   ASSERT_EQ(items.size(), cases.size());
 
   server().RunInstance();
-  tessaly::ExportListToExcel(module_, VectorSource(kCaptions, items), ui_);
+  tessaly::ExportList(module_, VectorSource(kCaptions, items), ui_);
   ASSERT_EQ(excel().workbooks.size(), 1u);
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const std::wstring want(cases[i].want.begin(), cases[i].want.end());
@@ -123,11 +125,12 @@ TEST_F(ExcelExportTest, ConformanceCellsArriveAsTheirCharacters) {
 }
 
 // A list one row longer than the sheet (as the sheet tells it) goes on in a sheet added after
-// the workbook's last, under the captions again.
+// the workbook's last, under the captions again; the block that meets the sheet's end is written
+// before the new sheet is added.
 TEST_F(ExcelExportTest, AListLongerThanTheSheetGoesOnInANewLastSheet) {
   server().RunInstance();
   excel().sheet_rows = 3;  // the captions and two rows
-  tessaly::ExportListToExcel(module_, VectorSource(kCaptions, {Row("a"), Row("b"), Row("c")}), ui_);
+  tessaly::ExportList(module_, VectorSource(kCaptions, {Row("a"), Row("b"), Row("c")}), ui_);
 
   ASSERT_EQ(excel().workbooks.size(), 1u);
   const auto& sheets = excel().workbooks[0].sheets;
@@ -147,13 +150,24 @@ TEST_F(ExcelExportTest, AListLongerThanTheSheetGoesOnInANewLastSheet) {
   EXPECT_TRUE(sheets[2].cells.empty());
   EXPECT_EQ(sheets[3].cells, last);
   EXPECT_EQ(excel().LiveObjects(), 1);
+  const auto log = server().Log();
+  const auto add = std::find_if(log.begin(), log.end(), [](const std::string& line) {
+    return line.rfind("worksheets.Invoke Add", 0) == 0;
+  });
+  ASSERT_NE(add, log.end());
+  EXPECT_EQ(std::count_if(log.begin(), add,
+                          [](const std::string& line) {
+                            return line.find("Range get") != std::string::npos &&
+                                   line.find("\"A2:M3\"") != std::string::npos;
+                          }),
+            1);
 }
 
 TEST_F(ExcelExportTest, StartsExcelWhenNoneRunsAndTwoExportsMakeTwoWorkbooks) {
   server().RegisterClass();
   const VectorSource list(kCaptions, {Row("a")});
-  tessaly::ExportListToExcel(module_, list, ui_);
-  tessaly::ExportListToExcel(module_, list, ui_);
+  tessaly::ExportList(module_, list, ui_);
+  tessaly::ExportList(module_, list, ui_);
 
   EXPECT_EQ(Count("factory.CreateInstance IUnknown"), 2u);
   ASSERT_EQ(excel().workbooks.size(), 2u);
@@ -165,7 +179,7 @@ TEST_F(ExcelExportTest, StartsExcelWhenNoneRunsAndTwoExportsMakeTwoWorkbooks) {
 TEST_F(ExcelExportTest, AnEmptyListCallsNothing) {
   server().RunInstance();
   server().RegisterClass();
-  tessaly::ExportListToExcel(module_, VectorSource(kCaptions, {}), ui_);
+  tessaly::ExportList(module_, VectorSource(kCaptions, {}), ui_);
   EXPECT_EQ(server().Log(), std::vector<std::string>{});
   EXPECT_EQ(ui_.no_spreadsheet, 0);
 }
@@ -173,11 +187,11 @@ TEST_F(ExcelExportTest, AnEmptyListCallsNothing) {
 TEST_F(ExcelExportTest, WithoutExcelSaysSoAndTheNextClickTriesAgain) {
   if (fake_excel::RealExcelInstalled()) GTEST_SKIP() << "Excel is installed and would start";
   const VectorSource list(kCaptions, {Row("a")});
-  tessaly::ExportListToExcel(module_, list, ui_);
+  tessaly::ExportList(module_, list, ui_);
   EXPECT_EQ(ui_.no_spreadsheet, 1);
 
   server().RegisterClass();
-  tessaly::ExportListToExcel(module_, list, ui_);
+  tessaly::ExportList(module_, list, ui_);
   EXPECT_EQ(ui_.no_spreadsheet, 1);
   EXPECT_EQ(Sheet1().size(), 26u);
 }
@@ -186,7 +200,7 @@ TEST_F(ExcelExportTest, TheEmptyRowOfAFailedReadStopsAtItsFirstMissingCell) {
   server().RunInstance();
   const VectorSource list(kCaptions, {Row("a"), ListItem{"", {}}, Row("never")});
   try {
-    tessaly::ExportListToExcel(module_, list, ui_);
+    tessaly::ExportList(module_, list, ui_);
     ADD_FAILURE() << "no error";
   } catch (const marc::EStringListError& e) {
     EXPECT_STREQ(e.what(), "List index out of bounds (0)");
@@ -197,24 +211,29 @@ TEST_F(ExcelExportTest, TheEmptyRowOfAFailedReadStopsAtItsFirstMissingCell) {
   EXPECT_FALSE(excel().quit);
 }
 
-TEST_F(ExcelExportTest, ExcelRefusingACellEndsTheExportWithItsTextAndKeepsTheCellsBefore) {
+// A block refused midway ends the export with Excel's text; the blocks before stay, and nothing
+// is asked of Excel afterwards.
+TEST_F(ExcelExportTest, ExcelRefusingABlockEndsTheExportWithItsTextAndKeepsTheBlocksBefore) {
   server().RunInstance();
   excel().failure = fake_excel::Failure{Kind::Range,
                                         "Invoke",
-                                        L"Item",
-                                        20,
+                                        L"Value",
+                                        3,
                                         static_cast<HRESULT>(0x800A03EC),
                                         fake_excel::Failure::Report::Description,
                                         L"不能更改合并单元格的某一部分。"};
-  const VectorSource list(kCaptions, {Row("a"), Row("b")});
+  tessaly::ExcelComOptions options;
+  options.block_rows = 1;
+  tessaly::SpreadsheetExport module(tessaly::MakeExcelComApplication(options));
+  const VectorSource list(kCaptions, {Row("a"), Row("b"), Row("c")});
   try {
-    tessaly::ExportListToExcel(module_, list, ui_);
+    tessaly::ExportList(module, list, ui_);
     ADD_FAILURE() << "no error";
   } catch (const tessaly::AutomationError& e) {
     EXPECT_STREQ(e.what(), "不能更改合并单元格的某一部分");
   }
-  EXPECT_EQ(Sheet1().size(), 19u);
-  EXPECT_EQ(server().Log().back().rfind("range.Invoke Item", 0), 0u);
+  EXPECT_EQ(Sheet1().size(), 26u);  // the captions and the first row
+  EXPECT_EQ(server().Log().back().rfind("range.Invoke Value", 0), 0u);
   EXPECT_EQ(excel().LiveObjects(), 1);
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -90,9 +91,9 @@ std::vector<Member> Members(Kind kind) {
     case Kind::Worksheets:
       return {{L"Item", kItem}, {L"Count", kCount}, {L"Add", kAdd}};
     case Kind::Worksheet:
-      return {{L"Cells", kCells}, {L"Rows", kRows}};
+      return {{L"Cells", kCells}, {L"Rows", kRows}, {L"Range", kRange}};
     case Kind::Range:
-      return {{L"Item", kItem}, {L"Count", kCount}};
+      return {{L"Item", kItem}, {L"Count", kCount}, {L"Value", kValue}};
     case Kind::Factory:
       break;
   }
@@ -141,6 +142,10 @@ bool IsExcelInterface(const IID& iid) {
 
 const char* TypeName(VARTYPE vt) {
   switch (vt) {
+    case VT_ARRAY | VT_VARIANT:
+      return "VT_ARRAY|VT_VARIANT";
+    case VT_ARRAY | VT_BSTR:
+      return "VT_ARRAY|VT_BSTR";
     case VT_EMPTY:
       return "VT_EMPTY";
     case VT_NULL:
@@ -163,6 +168,35 @@ const char* TypeName(VARTYPE vt) {
   return "VT_other";
 }
 
+// A 2-D array of VARIANTs as the log shows it: its bounds, then its elements row by row,
+// "2x2 \"'a\" \"'b\" / \"'c\" empty".
+std::wstring ArrayText(SAFEARRAY* array) {
+  if (!array) return L"null";
+  const UINT dims = SafeArrayGetDim(array);
+  LONG lower[2] = {}, upper[2] = {};
+  for (UINT d = 0; d < dims && d < 2; ++d) {
+    SafeArrayGetLBound(array, d + 1, &lower[d]);
+    SafeArrayGetUBound(array, d + 1, &upper[d]);
+  }
+  if (dims != 2) return std::to_wstring(dims) + L"-d";
+  std::wstring text =
+      std::to_wstring(upper[0] - lower[0] + 1) + L"x" + std::to_wstring(upper[1] - lower[1] + 1);
+  for (LONG r = lower[0]; r <= upper[0]; ++r) {
+    if (r > lower[0]) text += L" /";
+    for (LONG c = lower[1]; c <= upper[1]; ++c) {
+      LONG at[2] = {r, c};
+      VARIANT* e = nullptr;
+      if (FAILED(SafeArrayPtrOfIndex(array, at, reinterpret_cast<void**>(&e)))) continue;
+      if (e->vt == VT_BSTR) {
+        text += L" \"" + std::wstring(e->bstrVal, SysStringLen(e->bstrVal)) + L"\"";
+      } else {
+        text += e->vt == VT_EMPTY ? L" empty" : L" other";
+      }
+    }
+  }
+  return text;
+}
+
 Argument Record(const VARIANT& v) {
   Argument a;
   a.vt = v.vt;
@@ -181,6 +215,9 @@ Argument Record(const VARIANT& v) {
       break;
     case VT_ERROR:
       a.value = std::to_wstring(v.scode);
+      break;
+    case VT_ARRAY | VT_VARIANT:
+      a.value = ArrayText(v.parray);
       break;
     default:
       break;
@@ -232,6 +269,34 @@ HRESULT Enter(State& state, Call call, EXCEPINFO* info) {
   }
   return DISP_E_EXCEPTION;
 }
+
+// A rectangle of a sheet, 1-based and inclusive.
+struct Area {
+  int top = 0, left = 0, bottom = 0, right = 0;
+};
+
+// An A1 address ("B2", "A2:M1001", either corner first) on a sheet of `rows` rows.
+std::optional<Area> ParseAddress(const std::wstring& address, int rows) {
+  std::wsmatch m;
+  if (!std::regex_match(
+          address, m, std::wregex(LR"(([A-Za-z]{1,3})(\d{1,7})(?::([A-Za-z]{1,3})(\d{1,7}))?)"))) {
+    return std::nullopt;
+  }
+  const auto column = [](const std::wstring& letters) {
+    int n = 0;
+    for (wchar_t c : letters) n = n * 26 + (std::towupper(c) - L'A' + 1);
+    return n;
+  };
+  Area a{std::stoi(m[2].str()), column(m[1].str()), 0, 0};
+  a.bottom = m[3].matched ? std::stoi(m[4].str()) : a.top;
+  a.right = m[3].matched ? column(m[3].str()) : a.left;
+  if (a.top > a.bottom) std::swap(a.top, a.bottom);
+  if (a.left > a.right) std::swap(a.left, a.right);
+  if (a.top < 1 || a.bottom > rows || a.left < 1 || a.right > 16384) return std::nullopt;
+  return a;
+}
+
+constexpr HRESULT kError1004 = static_cast<HRESULT>(0x800A03EC);  // Excel's error 1004
 
 // One object of Excel's object model.
 class Object final : public IDispatch {
@@ -323,7 +388,7 @@ class Object final : public IDispatch {
     call.iid = iid;
     call.result_requested = result != nullptr;
     call.excepinfo_given = info != nullptr;
-    if (params) {
+    if (params && !state_->quiet) {
       for (UINT i = 0; i < params->cArgs; ++i) call.args.push_back(Record(params->rgvarg[i]));
       for (UINT i = 0; i < params->cNamedArgs; ++i) {
         call.named.push_back(params->rgdispidNamedArgs[i]);
@@ -414,11 +479,28 @@ class Object final : public IDispatch {
         if (id == kRows && get && p.cArgs == 0) {
           return Give(Kind::Range, book_, sheet_, result, /*rows=*/true);
         }
+        // Range(Cell1): one A1 address; Range(Cell1, Cell2) is not modelled.
+        if (id == kRange && get) {
+          if (p.cArgs != 1 || p.cNamedArgs != 0) return DISP_E_BADPARAMCOUNT;
+          if (p.rgvarg[0].vt != VT_BSTR) return Mismatch(0, bad_argument);
+          const BSTR text = p.rgvarg[0].bstrVal;
+          const auto area = ParseAddress(
+              text ? std::wstring(text, SysStringLen(text)) : std::wstring(), s.sheet_rows);
+          if (!area) return kError1004;
+          const HRESULT hr = Give(Kind::Range, book_, sheet_, result);
+          if (result) static_cast<Object*>(result->pdispVal)->area_ = area;
+          return hr;
+        }
         break;
       case Kind::Range:
         // Cells.Count overflows a Long in Excel since 2007; only Rows.Count is of use.
         if (id == kCount && get && p.cArgs == 0) {
           return rows_ ? Number(s.sheet_rows, result) : DISP_E_OVERFLOW;
+        }
+        if (id == kValue && put) {
+          if (!put_shape || p.cArgs != 1) return DISP_E_BADPARAMCOUNT;
+          if (!area_) return kError1004;  // Cells.Value (the whole sheet): not modelled
+          return PutValue(p.rgvarg[0], bad_argument);
         }
         if (id == kItem && put) {
           if (!put_shape || p.cArgs != 3) return DISP_E_BADPARAMCOUNT;
@@ -429,7 +511,7 @@ class Object final : public IDispatch {
           if (p.rgvarg[0].vt != VT_BSTR) return Mismatch(0, bad_argument);
           const int row = p.rgvarg[2].lVal, column = p.rgvarg[1].lVal;
           if (rows_ || row < 1 || row > s.sheet_rows || column < 1 || column > 16384) {
-            return static_cast<HRESULT>(0x800A03EC);  // Excel's error 1004
+            return kError1004;
           }
           const BSTR text = p.rgvarg[0].bstrVal;
           SheetOf(book_, sheet_)->cells[{row, column}] =
@@ -496,6 +578,71 @@ class Object final : public IDispatch {
     sheets.insert(sheets.begin() + at, added);
     return Give(Kind::Worksheet, book_, added.id, result);
   }
+  // Range.Value = v, as Excel takes it: a text fills every cell of the range; an array lands by
+  // its bounds, the cells of the range past it getting "#N/A", elements past the range dropped;
+  // a one-dimensional array is one row, repeated on every row of the range. Elements are taken
+  // as typed input, like single puts; an empty element empties its cell. An array typed VT_BSTR
+  // is refused here (Excel stores such elements as raw text, formulas unparsed).
+  HRESULT PutValue(const VARIANT& v, UINT* bad_argument) {
+    State& s = *state_;
+    const Area a = *area_;
+    std::vector<std::pair<std::pair<int, int>, std::optional<std::wstring>>> cells;
+    const auto text = [&](const VARIANT& e) -> std::optional<std::wstring> {
+      if (e.vt == VT_EMPTY || s.quiet) return std::nullopt;
+      const std::wstring t = e.bstrVal ? std::wstring(e.bstrVal, SysStringLen(e.bstrVal)) : L"";
+      return GeneralCell(t, s.wps);
+    };
+    if (v.vt == VT_BSTR || v.vt == VT_EMPTY) {
+      for (int r = a.top; r <= a.bottom; ++r) {
+        for (int c = a.left; c <= a.right; ++c) cells.push_back({{r, c}, text(v)});
+      }
+    } else if (v.vt & VT_ARRAY) {
+      if (s.refuse_arrays != S_OK) return s.refuse_arrays;
+      if (v.vt != (VT_ARRAY | VT_VARIANT) || !v.parray) return Mismatch(0, bad_argument);
+      const UINT dims = SafeArrayGetDim(v.parray);
+      if (dims != 1 && dims != 2) return Mismatch(0, bad_argument);
+      LONG lower[2] = {}, upper[2] = {};
+      for (UINT d = 0; d < dims; ++d) {
+        SafeArrayGetLBound(v.parray, d + 1, &lower[d]);
+        SafeArrayGetUBound(v.parray, d + 1, &upper[d]);
+      }
+      for (int r = a.top; r <= a.bottom; ++r) {
+        for (int c = a.left; c <= a.right; ++c) {
+          LONG at[2] = {lower[0] + (r - a.top), lower[1] + (c - a.left)};
+          if (dims == 1) at[0] = lower[0] + (c - a.left);
+          const bool inside =
+              dims == 1 ? at[0] <= upper[0] : at[0] <= upper[0] && at[1] <= upper[1];
+          if (!inside) {
+            cells.push_back({{r, c}, L"#N/A"});
+            continue;
+          }
+          VARIANT* e = nullptr;
+          if (FAILED(SafeArrayPtrOfIndex(v.parray, at, reinterpret_cast<void**>(&e)))) {
+            return DISP_E_BADINDEX;
+          }
+          if (e->vt != VT_BSTR && e->vt != VT_EMPTY) return Mismatch(0, bad_argument);
+          if (e->vt == VT_BSTR && s.element_limit > 0 &&
+              SysStringLen(e->bstrVal) > static_cast<UINT>(s.element_limit)) {
+            return kError1004;
+          }
+          cells.push_back({{r, c}, text(*e)});
+        }
+      }
+    } else {
+      return Mismatch(0, bad_argument);
+    }
+    if (s.quiet) return S_OK;  // timing only: nothing kept
+    CellMap& sheet = SheetOf(book_, sheet_)->cells;
+    for (auto& [at, value] : cells) {
+      if (value) {
+        sheet[at] = std::move(*value);
+      } else {
+        sheet.erase(at);
+      }
+    }
+    return S_OK;
+  }
+
   static HRESULT Mismatch(UINT index, UINT* bad_argument) {
     if (bad_argument) *bad_argument = index;
     return DISP_E_TYPEMISMATCH;
@@ -506,6 +653,7 @@ class Object final : public IDispatch {
   int book_;
   int sheet_;
   bool rows_;
+  std::optional<Area> area_;  // a range from an address (Range), not Cells or Rows
   std::atomic<ULONG> refs_{1};
 };
 
@@ -646,7 +794,8 @@ std::string Describe(const Call& call) {
     const Argument& a = call.args[i];
     line += (i ? ", " : "") + std::string(TypeName(a.vt));
     if (a.vt == VT_BSTR) line += " \"" + Utf8(a.value) + "\"";
-    if (a.vt == VT_I4 || a.vt == VT_I2 || a.vt == VT_BOOL || a.vt == VT_ERROR) {
+    if (a.vt == VT_I4 || a.vt == VT_I2 || a.vt == VT_BOOL || a.vt == VT_ERROR ||
+        a.vt == (VT_ARRAY | VT_VARIANT)) {
       line += " " + Utf8(a.value);
     }
   }

@@ -3,7 +3,8 @@
 // for the running-instance path, as the active object. It records every call, can fail a chosen
 // one, and counts its live objects. It serves from the test process, or as a local server in a
 // process of its own (fake_excel_server), which writes what it knows to a file after every call.
-// Its cells take a text put into them as Excel's and WPS's General cells take it (GeneralCell).
+// Its cells take a text put into them as Excel's and WPS's General cells take it (GeneralCell),
+// one at a time (Cells.Item) or as the elements of an array put into Range(address).Value.
 #pragma once
 
 // clang-format off
@@ -33,7 +34,7 @@ inline constexpr int kKinds = 7;
 // Dispatch ids as in Excel's type library.
 inline constexpr DISPID kWorkbooks = 0x23C, kVisible = 0x22E, kQuit = 0x12E, kAdd = 0xB5,
                         kWorksheets = 0x1EE, kCells = 0xEE, kRows = 0x102, kItem = 0xAA,
-                        kCount = 0x76;
+                        kCount = 0x76, kRange = 0xC5, kValue = 0x06;
 
 struct Argument {
   VARTYPE vt = VT_EMPTY;
@@ -103,6 +104,12 @@ struct State {
   int sheets_in_new_workbook = 3;
   int sheet_rows = 1'048'576;  // Rows.Count of every sheet; Excel 2003: 65,536
   bool wps = false;            // cells take texts as WPS's do
+  // Range.Value puts of arrays: refused with this code (an older WPS: DISP_E_MEMBERNOTFOUND,
+  // DISP_E_TYPEMISMATCH, E_NOTIMPL); S_OK: taken.
+  HRESULT refuse_arrays = S_OK;
+  // An array element longer than this fails the whole put with Excel's error 1004, as in
+  // Excel 2003 (911) and 2007 (8,203); 0: no limit.
+  int element_limit = 0;
   int sheets_made = 0;
   int live[kKinds] = {};
   // The Invoke (counted from 1 over all objects) that never returns; 0: none. Before it

@@ -3,11 +3,15 @@
 // with --running, it registers a running instance. It serves until WM_QUIT reaches its thread,
 // and then revokes what it registered.
 //   fake_excel_server --state FILE [--clsid {CLSID}] [--running] [--reject FROM COUNT]
-//                     [--hang N EVENT] [--wps] [--quiet] [-Embedding]
+//                     [--hang N EVENT] [--wps] [--quiet] [--refuse-arrays HRESULT]
+//                     [--element-limit N] [--sheet-rows N] [-Embedding]
 // --reject: the FROM-th Invoke that arrives and the COUNT-1 after it (retries included) are
 // rejected as a busy Excel rejects them. --hang: the N-th Invoke never returns; EVENT (a named
 // event) is set when it starts. --wps: cells take texts as WPS's do. --quiet: the state file is
-// written until the server is ready, and no calls are recorded (for timing many calls).
+// written until the server is ready, and no calls or cells are recorded (for timing many calls).
+// --refuse-arrays: array puts fail with that code (hexadecimal), as an older WPS's;
+// --element-limit: array elements longer fail the put (Excel 2003: 911); --sheet-rows: the
+// sheets' Rows.Count (Excel 2003: 65536).
 #include <string>
 
 #include "fake_excel.h"
@@ -54,7 +58,8 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring state_file;
   CLSID clsid = fake_excel::kExcelApplicationClass;
   bool running = false, wps = false, quiet = false;
-  int reject_from = 0, reject_count = 0, hang = 0;
+  int reject_from = 0, reject_count = 0, hang = 0, element_limit = 0, sheet_rows = 0;
+  HRESULT refuse_arrays = S_OK;
   std::wstring hung_event;
   for (int i = 1; i < argc; ++i) {
     const std::wstring arg = argv[i];
@@ -68,6 +73,11 @@ int wmain(int argc, wchar_t** argv) {
       reject_from = std::stoi(argv[++i]);
       reject_count = std::stoi(argv[++i]);
     }
+    if (arg == L"--refuse-arrays" && more) {
+      refuse_arrays = static_cast<HRESULT>(std::stoul(argv[++i], nullptr, 16));
+    }
+    if (arg == L"--element-limit" && more) element_limit = std::stoi(argv[++i]);
+    if (arg == L"--sheet-rows" && more) sheet_rows = std::stoi(argv[++i]);
     if (arg == L"--hang" && i + 2 < argc) {
       hang = std::stoi(argv[++i]);
       hung_event = argv[++i];
@@ -84,6 +94,9 @@ int wmain(int argc, wchar_t** argv) {
     state.hung_event = hung_event;
     state.state_file = state_file;
     state.wps = wps;
+    state.refuse_arrays = refuse_arrays;
+    state.element_limit = element_limit;
+    if (sheet_rows > 0) state.sheet_rows = sheet_rows;
     // Started by the user, it is the running instance; started by COM, it serves its class.
     if (running) {
       server.RunInstance();

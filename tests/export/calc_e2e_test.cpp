@@ -40,7 +40,7 @@
 #include "charset.h"
 #include "conformance.h"
 #include "gbk.h"
-#include "marc2excel.h"
+#include "spreadsheet_export.h"
 #include "test_office.h"
 #include "vector_source.h"
 
@@ -142,11 +142,11 @@ class CountingUi : public ExportUi {
   int shown = 0;
 };
 
-std::unique_ptr<TMarc2ExcelFm> ModuleOn(const std::string& pipe) {
+std::unique_ptr<SpreadsheetExport> ModuleOn(const std::string& pipe) {
   CalcOptions options;
   options.pipe_name = pipe;
   options.start_office = false;
-  return std::make_unique<TMarc2ExcelFm>(MakeLibreOfficeCalc(options));
+  return std::make_unique<SpreadsheetExport>(MakeLibreOfficeCalc(options));
 }
 
 // One office for the suite; tests that kill or restart one bring their own.
@@ -173,12 +173,12 @@ TEST_F(CalcExport, EveryCellArrivesAsTheSameText) {
   // Past several blocks, so that blocks meet in the middle.
   const Rows rows = BookRows(1234);
   VectorSource list = List(rows);
-  ASSERT_EQ(list.SubItem(0, 11).size(), 7500u);
+  ASSERT_EQ(list.Cell(0, 12).size(), 7500u);
   auto module = ModuleOn(Pipe());
   CountingUi ui;
 
   const auto before = CalcDocuments(Desktop());
-  ExportListToExcel(*module, list, ui);
+  ExportList(*module, list, ui);
   EXPECT_EQ(ui.shown, 0);
   const auto added = Added(before, CalcDocuments(Desktop()));
   ASSERT_EQ(added.size(), 1u);
@@ -209,7 +209,7 @@ TEST_F(CalcExport, ConformanceCellsThroughTheReadPathArriveAsTheirCharacters) {
   auto module = ModuleOn(Pipe());
   CountingUi ui;
   const auto before = CalcDocuments(Desktop());
-  ExportListToExcel(*module, List(rows), ui);
+  ExportList(*module, List(rows), ui);
   const auto added = Added(before, CalcDocuments(Desktop()));
   ASSERT_EQ(added.size(), 1u);
   ExpectSheet(added[0], expected);
@@ -226,8 +226,8 @@ TEST_F(CalcExport, TwoExportsMakeTwoDocuments) {
   CountingUi ui;
 
   const auto before = CalcDocuments(Desktop());
-  ExportListToExcel(*module, list, ui);
-  ExportListToExcel(*module, list, ui);
+  ExportList(*module, list, ui);
+  ExportList(*module, list, ui);
   const auto added = Added(before, CalcDocuments(Desktop()));
   ASSERT_EQ(added.size(), 2u);
   ExpectSheet(added[0], rows);
@@ -243,7 +243,7 @@ TEST_F(CalcExport, ARowWithoutSubItemsStopsTheExportButKeepsWhatWasWritten) {
 
   const auto before = CalcDocuments(Desktop());
   try {
-    ExportListToExcel(*module, list, ui);
+    ExportList(*module, list, ui);
     FAIL() << "the export should have failed";
   } catch (const marc::EStringListError& e) {
     EXPECT_STREQ(e.what(), "List index out of bounds (0)");
@@ -267,14 +267,14 @@ TEST_F(CalcExport, ADocumentClosedDuringTheExportIsSaidPlainly) {
     }
   };
   try {
-    ExportListToExcel(*module, list, ui);
+    ExportList(*module, list, ui);
     FAIL() << "the export should have failed";
   } catch (const AutomationError& e) {
     EXPECT_STREQ(e.what(), "Calc 文档在导出完成之前被关闭了");
   }
   // The module is not stuck on the closed document.
   list.on_item_caption = nullptr;
-  ExportListToExcel(*module, list, ui);
+  ExportList(*module, list, ui);
   EXPECT_EQ(Added(before, CalcDocuments(Desktop())).size(), 1u);
 }
 
@@ -286,11 +286,11 @@ TEST_F(CalcExport, AListLongerThanTheSheetGoesOnInANewLastSheet) {
   options.pipe_name = Pipe();
   options.start_office = false;
   options.sheet_rows = 101;  // the captions and 100 rows
-  TMarc2ExcelFm module(MakeLibreOfficeCalc(options));
+  SpreadsheetExport module(MakeLibreOfficeCalc(options));
   CountingUi ui;
 
   const auto before = CalcDocuments(Desktop());
-  ExportListToExcel(module, List(rows), ui);
+  ExportList(module, List(rows), ui);
   const auto added = Added(before, CalcDocuments(Desktop()));
   ASSERT_EQ(added.size(), 1u);
   ASSERT_EQ(testing::SheetCount(added[0]), 2);
@@ -354,7 +354,7 @@ TEST(CalcExportOfficeGone, AnOfficeKilledMidwayFailsPlainlyAndTheNextExportWorks
       if (item == 2500) office.Kill();
     };
     try {
-      ExportListToExcel(*module, list, ui);
+      ExportList(*module, list, ui);
       FAIL() << "the export should have failed";
     } catch (const AutomationError& e) {
       EXPECT_STREQ(e.what(), "LibreOffice Calc 在导出完成之前停止了");
@@ -364,13 +364,13 @@ TEST(CalcExportOfficeGone, AnOfficeKilledMidwayFailsPlainlyAndTheNextExportWorks
   // No office now: the same module reports it like any unreachable spreadsheet...
   const Rows rows = BookRows(20);
   VectorSource list = List(rows);
-  ExportListToExcel(*module, list, ui);
+  ExportList(*module, list, ui);
   EXPECT_EQ(ui.shown, 1);
 
   // ...and exports again as soon as one answers.
   TestOffice office(pipe);
   const auto desktop = Connect(pipe);
-  ExportListToExcel(*module, list, ui);
+  ExportList(*module, list, ui);
   EXPECT_EQ(ui.shown, 1);
   const auto docs = CalcDocuments(desktop);
   ASSERT_EQ(docs.size(), 1u);
@@ -403,12 +403,12 @@ TEST_P(CalcUnreachable, ShowsNoSpreadsheetOnEveryClick) {
     chmod(script.c_str(), 0700);
     options.soffice = script;
   }
-  TMarc2ExcelFm module(MakeLibreOfficeCalc(options));
+  SpreadsheetExport module(MakeLibreOfficeCalc(options));
   CountingUi ui;
   VectorSource list = List(BookRows(3));
   for (int click = 1; click <= 2; ++click) {
     const auto start = std::chrono::steady_clock::now();
-    ExportListToExcel(module, list, ui);
+    ExportList(module, list, ui);
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(ui.shown, click);
     EXPECT_GE(took, uc.least);
@@ -484,11 +484,11 @@ TEST(CalcExportStart, StartsADetachedOfficeWhenNoneAnswersThenAttachesToIt) {
   options.pipe_name = pipe;
   options.soffice = script;
   options.start_timeout = std::chrono::seconds(120);
-  TMarc2ExcelFm module(MakeLibreOfficeCalc(options));
+  SpreadsheetExport module(MakeLibreOfficeCalc(options));
   CountingUi ui;
   const Rows rows = BookRows(40);
   VectorSource list = List(rows);
-  ExportListToExcel(module, list, ui);
+  ExportList(module, list, ui);
   ASSERT_EQ(ui.shown, 0);
 
   EXPECT_EQ(ReadFile(dir + "/args"), "--accept=pipe,name=" + pipe + ";urp --nologo\n");
@@ -499,7 +499,7 @@ TEST(CalcExportStart, StartsADetachedOfficeWhenNoneAnswersThenAttachesToIt) {
             "/dev/null");
 
   // A second export attaches to the office now running instead of starting another.
-  ExportListToExcel(module, list, ui);
+  ExportList(module, list, ui);
   EXPECT_EQ(ui.shown, 0);
   const auto docs = CalcDocuments(Connect(pipe));
   ASSERT_EQ(docs.size(), 2u);

@@ -28,7 +28,7 @@
 #include "calc_readback.h"
 #include "fakeports.h"
 #include "mainwindow.h"
-#include "marc2excel.h"
+#include "spreadsheet_export.h"
 #include "test_office.h"
 
 using namespace std::chrono_literals;
@@ -43,7 +43,7 @@ class CalcWindowTest : public ::testing::Test {
  protected:
   // One office and one export module for the whole suite: the office starts once.
   static inline std::unique_ptr<TestOffice> office;
-  static inline std::unique_ptr<TMarc2ExcelFm> module;
+  static inline std::unique_ptr<SpreadsheetExport> module;
   std::unique_ptr<MainWindow> w;
   QTemporaryDir dir;
   FakeDialogs dialogs;
@@ -117,7 +117,7 @@ class CalcWindowTest : public ::testing::Test {
     options.pipe_name = office->Pipe();
     options.start_office = false;
     options.block_rows = 200;
-    module = std::make_unique<TMarc2ExcelFm>(MakeLibreOfficeCalc(options));
+    module = std::make_unique<SpreadsheetExport>(MakeLibreOfficeCalc(options));
   }
   static void TearDownTestSuite() {
     module.reset();

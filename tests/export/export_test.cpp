@@ -11,8 +11,7 @@
 
 #include "fake_backend.h"
 #include "gbk.h"  // the captions
-#include "marc2excel.h"
-#include "moduledesc.h"
+#include "spreadsheet_export.h"
 #include "vector_source.h"
 #ifdef TESSALY_HAVE_LIBREOFFICE
 #include "calc.h"
@@ -44,10 +43,10 @@ struct Rig {
   Rig() {
     auto fake = std::make_unique<RecordingSpreadsheet>();
     app = fake.get();
-    module = std::make_unique<TMarc2ExcelFm>(std::move(fake));
+    module = std::make_unique<SpreadsheetExport>(std::move(fake));
   }
   RecordingSpreadsheet* app;
-  std::unique_ptr<TMarc2ExcelFm> module;
+  std::unique_ptr<SpreadsheetExport> module;
   CountingUi ui;
 };
 
@@ -68,10 +67,9 @@ VectorSource BookList(int items) {
 Sheet Expected(const VectorSource& list) {
   Sheet sheet;
   for (int c = 0; c < list.ColumnCount(); ++c) sheet[{1, c + 1}] = list.ColumnCaption(c);
-  for (std::int64_t i = 0; i < list.ItemCount(); ++i) {
+  for (std::int64_t i = 0; i < list.RowCount(); ++i) {
     const auto row = static_cast<std::int32_t>(i + 2);
-    sheet[{row, 1}] = list.ItemCaption(i);
-    for (int c = 2; c <= list.ColumnCount(); ++c) sheet[{row, c}] = list.SubItem(i, c - 2);
+    for (int c = 1; c <= list.ColumnCount(); ++c) sheet[{row, c}] = list.Cell(i, c - 1);
   }
   return sheet;
 }
@@ -96,18 +94,18 @@ const std::vector<std::string> kOpening = {
 const std::vector<std::string> kRelease = {"DisconnectWorksheet", "DisconnectWorkbook",
                                            "DisconnectApplication"};
 
-TEST(ExportListToExcel, EmptyListTouchesNothing) {
+TEST(ExportList, EmptyListTouchesNothing) {
   Rig rig;
   VectorSource list = BookList(0);
-  ExportListToExcel(*rig.module, list, rig.ui);
+  ExportList(*rig.module, list, rig.ui);
   EXPECT_TRUE(rig.app->Calls().empty());
   EXPECT_EQ(rig.ui.shown, 0);
 }
 
-TEST(ExportListToExcel, CallsInOrderHeaderThenRowsLeftToRight) {
+TEST(ExportList, CallsInOrderHeaderThenRowsLeftToRight) {
   Rig rig;
   VectorSource list({"a", "b", "c"}, {{"r1", {"x", "y"}}, {"r2", {"", "z"}}});
-  ExportListToExcel(*rig.module, list, rig.ui);
+  ExportList(*rig.module, list, rig.ui);
 
   EXPECT_EQ(
       rig.app->Briefs(),
@@ -116,10 +114,10 @@ TEST(ExportListToExcel, CallsInOrderHeaderThenRowsLeftToRight) {
   EXPECT_FALSE(rig.app->HoldsAnything());
 }
 
-TEST(ExportListToExcel, WritesEveryCellOfABookListAsItsText) {
+TEST(ExportList, WritesEveryCellOfABookListAsItsText) {
   Rig rig;
   VectorSource list = BookList(25);
-  ExportListToExcel(*rig.module, list, rig.ui);
+  ExportList(*rig.module, list, rig.ui);
 
   ASSERT_EQ(rig.app->Workbooks().size(), 1u);
   const Sheet& sheet = rig.app->Workbooks()[0];
@@ -135,9 +133,9 @@ TEST(ExportListToExcel, WritesEveryCellOfABookListAsItsText) {
 class ShrinkingSource : public VectorSource {
  public:
   using VectorSource::VectorSource;
-  std::int64_t ItemCount() const override {
+  std::int64_t RowCount() const override {
     ++item_count_reads;
-    return item_count_reads > 2 ? 1 : VectorSource::ItemCount();
+    return item_count_reads > 2 ? 1 : VectorSource::RowCount();
   }
   int ColumnCount() const override {
     ++column_count_reads;
@@ -147,10 +145,10 @@ class ShrinkingSource : public VectorSource {
   mutable int column_count_reads = 0;
 };
 
-TEST(ExportListToExcel, RereadsCountsAsTheLoopsGo) {
+TEST(ExportList, RereadsCountsAsTheLoopsGo) {
   Rig rig;
   ShrinkingSource list({"a", "b", "c"}, {{"r1", {"x", "y"}}, {"r2", {"u", "v"}}, {"r3", {}}});
-  ExportListToExcel(*rig.module, list, rig.ui);
+  ExportList(*rig.module, list, rig.ui);
   // Header of three; row 2 with the column count read again (two); then the item count drops
   // to one and row 3 never starts.
   EXPECT_EQ(rig.app->Briefs(),
@@ -168,7 +166,7 @@ TEST_P(Unreachable, ShowsNoSpreadsheetOnceAndHoldsNothingAndTriesAgainNextTime) 
   Rig rig;
   GetParam().arm(*rig.app);
   VectorSource list = BookList(3);
-  ExportListToExcel(*rig.module, list, rig.ui);
+  ExportList(*rig.module, list, rig.ui);
   EXPECT_EQ(rig.ui.shown, 1);
   EXPECT_EQ(rig.app->Briefs(),
             (std::vector<std::string>{"DisconnectApplication", "ConnectApplication"}));
@@ -178,7 +176,7 @@ TEST_P(Unreachable, ShowsNoSpreadsheetOnceAndHoldsNothingAndTriesAgainNextTime) 
   // The spreadsheet has come up: the next click starts over and succeeds.
   rig.app->RefuseConnect(false);
   rig.app->ClearCalls();
-  ExportListToExcel(*rig.module, list, rig.ui);
+  ExportList(*rig.module, list, rig.ui);
   EXPECT_EQ(rig.ui.shown, 1);
   ASSERT_EQ(rig.app->Workbooks().size(), 1u);
   EXPECT_EQ(rig.app->Workbooks()[0], Expected(list));
@@ -210,10 +208,10 @@ TEST(Connect, OutOfMemoryIsNotNoSpreadsheet) {
     void DisconnectWorkbook() noexcept override {}
     void DisconnectApplication() noexcept override {}
   };
-  TMarc2ExcelFm module(std::make_unique<Starved>());
+  SpreadsheetExport module(std::make_unique<Starved>());
   CountingUi ui;
   VectorSource list = BookList(1);
-  EXPECT_THROW(ExportListToExcel(module, list, ui), std::bad_alloc);
+  EXPECT_THROW(ExportList(module, list, ui), std::bad_alloc);
   EXPECT_EQ(ui.shown, 0);
 }
 
@@ -234,7 +232,7 @@ TEST_P(LaterFailure, EndsThereReleasesWorksheetWorkbookApplicationAndPassesTheEr
   fc.arm(*rig.app, list);
 
   try {
-    ExportListToExcel(*rig.module, list, rig.ui);
+    ExportList(*rig.module, list, rig.ui);
     FAIL() << "the export should have failed";
   } catch (const marc::Exception& e) {
     EXPECT_EQ(std::string(e.what()), fc.message);
@@ -300,12 +298,12 @@ INSTANTIATE_TEST_SUITE_P(
             "List index out of bounds (5)", "PutCell(4,6)", 13 * 3 + 6}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ExportListToExcel, TwoExportsMakeTwoWorkbooks) {
+TEST(ExportList, TwoExportsMakeTwoWorkbooks) {
   Rig rig;
   VectorSource list = BookList(3);
-  ExportListToExcel(*rig.module, list, rig.ui);
+  ExportList(*rig.module, list, rig.ui);
   const std::size_t first_export = rig.app->Calls().size();
-  ExportListToExcel(*rig.module, list, rig.ui);
+  ExportList(*rig.module, list, rig.ui);
 
   ASSERT_EQ(rig.app->Workbooks().size(), 2u);
   EXPECT_EQ(rig.app->Workbooks()[0], Expected(list));
@@ -316,14 +314,14 @@ TEST(ExportListToExcel, TwoExportsMakeTwoWorkbooks) {
             std::vector<std::string>(briefs.begin(), briefs.begin() + first_export));
 }
 
-TEST(ExportListToExcel, AfterAFailureTheNextExportStartsFromNothing) {
+TEST(ExportList, AfterAFailureTheNextExportStartsFromNothing) {
   Rig rig;
   VectorSource list = BookList(2);
   rig.app->FailCell(2, 2, "gone");
-  EXPECT_THROW(ExportListToExcel(*rig.module, list, rig.ui), AutomationError);
+  EXPECT_THROW(ExportList(*rig.module, list, rig.ui), AutomationError);
   rig.app->ClearFailures();
   rig.app->ClearCalls();
-  ExportListToExcel(*rig.module, list, rig.ui);
+  ExportList(*rig.module, list, rig.ui);
   const auto briefs = rig.app->Briefs();
   EXPECT_EQ(std::vector<std::string>(briefs.begin(), briefs.begin() + 6), kOpening);
   ASSERT_EQ(rig.app->Workbooks().size(), 2u);
@@ -331,10 +329,10 @@ TEST(ExportListToExcel, AfterAFailureTheNextExportStartsFromNothing) {
 }
 
 // Progress counts the rows written of all, once the worksheet is ready and after every row.
-TEST(ExportListToExcel, ReportsRowsWrittenOfAll) {
+TEST(ExportList, ReportsRowsWrittenOfAll) {
   Rig rig;
   VectorSource list = BookList(3);
-  ExportListToExcel(*rig.module, list, rig.ui);
+  ExportList(*rig.module, list, rig.ui);
   const std::vector<std::pair<std::int64_t, std::int64_t>> expected = {
       {0, 3}, {1, 3}, {2, 3}, {3, 3}};
   EXPECT_EQ(rig.ui.progress, expected);
@@ -342,11 +340,11 @@ TEST(ExportListToExcel, ReportsRowsWrittenOfAll) {
 
 // A cancel ends the export before the next row like a failure (components released, the rows
 // written stay) but is no failure to display; the next export starts over.
-TEST(ExportListToExcel, CancelStopsBeforeTheNextRowAndReleasesEverything) {
+TEST(ExportList, CancelStopsBeforeTheNextRowAndReleasesEverything) {
   Rig rig;
   VectorSource list = BookList(5);
   rig.ui.on_progress = [&](std::int64_t written) { rig.ui.cancelled = written == 2; };
-  EXPECT_THROW(ExportListToExcel(*rig.module, list, rig.ui), ExportCancelled);
+  EXPECT_THROW(ExportList(*rig.module, list, rig.ui), ExportCancelled);
   const auto briefs = rig.app->Briefs();
   EXPECT_EQ(std::vector<std::string>(briefs.end() - 4, briefs.end()),
             Join({{"PutCell(3,13)"}, kRelease}));
@@ -357,18 +355,18 @@ TEST(ExportListToExcel, CancelStopsBeforeTheNextRowAndReleasesEverything) {
 
   rig.ui.on_progress = nullptr;
   rig.ui.cancelled = false;
-  ExportListToExcel(*rig.module, list, rig.ui);
+  ExportList(*rig.module, list, rig.ui);
   ASSERT_EQ(rig.app->Workbooks().size(), 2u);
   EXPECT_EQ(rig.app->Workbooks()[1], Expected(list));
 }
 
 // A list longer than a worksheet goes on in worksheets added after it, each under the captions
 // again; progress counts on across them, and a cancel at the end of a sheet adds none.
-TEST(ExportListToExcel, AListLongerThanASheetGoesOnInNewSheetsUnderTheCaptions) {
+TEST(ExportList, AListLongerThanASheetGoesOnInNewSheetsUnderTheCaptions) {
   Rig rig;
   rig.app->SetSheetRows(3);  // the captions and two rows
   VectorSource list = BookList(5);
-  ExportListToExcel(*rig.module, list, rig.ui);
+  ExportList(*rig.module, list, rig.ui);
 
   const Sheet all = Expected(list);
   const auto sheet = [&](std::int32_t first_item, std::int32_t items) {
@@ -388,109 +386,30 @@ TEST(ExportListToExcel, AListLongerThanASheetGoesOnInNewSheetsUnderTheCaptions) 
   EXPECT_EQ(rig.ui.progress.back(), (std::pair<std::int64_t, std::int64_t>{5, 5}));
 
   rig.ui.on_progress = [&](std::int64_t written) { rig.ui.cancelled = written == 2; };
-  EXPECT_THROW(ExportListToExcel(*rig.module, list, rig.ui), ExportCancelled);
+  EXPECT_THROW(ExportList(*rig.module, list, rig.ui), ExportCancelled);
   EXPECT_TRUE(rig.app->LaterSheets(1).empty());
 }
 
 // Given up while connecting: no "NO excel ！" on top of it.
-TEST(ExportListToExcel, CancelWhileConnectingIsNoMissingSpreadsheet) {
+TEST(ExportList, CancelWhileConnectingIsNoMissingSpreadsheet) {
   Rig rig;
   rig.app->RefuseConnect(true);
   rig.ui.cancelled = true;
   VectorSource list = BookList(2);
-  EXPECT_THROW(ExportListToExcel(*rig.module, list, rig.ui), ExportCancelled);
+  EXPECT_THROW(ExportList(*rig.module, list, rig.ui), ExportCancelled);
   EXPECT_EQ(rig.ui.shown, 0);
   EXPECT_FALSE(rig.app->HoldsAnything());
 }
-
-// --- The module's description ------------------------------------------------------------
-
-TEST(ModuleDescription, BuiltInDescriptionNamesTheComponentsAndTheirSettings) {
-  Rig rig;
-  const ModuleDescription& d = rig.module->Description();
-  EXPECT_EQ(d.name, "Marc2ExcelFm");
-  EXPECT_EQ(d.class_name, "TMarc2ExcelFm");
-  ASSERT_EQ(d.components.size(), 3u);
-  const char* names[] = {"ExcelApplication1", "ExcelWorkbook1", "ExcelWorksheet1"};
-  const char* classes[] = {"TExcelApplication", "TExcelWorkbook", "TExcelWorksheet"};
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(d.components[i].name, names[i]);
-    EXPECT_EQ(d.components[i].class_name, classes[i]);
-    EXPECT_FALSE(d.components[i].auto_connect);
-    EXPECT_FALSE(d.components[i].auto_quit);
-    EXPECT_EQ(d.components[i].connect_kind, ConnectKind::RunningOrNew);
-  }
-}
-
-TEST(ModuleDescription, ReadsSettingsWithBlanksAndComments) {
-  const ModuleDescription d = ParseModuleDescription(
-      "# comment\n[M]\r\nClass=TM\n\n; other comment\n[ A ]\n  Class = TA  \nAutoConnect=True\n"
-      "ConnectKind = ckRunning\nAutoQuit = True\n[B]\n");
-  EXPECT_EQ(d.name, "M");
-  EXPECT_EQ(d.class_name, "TM");
-  ASSERT_EQ(d.components.size(), 2u);
-  EXPECT_EQ(d.Component("A").class_name, "TA");
-  EXPECT_TRUE(d.Component("A").auto_connect);
-  EXPECT_TRUE(d.Component("A").auto_quit);
-  EXPECT_EQ(d.Component("A").connect_kind, ConnectKind::Running);
-  EXPECT_EQ(d.Component("B").connect_kind, ConnectKind::RunningOrNew);
-  EXPECT_THROW(d.Component("C"), std::invalid_argument);
-}
-
-struct BadDescription {
-  const char* name;
-  std::string text;
-  std::string says;  // part of the error message
-};
-
-class RefusedDescription : public ::testing::TestWithParam<BadDescription> {};
-
-TEST_P(RefusedDescription, IsRefusedWithTheReason) {
-  std::string text(EmbeddedModuleDescription());
-  const auto& p = GetParam();
-  try {
-    LoadModuleDescription(p.text.empty() ? text : p.text);
-    FAIL() << "accepted";
-  } catch (const std::invalid_argument& e) {
-    EXPECT_NE(std::string(e.what()).find(p.says), std::string::npos) << e.what();
-  }
-}
-
-std::string Edited(std::string from, const std::string& what, const std::string& with) {
-  std::string text(EmbeddedModuleDescription());
-  const auto at = text.find(what, text.find(from));
-  return text.replace(at, what.size(), with);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Load, RefusedDescription,
-    ::testing::Values(
-        BadDescription{"Empty", "# nothing\n", "empty"},
-        BadDescription{"UnknownKey", "[M]\nClass=TMarc2ExcelFm\n[A]\nColour=red\n", "line 4"},
-        BadDescription{"BadBool", "[M]\nClass=TMarc2ExcelFm\n[A]\nAutoQuit=No\n", "True or False"},
-        BadDescription{"AutoQuit",
-                       Edited("[ExcelApplication1]", "AutoQuit = False", "AutoQuit = True"),
-                       "AutoQuit"},
-        BadDescription{"AutoConnect",
-                       Edited("[ExcelWorkbook1]", "AutoConnect = False", "AutoConnect = True"),
-                       "AutoConnect"},
-        BadDescription{"MissingWorksheet",
-                       Edited("[ExcelWorksheet1]", "ExcelWorksheet1", "ExcelSheet1"),
-                       "ExcelWorksheet1"},
-        BadDescription{"WrongClass",
-                       Edited("[ExcelWorkbook1]", "TExcelWorkbook", "TExcelWorksheet"),
-                       "must be a TExcelWorkbook"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 #ifdef TESSALY_HAVE_LIBREOFFICE
 // Without the Calc module (LibreOffice not installed, or the module not beside the program)
 // the export says there is no spreadsheet, every time it is asked.
 TEST(CalcModule, MissingModuleMeansNoSpreadsheet) {
-  TMarc2ExcelFm module(MakeLibreOfficeCalc({}, "/nonexistent/libtessaly_calc.so"));
+  SpreadsheetExport module(MakeLibreOfficeCalc({}, "/nonexistent/libtessaly_calc.so"));
   CountingUi ui;
   VectorSource list = BookList(1);
-  ExportListToExcel(module, list, ui);
-  ExportListToExcel(module, list, ui);
+  ExportList(module, list, ui);
+  ExportList(module, list, ui);
   EXPECT_EQ(ui.shown, 2);
 }
 #endif

@@ -30,17 +30,19 @@ class VectorSource : public ExportSource {
   std::string ColumnCaption(int column) const override {
     return captions_.at(static_cast<std::size_t>(column));
   }
-  std::int64_t ItemCount() const override { return static_cast<std::int64_t>(items_.size()); }
-  std::string ItemCaption(std::int64_t item) const override {
-    if (on_item_caption) on_item_caption(item);
-    return items_.at(static_cast<std::size_t>(item)).caption;
-  }
-  std::string SubItem(std::int64_t item, int index) const override {
-    const auto& subs = items_.at(static_cast<std::size_t>(item)).sub_items;
-    if (index < 0 || static_cast<std::size_t>(index) >= subs.size()) {
+  std::int64_t RowCount() const override { return static_cast<std::int64_t>(items_.size()); }
+  // Column 0 is the item's caption, column c its sub-item c - 1.
+  std::string Cell(std::int64_t row, int column) const override {
+    const ListItem& item = items_.at(static_cast<std::size_t>(row));
+    if (column == 0) {
+      if (on_item_caption) on_item_caption(row);
+      return item.caption;
+    }
+    const int index = column - 1;
+    if (index < 0 || static_cast<std::size_t>(index) >= item.sub_items.size()) {
       throw marc::EStringListError(index);
     }
-    return subs[static_cast<std::size_t>(index)];
+    return item.sub_items[static_cast<std::size_t>(index)];
   }
 
   std::vector<std::string>& Captions() { return captions_; }

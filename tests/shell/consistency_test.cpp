@@ -17,8 +17,8 @@
 #include "fake_backend.h"
 #include "fakeports.h"
 #include "mainwindow.h"
-#include "marc2excel.h"
 #include "qt_gtest.h"
+#include "spreadsheet_export.h"
 
 using namespace tessaly;
 using test::ConformanceCase;
@@ -86,7 +86,7 @@ TEST_F(ConsistencyTest, Cells) {
 TEST_F(ConsistencyTest, RecordingExport) {
   auto owned = std::make_unique<RecordingSpreadsheet>();
   RecordingSpreadsheet& sheet = *owned;
-  TMarc2ExcelFm module(std::move(owned));
+  SpreadsheetExport module(std::move(owned));
   w->Logic().SetExportModule(&module);
   const std::shared_ptr<void> detach(nullptr, [&](void*) { w->Logic().SetExportModule(nullptr); });
   QTest::mouseClick(w->Button(layout::Command::Export), Qt::LeftButton);

@@ -8,8 +8,8 @@
 
 #include "fake_backend.h"
 #include "fakeports.h"
-#include "marc2excel.h"
 #include "presenter.h"
+#include "spreadsheet_export.h"
 #include "usertexts.h"
 
 using namespace tessaly;
@@ -31,7 +31,7 @@ class PresenterTest : public ::testing::Test {
   PresenterTest() {
     auto backend = std::make_unique<RecordingSpreadsheet>();
     sheet = backend.get();
-    module = std::make_unique<TMarc2ExcelFm>(std::move(backend));
+    module = std::make_unique<SpreadsheetExport>(std::move(backend));
     logic.SetWorkers(workers);
     logic.SetExportModule(module.get());
   }
@@ -61,7 +61,7 @@ class PresenterTest : public ::testing::Test {
   FakeClock clock;
   FakeWorkers workers;
   RecordingSpreadsheet* sheet;
-  std::unique_ptr<TMarc2ExcelFm> module;
+  std::unique_ptr<SpreadsheetExport> module;
   Presenter logic{view, dialogs, loop, clock};
 };
 
@@ -144,9 +144,9 @@ TEST_F(PresenterTest, RowsStayAsRead) {
       std::vector<std::string> all;
       const ExportSource& list = logic.Books().ExportView();
       for (std::size_t r = 0; r < logic.RowCount(); ++r) {
-        all.push_back(list.ItemCaption(static_cast<std::int64_t>(r)));
+        all.push_back(list.Cell(static_cast<std::int64_t>(r), 0));
         for (int k = 0; k < 12; ++k) {
-          all.push_back(list.SubItem(static_cast<std::int64_t>(r), k));
+          all.push_back(list.Cell(static_cast<std::int64_t>(r), k + 1));
           all.push_back(logic.Cell(r, static_cast<std::size_t>(k) + 1));
         }
       }
@@ -303,7 +303,7 @@ TEST_F(PresenterTest, ExportWatchOnTheClock) {
     SCOPED_TRACE(c.name);
     auto owned = std::make_unique<ScriptedSpreadsheet>();
     ScriptedSpreadsheet& scripted = *owned;
-    TMarc2ExcelFm slow(std::move(owned));
+    SpreadsheetExport slow(std::move(owned));
     logic.SetExportModule(&slow);
     view.boxesShown = 0;
     const auto run = [&](const std::vector<Tick>& ticks) {
@@ -381,7 +381,7 @@ TEST_F(PresenterTest, CaptionEditsAreRefusedWhileExporting) {
   EXPECT_FALSE(logic.TitleEdited(0, "改不了"));
   workers.RunAll();
   loop.Tick();
-  EXPECT_EQ(logic.Books().ExportView().ItemCaption(0), "新书名");
+  EXPECT_EQ(logic.Books().ExportView().Cell(0, 0), "新书名");
 }
 
 TEST_F(PresenterTest, FailuresOfHandlersReachTheTopLevelDisplay) {

@@ -17,9 +17,9 @@
 #include "fake_backend.h"
 #include "fakeports.h"
 #include "mainwindow.h"
-#include "marc2excel.h"
 #include "qt_gtest.h"
 #include "qtports.h"
+#include "spreadsheet_export.h"
 
 using namespace tessaly;
 using State = Presenter::State;
@@ -78,7 +78,7 @@ TEST(WindowTest, ExportNotAnsweringGiveUp) {
   MainWindow w(dialogs);
   auto backend = std::make_unique<RecordingSpreadsheet>();
   RecordingSpreadsheet& sheet = *backend;
-  TMarc2ExcelFm module(std::move(backend));
+  SpreadsheetExport module(std::move(backend));
   w.Logic().SetExportModule(&module);
   const std::shared_ptr<void> detach(nullptr, [&](void*) { w.Logic().SetExportModule(nullptr); });
   w.Logic().SetExportTimings(

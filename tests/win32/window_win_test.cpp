@@ -19,9 +19,9 @@
 #include "dialogs_win.h"
 #include "fake_backend.h"
 #include "loop_win.h"
-#include "marc2excel.h"
 #include "presenter.h"
 #include "record_builder.h"
+#include "spreadsheet_export.h"
 
 namespace tessaly::win32 {
 namespace {
@@ -123,7 +123,7 @@ class WindowTest : public ::testing::Test {
   void SetUp() override {
     auto backend = std::make_unique<RecordingSpreadsheet>();
     sheet_ = backend.get();
-    module_ = std::make_unique<TMarc2ExcelFm>(std::move(backend));
+    module_ = std::make_unique<SpreadsheetExport>(std::move(backend));
     window_.Create(logic_);
     dialogs_.SetOwner(window_.Handle());
     logic_.SetExportModule(module_.get());
@@ -194,7 +194,7 @@ class WindowTest : public ::testing::Test {
   Win32Window window_{loop_};
   Presenter logic_{window_, dialogs_, loop_, clock_};
   RecordingSpreadsheet* sheet_;
-  std::unique_ptr<TMarc2ExcelFm> module_;
+  std::unique_ptr<SpreadsheetExport> module_;
   HWND list_;
   std::vector<std::filesystem::path> files_;
 };

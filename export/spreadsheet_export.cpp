@@ -1,5 +1,5 @@
 // The export routine, written once over the automation interface; the backends do the rest.
-#include "marc2excel.h"
+#include "spreadsheet_export.h"
 
 #include <algorithm>
 #include <limits>
@@ -9,16 +9,13 @@
 
 namespace tessaly {
 
-TMarc2ExcelFm::TMarc2ExcelFm()
-    : description_(LoadModuleDescription(EmbeddedModuleDescription())),
-      backend_(MakePlatformSpreadsheet(description_.Component("ExcelApplication1"))) {}
+SpreadsheetExport::SpreadsheetExport() : backend_(MakePlatformSpreadsheet()) {}
 
-TMarc2ExcelFm::TMarc2ExcelFm(std::unique_ptr<SpreadsheetApplication> backend)
-    : description_(LoadModuleDescription(EmbeddedModuleDescription())),
-      backend_(std::move(backend)) {}
+SpreadsheetExport::SpreadsheetExport(std::unique_ptr<SpreadsheetApplication> backend)
+    : backend_(std::move(backend)) {}
 
 // Nothing is held between exports, so nothing here reaches the spreadsheet.
-TMarc2ExcelFm::~TMarc2ExcelFm() = default;
+SpreadsheetExport::~SpreadsheetExport() = default;
 
 namespace {
 
@@ -58,11 +55,11 @@ void WriteCaptions(SpreadsheetApplication& app, const ExportSource& list) {
 
 }  // namespace
 
-void ExportListToExcel(TMarc2ExcelFm& module, const ExportSource& list, ExportUi& ui) {
-  const std::int64_t rows = list.ItemCount();
+void ExportList(SpreadsheetExport& to, const ExportSource& list, ExportUi& ui) {
+  const std::int64_t rows = list.RowCount();
   if (rows == 0) return;
 
-  SpreadsheetApplication& app = module.Application();
+  SpreadsheetApplication& app = to.Application();
   try {
     // Whatever an earlier export left behind is dropped, so each export starts from nothing.
     app.DisconnectApplication();
@@ -98,7 +95,7 @@ void ExportListToExcel(TMarc2ExcelFm& module, const ExportSource& list, ExportUi
   // longer than a worksheet goes on in a new one after the last, under the captions again.
   std::int64_t row = 2;
   for (std::int64_t item = 0;; ++item) {
-    const std::int64_t count = list.ItemCount();
+    const std::int64_t count = list.RowCount();
     if (item >= count) break;
     if (ui.Cancelled()) throw ExportCancelled(kCancelled);
     if (row > sheet_rows) {
@@ -108,9 +105,8 @@ void ExportListToExcel(TMarc2ExcelFm& module, const ExportSource& list, ExportUi
       row = 2;
     }
     const auto r = static_cast<std::int32_t>(row);
-    app.PutCell(r, 1, list.ItemCaption(item));
     const int n = list.ColumnCount();
-    for (int c = 2; c <= n; ++c) app.PutCell(r, c, list.SubItem(item, c - 2));
+    for (int c = 1; c <= n; ++c) app.PutCell(r, c, list.Cell(item, c - 1));
     ui.Progress(item + 1, count);
     ++row;
   }

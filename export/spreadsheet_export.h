@@ -1,4 +1,4 @@
-// The export module: copies the list into a new workbook of a running spreadsheet application.
+// The export: copies the list into a new workbook of a running spreadsheet application.
 #pragma once
 
 #include <memory>
@@ -6,7 +6,6 @@
 
 #include "automation.h"
 #include "exportsource.h"
-#include "moduledesc.h"
 
 namespace tessaly {
 
@@ -32,21 +31,20 @@ class ExportCancelled : public AutomationError {
   using AutomationError::AutomationError;
 };
 
-// The non-visual module that holds the application, workbook and worksheet components.
-class TMarc2ExcelFm {
+// What the exports of a program's life share: the spreadsheet backend with its application,
+// workbook and worksheet components, which hold references only while an export runs.
+class SpreadsheetExport {
  public:
-  // Reads the module's built-in description and uses the platform's backend (LibreOffice Calc
-  // on Linux, Excel on Windows) for the components it describes. No component connects yet.
-  TMarc2ExcelFm();
+  // The platform's backend: LibreOffice Calc on Linux, Excel (or WPS) on Windows, taking the
+  // one that runs or starting one. Nothing connects yet.
+  SpreadsheetExport();
   // Uses the given backend (tests, benchmarks).
-  explicit TMarc2ExcelFm(std::unique_ptr<SpreadsheetApplication> backend);
-  ~TMarc2ExcelFm();
+  explicit SpreadsheetExport(std::unique_ptr<SpreadsheetApplication> backend);
+  ~SpreadsheetExport();
 
   SpreadsheetApplication& Application() { return *backend_; }
-  const ModuleDescription& Description() const { return description_; }
 
  private:
-  ModuleDescription description_;
   std::unique_ptr<SpreadsheetApplication> backend_;
 };
 
@@ -55,6 +53,6 @@ class TMarc2ExcelFm {
 // spreadsheet cannot be reached; any later failure is thrown after disconnecting everything. A
 // cancel (ui.Cancelled(), then mostly Abandon on the backend) throws ExportCancelled instead,
 // also when it came while connecting.
-void ExportListToExcel(TMarc2ExcelFm& module, const ExportSource& list, ExportUi& ui);
+void ExportList(SpreadsheetExport& to, const ExportSource& list, ExportUi& ui);
 
 }  // namespace tessaly
