@@ -24,6 +24,8 @@ struct IsbnCase {
   bool wrong;
 };
 
+void PrintTo(const IsbnCase& c, std::ostream* os) { *os << c.written; }
+
 class IsbnTest : public testing::TestWithParam<IsbnCase> {};
 
 TEST_P(IsbnTest, Reads) {
@@ -149,6 +151,8 @@ struct ClassCase {
   const char* number;
   std::vector<std::string> levels;
 };
+
+void PrintTo(const ClassCase& c, std::ostream* os) { *os << c.number; }
 
 class ClassLevelsTest : public testing::TestWithParam<ClassCase> {};
 
