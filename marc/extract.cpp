@@ -42,6 +42,24 @@ std::string_view SubfieldView(std::string_view s, char letter) {
 
 }  // namespace
 
+std::string_view PriceAsWritten(std::string_view field, std::string_view priceCell) {
+  std::size_t begin, end;
+  if (!priceCell.empty()) {
+    // The subfield the price cell's "CNY" stands in: back to its "$" and code, on to the next "$".
+    const auto cny = static_cast<std::size_t>(priceCell.data() - field.data()) - 3;
+    begin = cny;
+    while (begin > 0 && field[begin - 1] != '$') --begin;
+    if (begin > 0 && begin < cny) ++begin;  // the code after "$"
+    end = cny + 3 + priceCell.size();
+  } else {
+    const std::size_t d = FindCode(field, 'd');
+    if (d == std::string_view::npos) return {};
+    begin = end = d + 2;
+  }
+  while (end < field.size() && field[end] != '$') ++end;
+  return field.substr(begin, end - begin);
+}
+
 std::string_view ExtractView(Cell cell, std::string_view s, TextEncoding enc) {
   switch (cell) {
     case Title:

@@ -35,6 +35,12 @@ struct BookRow {
   bool operator==(const BookRow&) const = default;
 };
 
+// A 010 field's price as the record wrote it, given its price cell (ExtractView(Price, field), a
+// view into field): the subfield the cell's "CNY" stands in, or without a cell the "$d"; empty
+// when neither is there. The price cell keeps only what follows "CNY", and a check of the price
+// needs the rest ("￥66.00（全三册）", "25元").
+std::string_view PriceAsWritten(std::string_view field, std::string_view priceCell);
+
 // What the extractor of cell gives for a field, as the run of the field's bytes it is (every
 // cell is one), without copying it.
 std::string_view ExtractView(Cell cell, std::string_view field,

@@ -66,9 +66,13 @@ Tag KnownTag(std::string_view tag) {
   }
 }
 
-// The extractors of a tag, in their order; a result replaces the cell's earlier one.
+// The extractors of a tag, in their order; a result replaces the cell's earlier one. Beside the
+// cells, the row keeps the fields present and the price as written.
 void Extract(Tag tag, std::string_view field, TextEncoding enc,
-             std::array<std::string_view, CellCount>& cells) {
+             std::array<std::string_view, CellCount>& cells, RowExtra& extra) {
+  static constexpr std::uint16_t kBits[] = {0,      Has200, Has010, Has210,
+                                            Has215, Has690, Has606, Has330};
+  extra.fields |= kBits[static_cast<int>(tag)];
   auto set = [&](Cell cell) { cells[cell] = ExtractView(cell, field, enc); };
   switch (tag) {
     case Tag::Title200:
@@ -79,6 +83,8 @@ void Extract(Tag tag, std::string_view field, TextEncoding enc,
       // A 010 without a price keeps the price an earlier 010 of the record gave.
       const std::string_view price = ExtractView(Price, field, enc);
       if (!price.empty()) cells[Price] = price;
+      const std::string_view written = PriceAsWritten(field, price);
+      if (!written.empty()) extra.priceAsWritten = written;
       break;
     }
     case Tag::Publication210:
@@ -236,9 +242,10 @@ BookRow RowBlock::Row(std::size_t row) const {
 
 namespace {
 
-// A row: its cells' lengths (a cell is cut from one record, which 32 bits count), then its cells,
-// padded to keep the next row's lengths aligned.
-constexpr std::size_t kRowHead = CellCount * sizeof(std::uint32_t);
+// A row: its cells' lengths and the price's (a cell is cut from one record, which 32 bits count),
+// the fields present, then its cells and the price, padded to keep the next row's lengths aligned.
+constexpr std::size_t kCellLengths = CellCount * sizeof(std::uint32_t);
+constexpr std::size_t kRowHead = kCellLengths + sizeof(std::uint32_t) + sizeof(std::uint32_t);
 
 }  // namespace
 
@@ -253,14 +260,37 @@ std::string_view RowBlock::Cell(std::size_t row, std::size_t cell) const {
   }
 }
 
+std::string_view RowBlock::CellBytes(std::size_t row,
+                                     std::array<std::uint32_t, CellCount>& lengths) const {
+  const char* const head = pages_.Data() + starts_[row];
+  std::memcpy(lengths.data(), head, kCellLengths);
+  std::size_t total = 0;
+  for (const std::uint32_t length : lengths) total += length;
+  return {head + kRowHead, total};
+}
+
+RowExtra RowBlock::Extra(std::size_t row) const {
+  const char* const head = pages_.Data() + starts_[row];
+  std::uint32_t cells = 0, length;
+  for (std::size_t c = 0; c < CellCount; ++c) {
+    std::memcpy(&length, head + c * sizeof length, sizeof length);
+    cells += length;
+  }
+  RowExtra extra;
+  std::memcpy(&length, head + kCellLengths, sizeof length);
+  std::memcpy(&extra.fields, head + kCellLengths + sizeof length, sizeof extra.fields);
+  extra.priceAsWritten = {head + kRowHead + cells, length};
+  return extra;
+}
+
 void RowBlock::Reserve(std::size_t rows, std::size_t bytes, std::size_t expected) {
   starts_.reserve(starts_.size() + rows);
   pages_.Grow(size_ + rows * kRowHead + bytes, size_);
   if (expected) pages_.Populate(size_ + expected);
 }
 
-void RowBlock::Append(const std::array<std::string_view, CellCount>& cells) {
-  std::size_t total = kRowHead;
+void RowBlock::Append(const std::array<std::string_view, CellCount>& cells, const RowExtra& extra) {
+  std::size_t total = kRowHead + extra.priceAsWritten.size();
   for (const std::string_view cell : cells) total += cell.size();
   total = (total + 3) & ~std::size_t{3};
   if (size_ + total > pages_.Capacity())
@@ -273,6 +303,10 @@ void RowBlock::Append(const std::array<std::string_view, CellCount>& cells) {
     if (length) std::memcpy(out, cells[c].data(), length);
     out += length;
   }
+  const auto price = static_cast<std::uint32_t>(extra.priceAsWritten.size());
+  std::memcpy(head + kCellLengths, &price, sizeof price);
+  std::memcpy(head + kCellLengths + sizeof price, &extra.fields, sizeof extra.fields);
+  if (price) std::memcpy(out, extra.priceAsWritten.data(), price);
   starts_.push_back(size_);
   size_ += total;
 }
@@ -432,13 +466,14 @@ void RecordDecoder::DecodeScanned(bool terminated, TextEncoding encoding,
   // Walk the directory: entry k names the field at element k + 1. The whole record is decoded
   // before its row exists.
   cells = {};
+  extra_ = {};
   const std::int64_t entries = RoundHalfEven(static_cast<double>(directory.size()) / kEntryLength);
   for (std::int64_t k = 0; k < entries; ++k) {
     const Tag tag = KnownTag(MidView(directory, kEntryLength * k + 1, 3));
     if (tag == Tag::None) continue;
     const auto index = static_cast<std::size_t>(k + 1);
     if (index >= pieces) throw EStringListError(k + 1);
-    Extract(tag, piece(index), encoding, cells);
+    Extract(tag, piece(index), encoding, cells, extra_);
   }
 }
 
@@ -495,7 +530,7 @@ void DecodeBlock(std::string_view text, TextEncoding encoding, RecordDecoder& de
           throw;
         }
         block.Leader(decoder);
-        block.rows->Append(cells);
+        block.rows->Append(cells, decoder.Extra());
       }
       if (terminated) {
         p = q + 1;

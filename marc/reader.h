@@ -26,8 +26,27 @@
 
 namespace marc {
 
-// The decoded rows of one stretch of a file, owned: each row's thirteen cell lengths and then its
-// cells' bytes (0x1F read as "$"), copied out of its record into pages of the block's own.
+// Which of the fields that fill cells a record held (bits of RowExtra::fields).
+enum FieldBit : std::uint16_t {
+  Has200 = 1 << 0,
+  Has010 = 1 << 1,
+  Has210 = 1 << 2,
+  Has215 = 1 << 3,
+  Has690 = 1 << 4,
+  Has606 = 1 << 5,
+  Has330 = 1 << 6,
+};
+
+// What a row keeps beside its cells for the checks: the price as written (PriceAsWritten of the
+// 010 that gave the price) and the fields present.
+struct RowExtra {
+  std::string_view priceAsWritten;
+  std::uint16_t fields = 0;
+};
+
+// The decoded rows of one stretch of a file, owned: each row's thirteen cell lengths, the price's
+// length and the fields present, then its cells' bytes (0x1F read as "$") and the price as
+// written, copied out of its record into pages of the block's own.
 // Filled by one thread, then handed on as shared_ptr<const RowBlock>: immutable from there, so
 // any thread may read it.
 class RowBlock {
@@ -35,7 +54,11 @@ class RowBlock {
   std::size_t Size() const { return starts_.size(); }
   std::string_view Cell(std::size_t row, std::size_t cell) const;
   BookRow Row(std::size_t row) const;
-  void Append(const std::array<std::string_view, CellCount>& cells);
+  // The row's price as written and fields present; the view lives as long as the block.
+  RowExtra Extra(std::size_t row) const;
+  // The row's thirteen cells back to back, and each one's length: one run to search.
+  std::string_view CellBytes(std::size_t row, std::array<std::uint32_t, CellCount>& lengths) const;
+  void Append(const std::array<std::string_view, CellCount>& cells, const RowExtra& extra = {});
   void Append(const BookRow& row);
   // Room for about this many more rows and cell bytes, ahead of appending them (pages not
   // written to cost no memory), of which the first expected bytes are put in place at once.
@@ -105,6 +128,8 @@ class RecordDecoder {
 
   // The copy of the record, 0x1F read as "$".
   const char* RecordCopy() const { return copy_.get(); }
+  // What the last record decoded keeps beside its cells (views into the copy).
+  const RowExtra& Extra() const { return extra_; }
 
   // As the last Decode left them; LeaderNumbers tells how many of the two it converted.
   std::int32_t RecordLength = 0;
@@ -119,6 +144,7 @@ class RecordDecoder {
   std::size_t capacity_ = 0;
   std::size_t size_ = 0;
   std::vector<std::uint32_t> marks_;  // offsets of the field terminators in the copy
+  RowExtra extra_;
 };
 
 class RecordReader {

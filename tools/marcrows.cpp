@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -13,9 +14,11 @@
 
 #include "binary_output.h"
 #include "charset.h"
+#include "checks.h"
 #include "extract.h"
 #include "filebytes.h"
 #include "reader.h"
+#include "report.h"
 #include "usertexts.h"
 #include "xlsx_out.h"
 
@@ -24,7 +27,8 @@ namespace {
 void Usage() {
   std::fputs(
       "usage: marcrows [--raw] [--quiet] [--encoding auto|gb18030|utf-8] FILE\n"
-      "       marcrows [--encoding auto|gb18030|utf-8] --xlsx OUT.xlsx FILE\n",
+      "       marcrows [--encoding auto|gb18030|utf-8] --xlsx OUT.xlsx FILE\n"
+      "       marcrows [--encoding auto|gb18030|utf-8] --check [--tsv] FILE\n",
       stderr);
 }
 
@@ -111,6 +115,57 @@ class PrintSink : public marc::ReadSink {
   int firstColumn_ = 0;
   std::string line_;
 };
+
+// --check: the rows go through the checks as they come, and are let go.
+class CheckSink : public marc::ReadSink {
+ public:
+  explicit CheckSink(const marc::RecordReader& reader) : reader_(reader) {}
+
+  void AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t) override {
+    // The file's encoding is known once its first rows come.
+    if (!checker_) checker_ = std::make_unique<marc::Checker>(reader_.Encoding());
+    checker_->Add(*rows);
+    rows_ += static_cast<std::int64_t>(rows->Size());
+  }
+  void Progress(std::int64_t) override {}
+  void Elapsed(std::chrono::steady_clock::duration) override {}
+
+  std::int64_t Rows() const { return rows_; }
+  marc::CheckFindings Finish() { return checker_ ? checker_->Finish() : marc::CheckFindings{}; }
+
+ private:
+  const marc::RecordReader& reader_;
+  std::unique_ptr<marc::Checker> checker_;
+  std::int64_t rows_ = 0;
+};
+
+// The checks' report on stdout; a failed read still reports the rows before the failure.
+int Check(const std::filesystem::path& path, std::optional<marc::TextEncoding> encoding, bool tsv) {
+  tessaly::SetBinaryOutput();
+  marc::RecordReader reader;
+  OneReadTuning(reader);
+  reader.ForceEncoding(encoding);
+  CheckSink sink(reader);
+  const auto start = std::chrono::steady_clock::now();
+  int status = 0;
+  try {
+    reader.Read(path, sink);
+  } catch (const std::exception& e) {
+    const char* what = dynamic_cast<const std::bad_alloc*>(&e) ? "Out of memory" : e.what();
+    std::fprintf(stderr, "record %lld (line %lld): %s\n",
+                 static_cast<long long>(reader.Position().record),
+                 static_cast<long long>(reader.Position().line), what);
+    status = 1;
+  }
+  const marc::CheckFindings findings = sink.Finish();
+  const std::string report = tsv ? marc::CheckReportTsv(findings) : marc::CheckReportText(findings);
+  std::fwrite(report.data(), 1, report.size(), stdout);
+  std::fflush(stdout);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::fprintf(stderr, "%lld rows in %.3f s\n", static_cast<long long>(sink.Rows()), seconds);
+  return status;
+}
 
 // The --encoding value: nullopt for auto; false when it names no encoding.
 bool ParseEncoding(const char* name, std::optional<marc::TextEncoding>& encoding) {
@@ -203,7 +258,7 @@ int WriteWorkbook(const std::filesystem::path& outPath, const std::filesystem::p
 // would go through the ANSI code page and lose every character outside it). FILE and OUT stay
 // paths; the options are read from their UTF-8.
 int Main(const std::vector<std::filesystem::path>& argv) {
-  bool raw = false, quiet = false;
+  bool raw = false, quiet = false, check = false, tsv = false;
   std::optional<marc::TextEncoding> encoding;
   std::optional<std::filesystem::path> path, xlsx;
   const int argc = static_cast<int>(argv.size());
@@ -213,6 +268,10 @@ int Main(const std::vector<std::filesystem::path>& argv) {
       raw = true;
     } else if (arg == "--quiet") {
       quiet = true;
+    } else if (arg == "--check") {
+      check = true;
+    } else if (arg == "--tsv") {
+      tsv = true;
     } else if (arg == "--encoding" || arg.starts_with("--encoding=")) {
       const std::string name =
           arg == "--encoding" ? (++i < argc ? marc::PathBytes(argv[i]) : "") : arg.substr(11);
@@ -226,6 +285,9 @@ int Main(const std::vector<std::filesystem::path>& argv) {
     }
   }
   if (!path) return Usage(), 2;
+  // The report is text of its own: no rows beside it, raw or in a workbook.
+  if (tsv && !check) return Usage(), 2;
+  if (check) return raw || quiet || xlsx ? (Usage(), 2) : Check(*path, encoding, tsv);
   if (xlsx) {
     // A workbook holds text: the raw bytes have no place in it.
     if (raw || quiet) return Usage(), 2;

@@ -83,9 +83,26 @@ check cmp -s "$tmp/out" "$data/realcn.rows.tsv"
 bin --encoding utf-8 "$data/realcn_lines.mrc" >/dev/null 2>"$tmp/err"
 check grep -q 'malformed byte sequences replaced by U+FFFD, the first in record 1, column 1$' "$tmp/err"
 
+# --check: the report of the real records (checked by hand against the records), the same from
+# either layout and encoding, as text and one finding a line.
+for f in realcn_lines.mrc realcn_concat.mrc realcn_utf8.mrc; do
+  bin --check "$data/$f" >"$tmp/out" 2>"$tmp/err"
+  check test $? -eq 0
+  check cmp -s "$tmp/out" "$data/realcn.check.txt"
+  check grep -q '^27 rows in ' "$tmp/err"
+  bin --check --tsv "$data/$f" >"$tmp/out" 2>/dev/null
+  check cmp -s "$tmp/out" "$data/realcn.check.tsv"
+done
+# A failed read still reports the rows before the failure, and exits 1.
+bin --check --tsv "$data/cases_bad_leader.mrc" >"$tmp/out" 2>"$tmp/err"
+check test $? -eq 1
+check test "$(head -1 "$tmp/out")" = "$(printf 'rows\t1')"
+check grep -q "^record 2 (line 2): " "$tmp/err"
+
 # Usage errors exit 2.
 for args in "" "--bogus $data/cases_lines.mrc" "a b" "--encoding gbk $data/cases_lines.mrc" \
-  "$data/cases_lines.mrc --encoding" "--xlsx" "--raw --xlsx $tmp/r.xlsx $data/cases_lines.mrc"; do
+  "$data/cases_lines.mrc --encoding" "--xlsx" "--raw --xlsx $tmp/r.xlsx $data/cases_lines.mrc" \
+  "--tsv $data/cases_lines.mrc" "--check --quiet $data/cases_lines.mrc"; do
   # shellcheck disable=SC2086
   bin $args >/dev/null 2>&1
   check test $? -eq 2
