@@ -15,8 +15,8 @@
 namespace tessaly {
 
 // The labels the presenter sets: the rows read so far, and after a read its elapsed time and
-// the file's encoding.
-enum class LabelId { RowCount, Elapsed };
+// the file's encoding; where the selected row stands among the rows found ("第 k / n 处").
+enum class LabelId { RowCount, Elapsed, FindPlace };
 
 enum class BoxIcon { None, Information, Warning, Error };
 
@@ -65,6 +65,12 @@ class View {
   virtual void RowsReset() = 0;
   virtual void RowsAppended(std::size_t first, std::size_t count) = 0;
   virtual void RowChanged(std::size_t row) = 0;
+  // Selects the row alone, makes it the current one and scrolls it into view; the focus stays
+  // where it is.
+  virtual void SelectRow(std::size_t row) = 0;
+  // The keyboard's focus to the find box (its text selected), or back to the list.
+  virtual void FocusFind() = 0;
+  virtual void FocusList() = 0;
   // Shows the dialog, or updates it when shown.
   virtual void ShowExportProgress(const ExportProgress& progress) = 0;
   virtual void CloseExportProgress() = 0;

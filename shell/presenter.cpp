@@ -55,7 +55,12 @@ ThreadWorkers& DefaultWorkers() {
 }  // namespace
 
 Presenter::Presenter(View& view, Dialogs& dialogs, UiLoop& loop, const Clock& clock)
-    : view_(view), dialogs_(dialogs), loop_(loop), clock_(clock), workers_(&DefaultWorkers()) {}
+    : view_(view),
+      dialogs_(dialogs),
+      loop_(loop),
+      clock_(clock),
+      workers_(&DefaultWorkers()),
+      find_(view, loop, workers_, books_, [this] { ShowCurrentFailure(); }) {}
 
 Presenter::~Presenter() {
   // A read's worker keeps what it uses; it stops at its next rows or ends on its own.
@@ -174,6 +179,7 @@ void Presenter::Run(layout::Command command) {
     case layout::Command::Quit:
       Quit();
       break;
+    case layout::Command::Check:
     case layout::Command::None:
       break;
   }

@@ -23,9 +23,10 @@ class BookListView : public QTreeView {
 
  public:
   bool HighlightShown() const;
+  // Shown from outside: a row found while the focus stays in the find box.
+  void ShowHighlight(bool shown);
 
  private:
-  void ShowHighlight(bool shown);
 
   QBrush highlight_;
   QBrush highlightedText_;

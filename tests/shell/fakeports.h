@@ -15,7 +15,9 @@
 namespace tessaly {
 
 struct FakeView : View {
-  std::string rowCount, elapsed;  // the labels
+  std::string rowCount, elapsed, findPlace;  // the labels
+  std::optional<std::size_t> selected;         // the row SelectRow chose last
+  int findFocused = 0, listFocused = 0;
   bool enabled = true;
   int maximized = 0, listHeight = 0, closes = 0, quits = 0, resets = 0;
   std::size_t rows = 0;
@@ -24,8 +26,11 @@ struct FakeView : View {
   int boxesShown = 0;
 
   void SetLabel(LabelId l, const std::string& t) override {
-    (l == LabelId::RowCount ? rowCount : elapsed) = t;
+    (l == LabelId::RowCount ? rowCount : l == LabelId::Elapsed ? elapsed : findPlace) = t;
   }
+  void SelectRow(std::size_t row) override { selected = row; }
+  void FocusFind() override { ++findFocused; }
+  void FocusList() override { ++listFocused; }
   void SetCommandsEnabled(bool e) override { enabled = e; }
   void Maximize() override { ++maximized; }
   void SetListHeight(int h) override { listHeight = h; }
