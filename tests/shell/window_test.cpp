@@ -47,6 +47,30 @@ class WindowTest : public QObject {
     QCOMPARE(w.ListModel().rowCount(), 0);
   }
 
+  // Ctrl+F, typing, F3 and Shift+F3 and Escape reach the find logic, whose row and label come back.
+  void findKeysReachTheLogic() {
+    FakeDialogs dialogs;
+    MainWindow w(dialogs);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.Logic().Open(TESSALY_TEST_DATA "/realcn_lines.mrc");
+    QTRY_COMPARE(w.Logic().CurrentState(), State::Idle);
+    QTest::keyClick(w.List(), Qt::Key_F, Qt::ControlModifier);
+    QWidget* box = w.Control("FindBox");
+    QTRY_VERIFY(box->hasFocus());
+    QTest::keyClicks(box, QStringLiteral("7-"));
+    QLabel* place = w.Label(LabelId::FindPlace);
+    QTRY_VERIFY(place->text().startsWith(QStringLiteral("第 1 / ")));
+    const int first = w.List()->currentIndex().row();
+    QTest::keyClick(box, Qt::Key_F3);
+    QTRY_VERIFY(place->text().startsWith(QStringLiteral("第 2 / ")));
+    QVERIFY(w.List()->currentIndex().row() > first);
+    QTest::keyClick(box, Qt::Key_F3, Qt::ShiftModifier);
+    QTRY_COMPARE(w.List()->currentIndex().row(), first);
+    QTest::keyClick(box, Qt::Key_Escape);
+    QTRY_VERIFY(w.List()->hasFocus());
+  }
+
   // A read waiting on a pipe's writer leaves the loop running, the commands unavailable.
   void answersWhileAPipeHoldsTheRead() {
     const QString fifo = QDir::temp().filePath(
