@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tessaly {
 
@@ -20,12 +21,23 @@ enum class LabelId { RowCount, Elapsed, FindPlace };
 
 enum class BoxIcon { None, Information, Warning, Error };
 
-// A modal message box with one OK button, centred; details are shown on request.
+// A modal message box, centred; details are shown on request.
 struct Box {
   std::string caption;
   std::string text;
   std::string details;  // empty: none
   BoxIcon icon = BoxIcon::None;
+  // The buttons' captions, left to right; the first is the default, which Enter, Escape and
+  // closing the box choose too. None: the platform's one OK button.
+  std::vector<std::string> buttons = {};
+};
+
+// What the file-save dialog offers.
+struct SaveRequest {
+  std::string title;                // the dialog's caption
+  std::filesystem::path suggested;  // the folder it opens in and the name it offers
+  std::string typeName;             // the offered file type, listed as "typeName (*.extension)"
+  std::string extension;            // without the dot; added to a name typed without one
 };
 
 // The export's progress dialog, modal to the window: its 取消 (or closing it) calls
@@ -91,8 +103,12 @@ class Dialogs {
   // nothing on cancel.
   virtual std::optional<std::filesystem::path> OpenFile(const std::filesystem::path& initial,
                                                         const std::filesystem::path& fileName) = 0;
-  // Modal; returns when the user has closed it.
-  virtual void ShowBox(const Box& box) = 0;
+  // Modal; returns when the user has closed it: the index in box.buttons of the button chosen
+  // (0, the default, for Enter, Escape, closing the box, and a box without buttons).
+  virtual std::size_t ShowBox(const Box& box) = 0;
+  // The file-save dialog, modal: the confirmed full path, or nothing on cancel. Choosing a file
+  // that exists asks before replacing it, as the platform's dialog does.
+  virtual std::optional<std::filesystem::path> SaveFile(const SaveRequest& request) = 0;
 };
 
 class UiLoop {

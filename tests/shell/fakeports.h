@@ -57,6 +57,11 @@ struct FakeDialogs : Dialogs {
   std::vector<std::filesystem::path> openOffered;  // the file name offered each time
   std::vector<Box> boxes;
   std::function<void(const Box&)> whileBoxShown;
+  // The buttons chosen in the boxes in turn (indexes into Box::buttons); none left: the default.
+  std::deque<std::size_t> boxAnswers;
+  // Answers of the save dialog in turn; none left: cancelled.
+  std::deque<std::optional<std::filesystem::path>> saveAnswers;
+  std::vector<SaveRequest> saves;  // what each save dialog offered
 
   std::optional<std::filesystem::path> OpenFile(const std::filesystem::path&,
                                                 const std::filesystem::path& name) override {
@@ -66,9 +71,20 @@ struct FakeDialogs : Dialogs {
     openAnswers.pop_front();
     return answer;
   }
-  void ShowBox(const Box& box) override {
+  std::size_t ShowBox(const Box& box) override {
     boxes.push_back(box);
     if (whileBoxShown) whileBoxShown(box);
+    if (boxAnswers.empty()) return 0;
+    const std::size_t answer = boxAnswers.front();
+    boxAnswers.pop_front();
+    return answer;
+  }
+  std::optional<std::filesystem::path> SaveFile(const SaveRequest& request) override {
+    saves.push_back(request);
+    if (saveAnswers.empty()) return std::nullopt;
+    auto answer = saveAnswers.front();
+    saveAnswers.pop_front();
+    return answer;
   }
 };
 

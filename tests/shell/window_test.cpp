@@ -2,6 +2,7 @@
 // the widgets, an edit in the list reaches the rows.
 #include <sys/stat.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -69,6 +70,30 @@ class WindowTest : public QObject {
     QTRY_COMPARE(w.List()->currentIndex().row(), first);
     QTest::keyClick(box, Qt::Key_Escape);
     QTRY_VERIFY(w.List()->hasFocus());
+  }
+
+  // A box with buttons of its own says which one the user chose; Escape means the first.
+  void aBoxTellsTheChosenButton() {
+    QtDialogs dialogs;
+    const Box box{"Tessaly", "text", "details", BoxIcon::None, {"确定", "第二"}};
+    const auto answer = [&](auto act) {
+      QTimer timer;
+      connect(&timer, &QTimer::timeout, [&] {
+        if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+          timer.stop();
+          act(*shown);
+        }
+      });
+      timer.start(10);
+      return dialogs.ShowBox(box);
+    };
+    QCOMPARE(answer([](QMessageBox& shown) {
+               for (QAbstractButton* b : shown.buttons())
+                 if (b->text() == QStringLiteral("第二")) b->click();
+             }),
+             std::size_t{1});
+    QCOMPARE(answer([](QMessageBox& shown) { QTest::keyClick(&shown, Qt::Key_Escape); }),
+             std::size_t{0});
   }
 
   // A read waiting on a pipe's writer leaves the loop running, the commands unavailable.

@@ -297,6 +297,26 @@ TEST_F(WindowTest, TheNotAnsweringBoxGoesWhenTheSpreadsheetAnswers) {
   EXPECT_EQ(boxes.seen.size(), 2u);  // the progress and the box, nothing after them
 }
 
+// A box with buttons of its own says which one the user chose; OK (as Enter) means the first.
+TEST_F(WindowTest, ABoxTellsTheChosenButton) {
+  Box box{"Tessaly", "text", "details", BoxIcon::None, {"确定", "第二"}};
+  {
+    BoxWatcher boxes(L"第二");
+    EXPECT_EQ(dialogs_.ShowBox(box), 1u);
+    ASSERT_EQ(boxes.seen.size(), 1u);
+    EXPECT_TRUE(boxes.seen[0].Has(L"确定"));
+  }
+  {
+    BoxWatcher boxes;
+    EXPECT_EQ(dialogs_.ShowBox(box), 0u);
+  }
+  box.details.clear();  // still a task dialog, for its buttons
+  {
+    BoxWatcher boxes(L"第二");
+    EXPECT_EQ(dialogs_.ShowBox(box), 1u);
+  }
+}
+
 // Windows announces a change of the regional settings to the window: the next elapsed time
 // follows the new pattern, as it does in the Qt window.
 TEST_F(WindowTest, TheElapsedTimeFollowsTheRegionalSettings) {
