@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "charset.h"
-#include "checks.h"
 #include "report.h"
 #include "usertexts.h"
 #include "windowchecktexts.h"
@@ -95,12 +94,12 @@ void CheckSession::Finished(std::uint64_t version, const Result& result) {
   running_ = false;
   // The list was emptied or read anew meanwhile: these findings are of rows no longer shown.
   if (version != books_.Version()) return;
-  const std::size_t chosen = dialogs_.ShowBox(
-      {std::string(texts::window::kCheckCaption),
-       result.summary,
-       result.details,
-       BoxIcon::Information,
-       {std::string(texts::window::kOk), std::string(texts::window::kSaveReport)}});
+  const std::size_t chosen =
+      dialogs_.ShowBox({std::string(texts::window::kCheckCaption),
+                        result.summary,
+                        result.details,
+                        BoxIcon::Information,
+                        {std::string(texts::kOk), std::string(texts::window::kSaveReport)}});
   if (chosen == 1) Save(result.report);
 }
 

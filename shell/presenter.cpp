@@ -60,7 +60,8 @@ Presenter::Presenter(View& view, Dialogs& dialogs, UiLoop& loop, const Clock& cl
       loop_(loop),
       clock_(clock),
       workers_(&DefaultWorkers()),
-      find_(view, loop, workers_, books_, [this] { ShowCurrentFailure(); }) {}
+      find_(view, loop, workers_, books_, [this] { ShowCurrentFailure(); }),
+      checks_(dialogs, loop, workers_, books_, [this] { ShowCurrentFailure(); }) {}
 
 Presenter::~Presenter() {
   // A read's worker keeps what it uses; it stops at its next rows or ends on its own.
@@ -180,6 +181,11 @@ void Presenter::Run(layout::Command command) {
       Quit();
       break;
     case layout::Command::Check:
+      // Not while a read or an export changes or reads the list.
+      Guarded([this] {
+        if (state_ == State::Idle) checks_.Run(lastOpened_);
+      });
+      break;
     case layout::Command::None:
       break;
   }

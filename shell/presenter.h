@@ -12,6 +12,7 @@
 #include <string>
 
 #include "booklist.h"
+#include "checks.h"
 #include "exportwatch.h"
 #include "findsession.h"
 #include "layout.h"
@@ -128,8 +129,9 @@ class Presenter {
   std::shared_ptr<const marc::RecordReader::LastRead> lastRead_;
   std::chrono::milliseconds rowsShownAt_{};
   std::unique_ptr<ExportWatch> export_;
-  // Last: it goes first, before what its searches report to.
+  // Last: they go first, before what their workers report to.
   FindSession find_;
+  CheckSession checks_;
 };
 
 }  // namespace tessaly

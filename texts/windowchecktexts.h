@@ -16,7 +16,6 @@ inline constexpr std::string_view kNotFound = "未找到";
 
 inline constexpr std::string_view kCheckButton = "检查";
 inline constexpr std::string_view kCheckCaption = "检查";
-inline constexpr std::string_view kOk = "确定";
 inline constexpr std::string_view kSaveReport = "保存报告…";
 // The save dialog's caption and file type; the name it offers for the report, without and with
 // the name of the file the rows came from.
