@@ -233,6 +233,34 @@ TEST_F(WindowTest, F2AndASecondClickEditTheCaption) {
   EXPECT_EQ(logic_.Cell(1, 0), "c");
 }
 
+// Ctrl+F, typing, F3 and Escape reach the find logic; the row found is selected in the list.
+TEST_F(WindowTest, FindKeysReachTheLogic) {
+  Open({"apple", "pear", "apple pie", "plum"});
+  const HWND box = window_.Control("FindBox");
+  const auto key = [&](HWND to, WPARAM vk) {
+    MSG msg{to, WM_KEYDOWN, vk, 0, 0, {}};
+    return window_.TakeKey(msg);
+  };
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] = 0x80;
+  SetKeyboardState(keys);
+  EXPECT_TRUE(key(list_, 'F'));
+  keys[VK_CONTROL] = 0;
+  SetKeyboardState(keys);
+  EXPECT_EQ(GetFocus(), box);
+  SetWindowTextW(box, L"apple");  // EN_CHANGE, as typing sends
+  const auto selected = [&] { return ListView_GetNextItem(list_, -1, LVNI_SELECTED); };
+  ASSERT_TRUE(Until([&] { return TextOf(window_.Label(LabelId::FindPlace)) == L"第 1 / 2 处"; }));
+  EXPECT_EQ(selected(), 0);
+  EXPECT_TRUE(key(box, VK_F3));
+  ASSERT_TRUE(Until([&] { return TextOf(window_.Label(LabelId::FindPlace)) == L"第 2 / 2 处"; }));
+  EXPECT_EQ(selected(), 2);
+  EXPECT_TRUE(key(box, VK_ESCAPE));
+  EXPECT_EQ(GetFocus(), list_);
+  EXPECT_FALSE(key(list_, 'A'));
+}
+
 TEST_F(WindowTest, WhileExportingNeitherEditsNorDisabledButtonsChangeTheList) {
   Open({"a", "b"});
   StartExport();
