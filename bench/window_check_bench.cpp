@@ -11,13 +11,14 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "booklist.h"
-#include "checks.h"
+#include "checksession.h"
 #include "findsession.h"
 #include "reader.h"
 
@@ -73,7 +74,9 @@ struct View : tessaly::View {
     label = text;
     labelled = Clock::now();
   }
-  void SelectRow(std::size_t) override { selected = Clock::now(); }
+  void SelectRow(std::size_t) override {
+    if (selected == Clock::time_point{}) selected = Clock::now();  // the first row shown
+  }
   void SetCommandsEnabled(bool) override {}
   void Maximize() override {}
   void SetListHeight(int) override {}
@@ -110,6 +113,10 @@ struct Dialogs : tessaly::Dialogs {
 double Ms(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double, std::milli>(to - from).count();
 }
+
+// The process's processor time: the GUI thread waits meanwhile, so it is the worker's, and
+// steadier than wall time on a machine shared with other work.
+double CpuMs() { return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
 }  // namespace
 
@@ -151,31 +158,37 @@ int main(int argc, char** argv) {
   tessaly::CheckSession checks(dialogs, loop, workers, books, fail);
   tessaly::FindSession find(view, loop, workers, books, fail);
 
-  double checkMs = 1e300;
+  double checkMs = 1e300, checkCpu = 1e300;
   for (int i = 0; i < repeat; ++i) {
     const auto start = Clock::now();
+    const double cpu = CpuMs();
     checks.Run({});
     loop.RunUntil([&] { return !checks.Running(); });
     checkMs = std::min(checkMs, Ms(start, dialogs.shown));
+    checkCpu = std::min(checkCpu, CpuMs() - cpu);
   }
-  std::printf("检查 until its box: %.0f ms (best of %d); %s\n", checkMs, repeat,
-              dialogs.summary.c_str());
+  std::printf("检查 until its box: %.0f ms, processor %.0f ms (best of %d); %s\n", checkMs,
+              checkCpu, repeat, dialogs.summary.c_str());
 
   for (const std::string& needle : needles) {
-    double firstMs = 1e300, allMs = 1e300;
+    double firstMs = 1e300, allMs = 1e300, allCpu = 1e300;
     for (int i = 0; i < repeat; ++i) {
       find.TextChanged("", std::nullopt);  // the next keystroke searches afresh
       view.selected = view.labelled = {};
       const auto start = Clock::now();
+      const double cpu = CpuMs();
       find.TextChanged(needle, std::nullopt);
       loop.RunUntil([&] { return !find.Searching(); });
+      allCpu = std::min(allCpu, CpuMs() - cpu);
       if (view.selected != Clock::time_point{})
         firstMs = std::min(firstMs, Ms(start, view.selected));
       allMs = std::min(allMs, Ms(start, view.labelled));
     }
-    std::printf("find \"%s\": first row selected %s ms, label \"%s\" %.0f ms (best of %d)\n",
-                needle.c_str(), firstMs < 1e300 ? std::to_string(firstMs).c_str() : "(none)",
-                view.label.c_str(), allMs, repeat);
+    std::printf(
+        "find \"%s\": first row selected %s ms; label \"%s\" %.0f ms, processor %.0f ms "
+        "(best of %d)\n",
+        needle.c_str(), firstMs < 1e300 ? std::to_string(firstMs).c_str() : "(none)",
+        view.label.c_str(), allMs, allCpu, repeat);
   }
   return 0;
 }

@@ -23,6 +23,15 @@ void FindSession::TextChanged(const std::string& text, Selection selected) {
   Search(selected, marc::FindDirection::Next, true);
 }
 
+void FindSession::ListCleared() {
+  stop_.request_stop();
+  ++search_;
+  searching_ = false;
+  hits_.reset();
+  current_.reset();
+  view_.SetLabel(LabelId::FindPlace, {});
+}
+
 void FindSession::Next(Selection selected) {
   if (text_.empty()) return view_.FocusFind();
   Search(selected, marc::FindDirection::Next, false);
@@ -122,7 +131,7 @@ void FindSession::AllHits(std::uint64_t search, std::optional<std::vector<std::s
   if (!hits || books_.Version() != searchVersion_) return;
   hits_ = std::move(hits);
   hitsVersion_ = searchVersion_;
-  if (shownFirst_ && current_) return Show(*current_);
+  if (shownFirst_ && current_) return ShowPlace(*current_);
   if (const auto row = Pick(from_, direction_, fromSelected_)) return Show(*row);
   view_.SetLabel(LabelId::FindPlace, std::string(texts::window::kNotFound));
 }
@@ -130,6 +139,10 @@ void FindSession::AllHits(std::uint64_t search, std::optional<std::vector<std::s
 void FindSession::Show(std::size_t row) {
   current_ = row;
   view_.SelectRow(row);
+  ShowPlace(row);
+}
+
+void FindSession::ShowPlace(std::size_t row) {
   if (hits_) {
     view_.SetLabel(LabelId::FindPlace,
                    texts::window::FindPlace(marc::HitPlace(*hits_, row), hits_->size()));

@@ -45,6 +45,9 @@ class FindSession {
   void Next(Selection selected);
   void Previous(Selection selected);
 
+  // The list was emptied: a search stops, the label goes.
+  void ListCleared();
+
   // A search is on a worker.
   bool Searching() const { return searching_; }
 
@@ -53,7 +56,9 @@ class FindSession {
   void FirstHit(std::uint64_t search, std::size_t row);
   // No hits: the search failed (out of memory); it says nothing.
   void AllHits(std::uint64_t search, std::optional<std::vector<std::size_t>> hits);
+  // Selects the row; the label tells its place among the hits once they are known.
   void Show(std::size_t row);
+  void ShowPlace(std::size_t row);
   std::optional<std::size_t> Pick(Selection selected, marc::FindDirection direction,
                                   bool fromSelected) const;
 

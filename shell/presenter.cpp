@@ -193,6 +193,7 @@ void Presenter::Run(layout::Command command) {
 
 void Presenter::ClearRows() {
   books_.Clear();
+  find_.ListCleared();
   view_.RowsReset();
 }
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "booklist.h"
-#include "checks.h"
+#include "checksession.h"
 #include "exportwatch.h"
 #include "findsession.h"
 #include "layout.h"

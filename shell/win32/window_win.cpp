@@ -108,8 +108,10 @@ bool Win32Window::TakeKey(const MSG& msg) {
   const bool inBox = msg.hwnd == findBox_;
   if (msg.wParam == 'F' && control && !shift) {
     Event([&] { find.Focus(); });
-  } else if (msg.wParam == VK_F3 || (inBox && msg.wParam == VK_RETURN)) {
+  } else if (msg.wParam == VK_F3) {
     Event([&] { shift ? find.Previous(SelectedRow()) : find.Next(SelectedRow()); });
+  } else if (inBox && msg.wParam == VK_RETURN) {
+    Event([&] { find.Next(SelectedRow()); });
   } else if (inBox && msg.wParam == VK_ESCAPE) {
     Event([&] { find.Leave(); });
   } else {

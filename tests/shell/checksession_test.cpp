@@ -1,6 +1,6 @@
 // 检查 in the window's logic: the button follows the commands' availability, the box shows the
 // report of the rows listed, and 保存报告… writes the whole report or says why it could not.
-#include "checks.h"
+#include "checksession.h"
 
 #include <gtest/gtest.h>
 

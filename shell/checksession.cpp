@@ -1,4 +1,4 @@
-#include "checks.h"
+#include "checksession.h"
 
 #include <cerrno>
 #include <fstream>
@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "charset.h"
-#include "report.h"
 #include "usertexts.h"
 #include "windowchecktexts.h"
 
@@ -76,10 +75,10 @@ void CheckSession::Run(const std::filesystem::path& listFile) {
     try {
       marc::Checker checker(encoding);
       for (const auto& block : blocks) checker.Add(*block);
-      const marc::CheckFindings findings = checker.Finish();
-      auto result = std::make_shared<const Result>(Result{
-          marc::CheckSummary(findings), marc::CheckReportText(findings, {.listLimit = kListLimit}),
-          marc::CheckReportTsv(findings)});
+      auto result = std::make_shared<Result>();
+      result->findings = checker.Finish();
+      result->summary = marc::CheckSummary(result->findings);
+      result->details = marc::CheckReportText(result->findings, {.listLimit = kListLimit});
       send([version, result](CheckSession& s) { s.Finished(version, *result); });
     } catch (...) {
       send([failure = std::current_exception()](CheckSession& s) {
@@ -100,10 +99,10 @@ void CheckSession::Finished(std::uint64_t version, const Result& result) {
                         result.details,
                         BoxIcon::Information,
                         {std::string(texts::kOk), std::string(texts::window::kSaveReport)}});
-  if (chosen == 1) Save(result.report);
+  if (chosen == 1) Save(result.findings);
 }
 
-void CheckSession::Save(const std::string& report) {
+void CheckSession::Save(const marc::CheckFindings& findings) {
   std::filesystem::path suggested = FromUtf8(texts::window::kReportFileName);
   if (!listFile_.empty()) {
     suggested =
@@ -113,7 +112,8 @@ void CheckSession::Save(const std::string& report) {
       dialogs_.SaveFile({std::string(texts::window::kSaveReportTitle), suggested,
                          std::string(texts::window::kReportType), "tsv"});
   if (!file) return;
-  if (const std::optional<std::string> reason = WriteReplacing(*file, report)) {
+  if (const std::optional<std::string> reason =
+          WriteReplacing(*file, marc::CheckReportTsv(findings))) {
     dialogs_.ShowBox({std::string(texts::kApplicationTitle),
                       texts::window::SaveFailed(Utf8(*file), *reason),
                       {},

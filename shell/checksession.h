@@ -13,6 +13,7 @@
 #include "booklist.h"
 #include "ports.h"
 #include "postback.h"
+#include "report.h"
 
 namespace tessaly {
 
@@ -33,11 +34,13 @@ class CheckSession {
   bool Running() const { return running_; }
 
  private:
+  // The report to save is written from the findings only when asked for.
   struct Result {
-    std::string summary, details, report;
+    std::string summary, details;
+    marc::CheckFindings findings;
   };
   void Finished(std::uint64_t version, const Result& result);
-  void Save(const std::string& report);
+  void Save(const marc::CheckFindings& findings);
 
   Dialogs& dialogs_;
   Workers* const& workers_;
