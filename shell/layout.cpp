@@ -32,9 +32,9 @@ constexpr Control kControls[] = {
     {"Button4", Kind::Button, "Panel1", {320, 16, 75, 25}, Align::None, texts::kButton4, 2, true, true, kFont, Command::Quit, std::nullopt},
     {"CheckButton", Kind::Button, "Panel1", {402, 16, 75, 25}, Align::None, texts::window::kCheckButton, 5, true, true, kFont, Command::Check, std::nullopt},
     {"FindBox", Kind::FindBox, "Panel1", {16, 46, 297, 21}, Align::None, texts::window::kFindBanner, 6, true, true, kFont, Command::None, std::nullopt},
-    {"FindLabel", Kind::Label, "Panel1", {320, 50, 42, 13}, Align::None, "", -1, true, true, kFont, Command::None, LabelId::FindPlace},
     {"Label1", Kind::Label, "Panel1", {520, 24, 42, 13}, Align::None, "Label1", -1, true, true, kFont, Command::None, LabelId::RowCount},
     {"Label2", Kind::Label, "Panel1", {520, 40, 42, 13}, Align::None, "Label2", -1, true, true, kFont, Command::None, LabelId::Elapsed},
+    {"FindLabel", Kind::Label, "Panel1", {320, 50, 42, 13}, Align::None, "", -1, true, true, kFont, Command::None, LabelId::FindPlace},
 };
 // clang-format on
 
