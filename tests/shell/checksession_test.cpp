@@ -100,12 +100,12 @@ TEST_F(CheckTest, TheButtonWaitsForTheReadAndTheExport) {
 
 TEST_F(CheckTest, TheReportReplacesTheFileChosen) {
   Read();
-  const std::filesystem::path file = folder / "报告.tsv";
+  const std::filesystem::path file = folder / u8"报告.tsv";
   std::ofstream(file) << std::string(100000, 'x');  // longer than the report
   dialogs.saveAnswers.push_back(file);
   Check(1);
   ASSERT_EQ(dialogs.saves.size(), 1u);
-  EXPECT_EQ(dialogs.saves[0].suggested, kData / "realcn_lines_检查报告.tsv");
+  EXPECT_EQ(dialogs.saves[0].suggested, kData / u8"realcn_lines_检查报告.tsv");
   EXPECT_EQ(dialogs.boxes.size(), 1u) << "no box after the report was written";
   EXPECT_EQ(Contents(file), Contents(kData / "realcn.check.tsv"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
