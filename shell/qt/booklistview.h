@@ -27,7 +27,6 @@ class BookListView : public QTreeView {
   void ShowHighlight(bool shown);
 
  private:
-
   QBrush highlight_;
   QBrush highlightedText_;
 };

@@ -16,7 +16,7 @@ namespace tessaly {
 
 struct FakeView : View {
   std::string rowCount, elapsed, findPlace;  // the labels
-  std::optional<std::size_t> selected;         // the row SelectRow chose last
+  std::optional<std::size_t> selected;       // the row SelectRow chose last
   int findFocused = 0, listFocused = 0;
   bool enabled = true;
   int maximized = 0, listHeight = 0, closes = 0, quits = 0, resets = 0;
