@@ -37,9 +37,13 @@ class Answer : public tessaly::Dialogs {
                                                 const std::filesystem::path&) override {
     return path_;
   }
-  void ShowBox(const tessaly::Box& box) override {
+  std::size_t ShowBox(const tessaly::Box& box) override {
     std::fprintf(stderr, "%s: %s %s\n", box.caption.c_str(), box.text.c_str(), box.details.c_str());
     failed = true;
+    return 0;
+  }
+  std::optional<std::filesystem::path> SaveFile(const tessaly::SaveRequest&) override {
+    return std::nullopt;
   }
   bool failed = false;
 

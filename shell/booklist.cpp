@@ -46,18 +46,21 @@ void BookList::Append(std::shared_ptr<const marc::RowBlock> rows, marc::TextEnco
 std::pair<std::size_t, std::size_t> BookList::ShowWaiting() {
   const std::size_t first = shown_;
   shown_ = store_.Size();
+  ++version_;
   return {first, shown_ - first};
 }
 
 void BookList::Clear() {
   store_.Clear();
   shown_ = 0;
+  ++version_;
 }
 
 bool BookList::SetTitle(std::size_t row, const std::string& text) {
   if (row >= shown_) return false;
   store_.SetCell(row, marc::Title,
                  marc::EncodeUtf16(marc::DecodeToUtf16(text, marc::TextEncoding::Utf8), encoding_));
+  ++version_;
   return true;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -36,6 +37,14 @@ class BookList {
   // the view does not have.
   bool SetTitle(std::size_t row, const std::string& text);
 
+  // The rows' encoding, and a number that changes whenever the rows or a cell change (a search's
+  // or a check's result is for the list as it stood).
+  marc::TextEncoding Encoding() const { return encoding_; }
+  std::uint64_t Version() const { return version_; }
+  // The rows for a search or the checks off the GUI thread (they may hold rows not yet shown).
+  marc::ListRows Snapshot() const { return store_.Snapshot(); }
+  std::vector<std::shared_ptr<const marc::RowBlock>> Blocks() const { return store_.Blocks(); }
+
   // The list as the export reads it: the rows shown, the cells in UTF-8.
   const ExportSource& ExportView() const;
 
@@ -45,6 +54,7 @@ class BookList {
   RowStore store_;
   marc::TextEncoding encoding_ = marc::TextEncoding::Gb18030;
   std::size_t shown_ = 0;
+  std::uint64_t version_ = 0;
   std::unique_ptr<ForExport> exportView_;
 };
 

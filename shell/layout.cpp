@@ -6,6 +6,7 @@
 #include <string>
 
 #include "usertexts.h"
+#include "windowchecktexts.h"
 
 namespace tessaly::layout {
 
@@ -17,7 +18,7 @@ constexpr int kEditFont = 19;
 constexpr int kListSlack = 50;
 
 // Panel2 has no children; Edit1 is the window's, drawn over Panel2's band. The keyboard order
-// within Panel1 is open, exit, clear, export.
+// within Panel1 is open, exit, clear, export, check, then the find box below the buttons.
 // clang-format off
 constexpr Control kControls[] = {
     {"MarcFun", Kind::Window, "", {0, 0, 719, 458}, Align::None, texts::kWindowCaption, -1, true, true, kFont, Command::None, std::nullopt},
@@ -29,8 +30,11 @@ constexpr Control kControls[] = {
     {"Button5", Kind::Button, "Panel1", {128, 16, 89, 25}, Align::None, texts::kButton5, 4, true, true, kFont, Command::Export, std::nullopt},
     {"Button3", Kind::Button, "Panel1", {224, 16, 89, 25}, Align::None, texts::kButton3, 3, true, true, kFont, Command::Clear, std::nullopt},
     {"Button4", Kind::Button, "Panel1", {320, 16, 75, 25}, Align::None, texts::kButton4, 2, true, true, kFont, Command::Quit, std::nullopt},
+    {"CheckButton", Kind::Button, "Panel1", {402, 16, 75, 25}, Align::None, texts::window::kCheckButton, 5, true, true, kFont, Command::Check, std::nullopt},
+    {"FindBox", Kind::FindBox, "Panel1", {16, 46, 297, 21}, Align::None, texts::window::kFindBanner, 6, true, true, kFont, Command::None, std::nullopt},
     {"Label1", Kind::Label, "Panel1", {520, 24, 42, 13}, Align::None, "Label1", -1, true, true, kFont, Command::None, LabelId::RowCount},
     {"Label2", Kind::Label, "Panel1", {520, 40, 42, 13}, Align::None, "Label2", -1, true, true, kFont, Command::None, LabelId::Elapsed},
+    {"FindLabel", Kind::Label, "Panel1", {320, 50, 42, 13}, Align::None, "", -1, true, true, kFont, Command::None, LabelId::FindPlace},
 };
 // clang-format on
 

@@ -13,12 +13,13 @@
 
 namespace tessaly::layout {
 
-enum class Kind { Window, Panel, Button, Label, Edit, ListView };
+// FindBox: the line the user types a text to find in (Ctrl+F, Enter/F3, Shift+F3, Escape).
+enum class Kind { Window, Panel, Button, Label, Edit, ListView, FindBox };
 // Top-aligned controls stack from the top of their parent in table order and take its full
 // client width; a hidden one takes no room.
 enum class Align { None, Top };
 // What a button runs when clicked (Presenter::Run).
-enum class Command { None, Open, Export, Clear, Quit };
+enum class Command { None, Open, Export, Clear, Quit, Check };
 
 struct Rect {
   int left, top, width, height;

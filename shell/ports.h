@@ -11,21 +11,33 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tessaly {
 
 // The labels the presenter sets: the rows read so far, and after a read its elapsed time and
-// the file's encoding.
-enum class LabelId { RowCount, Elapsed };
+// the file's encoding; where the selected row stands among the rows found ("第 k / n 处").
+enum class LabelId { RowCount, Elapsed, FindPlace };
 
 enum class BoxIcon { None, Information, Warning, Error };
 
-// A modal message box with one OK button, centred; details are shown on request.
+// A modal message box, centred; details are shown on request.
 struct Box {
   std::string caption;
   std::string text;
   std::string details;  // empty: none
   BoxIcon icon = BoxIcon::None;
+  // The buttons' captions, left to right; the first is the default, which Enter, Escape and
+  // closing the box choose too. None: the platform's one OK button.
+  std::vector<std::string> buttons = {};
+};
+
+// What the file-save dialog offers.
+struct SaveRequest {
+  std::string title;                // the dialog's caption
+  std::filesystem::path suggested;  // the folder it opens in and the name it offers
+  std::string typeName;             // the offered file type, listed as "typeName (*.extension)"
+  std::string extension;            // without the dot; added to a name typed without one
 };
 
 // The export's progress dialog, modal to the window: its 取消 (or closing it) calls
@@ -65,6 +77,12 @@ class View {
   virtual void RowsReset() = 0;
   virtual void RowsAppended(std::size_t first, std::size_t count) = 0;
   virtual void RowChanged(std::size_t row) = 0;
+  // Selects the row alone, makes it the current one and scrolls it into view; the focus stays
+  // where it is.
+  virtual void SelectRow(std::size_t row) = 0;
+  // The keyboard's focus to the find box (its text selected), or back to the list.
+  virtual void FocusFind() = 0;
+  virtual void FocusList() = 0;
   // Shows the dialog, or updates it when shown.
   virtual void ShowExportProgress(const ExportProgress& progress) = 0;
   virtual void CloseExportProgress() = 0;
@@ -85,8 +103,12 @@ class Dialogs {
   // nothing on cancel.
   virtual std::optional<std::filesystem::path> OpenFile(const std::filesystem::path& initial,
                                                         const std::filesystem::path& fileName) = 0;
-  // Modal; returns when the user has closed it.
-  virtual void ShowBox(const Box& box) = 0;
+  // Modal; returns when the user has closed it: the index in box.buttons of the button chosen
+  // (0, the default, for Enter, Escape, closing the box, and a box without buttons).
+  virtual std::size_t ShowBox(const Box& box) = 0;
+  // The file-save dialog, modal: the confirmed full path, or nothing on cancel. Choosing a file
+  // that exists asks before replacing it, as the platform's dialog does.
+  virtual std::optional<std::filesystem::path> SaveFile(const SaveRequest& request) = 0;
 };
 
 class UiLoop {

@@ -55,7 +55,13 @@ ThreadWorkers& DefaultWorkers() {
 }  // namespace
 
 Presenter::Presenter(View& view, Dialogs& dialogs, UiLoop& loop, const Clock& clock)
-    : view_(view), dialogs_(dialogs), loop_(loop), clock_(clock), workers_(&DefaultWorkers()) {}
+    : view_(view),
+      dialogs_(dialogs),
+      loop_(loop),
+      clock_(clock),
+      workers_(&DefaultWorkers()),
+      find_(view, loop, workers_, books_, [this] { ShowCurrentFailure(); }),
+      checks_(dialogs, loop, workers_, books_, [this] { ShowCurrentFailure(); }) {}
 
 Presenter::~Presenter() {
   // A read's worker keeps what it uses; it stops at its next rows or ends on its own.
@@ -174,6 +180,12 @@ void Presenter::Run(layout::Command command) {
     case layout::Command::Quit:
       Quit();
       break;
+    case layout::Command::Check:
+      // Not while a read or an export changes or reads the list.
+      Guarded([this] {
+        if (state_ == State::Idle) checks_.Run(lastOpened_);
+      });
+      break;
     case layout::Command::None:
       break;
   }
@@ -181,6 +193,7 @@ void Presenter::Run(layout::Command command) {
 
 void Presenter::ClearRows() {
   books_.Clear();
+  find_.ListCleared();
   view_.RowsReset();
 }
 

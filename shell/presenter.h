@@ -12,7 +12,9 @@
 #include <string>
 
 #include "booklist.h"
+#include "checksession.h"
 #include "exportwatch.h"
+#include "findsession.h"
 #include "layout.h"
 #include "longtime.h"
 #include "ports.h"
@@ -87,6 +89,8 @@ class Presenter {
     return state_ != State::Exporting && state_ != State::ClosingAfterExport;
   }
   const BookList& Books() const { return books_; }
+  // Find in the list: the find box's events (findsession.h).
+  FindSession& Finding() { return find_; }
   std::size_t RowCount() const { return books_.RowCount(); }
   // A cell's text, UTF-8 (row < RowCount(), column < 13).
   std::string Cell(std::size_t row, std::size_t column) const { return books_.Cell(row, column); }
@@ -125,6 +129,9 @@ class Presenter {
   std::shared_ptr<const marc::RecordReader::LastRead> lastRead_;
   std::chrono::milliseconds rowsShownAt_{};
   std::unique_ptr<ExportWatch> export_;
+  // Last: they go first, before what their workers report to.
+  FindSession find_;
+  CheckSession checks_;
 };
 
 }  // namespace tessaly

@@ -47,6 +47,22 @@ void RowStore::Clear() {
   edited_.clear();
 }
 
+marc::ListRows RowStore::Snapshot() const {
+  open_.reset();
+  marc::ListRows rows;
+  for (const Chunk& chunk : chunks_) rows.Add(chunk.rows);
+  for (const auto& [key, text] : edited_) rows.SetCell(key / kCells, key % kCells, text);
+  return rows;
+}
+
+std::vector<std::shared_ptr<const marc::RowBlock>> RowStore::Blocks() const {
+  open_.reset();
+  std::vector<std::shared_ptr<const marc::RowBlock>> blocks;
+  blocks.reserve(chunks_.size());
+  for (const Chunk& chunk : chunks_) blocks.push_back(chunk.rows);
+  return blocks;
+}
+
 std::size_t RowStore::OwnBytes() const {
   std::size_t bytes = chunks_.capacity() * sizeof(Chunk);
   for (const Chunk& chunk : chunks_) bytes += chunk.rows->HeldBytes();

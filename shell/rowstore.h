@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "find.h"
 #include "reader.h"
 
 namespace tessaly {
@@ -29,6 +30,12 @@ class RowStore {
   std::string_view Cell(std::size_t row, std::size_t cell) const;
   void SetCell(std::size_t row, std::size_t cell, std::string_view bytes);
   void Clear();
+  // The rows as they stand, for a search off the GUI thread: the blocks (shared) and a copy of
+  // the edited cells. The store's own open block is closed first, so that later rows go to a new
+  // one while the search reads it.
+  marc::ListRows Snapshot() const;
+  // The blocks in order, for the checks (which read the cells as decoded).
+  std::vector<std::shared_ptr<const marc::RowBlock>> Blocks() const;
   // Bytes the store holds (for the benchmark's memory figures).
   std::size_t OwnBytes() const;
 
@@ -42,7 +49,7 @@ class RowStore {
   std::vector<Chunk> chunks_;
   std::size_t size_ = 0;
   // The store's own block at the end, while rows of texts are appended to it.
-  std::shared_ptr<marc::RowBlock> open_;
+  mutable std::shared_ptr<marc::RowBlock> open_;
   std::unordered_map<std::uint64_t, std::string> edited_;  // row * kCells + cell
 };
 

@@ -93,4 +93,9 @@ std::string CellsCut(std::int64_t cells);
 inline constexpr std::string_view kNoExportModule = "导出模块尚未创建";
 inline constexpr std::string_view kOutOfMemory = "内存不足";
 
+// The OK button of boxes that offer more than one button.
+inline constexpr std::string_view kOk = "确定";
+// The save dialog's entry that lists every file.
+inline constexpr std::string_view kAllFiles = "所有文件";
+
 }  // namespace tessaly::texts

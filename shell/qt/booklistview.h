@@ -23,10 +23,10 @@ class BookListView : public QTreeView {
 
  public:
   bool HighlightShown() const;
-
- private:
+  // Shown from outside: a row found while the focus stays in the find box.
   void ShowHighlight(bool shown);
 
+ private:
   QBrush highlight_;
   QBrush highlightedText_;
 };

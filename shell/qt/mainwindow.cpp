@@ -12,6 +12,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -98,6 +99,10 @@ void MainWindow::Build() {
       case layout::Kind::Edit:
         w = new QLineEdit(Q(c.caption), parent);
         break;
+      case layout::Kind::FindBox:
+        w = BuildFindBox(parent);
+        static_cast<QLineEdit*>(w)->setPlaceholderText(Q(c.caption));
+        break;
       case layout::Kind::ListView:
         w = list_ = new BookListView(parent);
         listHeight_ = c.rect.height;
@@ -113,6 +118,31 @@ void MainWindow::Build() {
   const std::vector<const layout::Control*> chain = layout::TabChain();
   for (std::size_t i = 1; i < chain.size(); ++i)
     setTabOrder(controls_.at(chain[i - 1]->name), controls_.at(chain[i]->name));
+}
+
+QWidget* MainWindow::BuildFindBox(QWidget* parent) {
+  auto* box = new QLineEdit(parent);
+  connect(box, &QLineEdit::textEdited, this, [this](const QString& text) {
+    logic_->Finding().TextChanged(text.toStdString(), SelectedRow());
+  });
+  connect(box, &QLineEdit::returnPressed, this, [this] { logic_->Finding().Next(SelectedRow()); });
+  auto* back =
+      new QShortcut(QKeySequence(Qt::Key_Escape), box, nullptr, nullptr, Qt::WidgetShortcut);
+  connect(back, &QShortcut::activated, this, [this] { logic_->Finding().Leave(); });
+  const auto key = [this](QKeySequence keys, auto run) {
+    auto* shortcut = new QShortcut(keys, this);
+    connect(shortcut, &QShortcut::activated, this, run);
+  };
+  key(QKeySequence(Qt::CTRL | Qt::Key_F), [this] { logic_->Finding().Focus(); });
+  key(QKeySequence(Qt::Key_F3), [this] { logic_->Finding().Next(SelectedRow()); });
+  key(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { logic_->Finding().Previous(SelectedRow()); });
+  return box;
+}
+
+FindSession::Selection MainWindow::SelectedRow() const {
+  const QModelIndexList rows = list_->selectionModel()->selectedRows();
+  if (rows.isEmpty()) return std::nullopt;
+  return static_cast<std::size_t>(rows.constFirst().row());
 }
 
 QWidget* MainWindow::Control(std::string_view name) const {
@@ -210,6 +240,22 @@ void MainWindow::RowsAppended(std::size_t first, std::size_t count) {
 }
 
 void MainWindow::RowChanged(std::size_t row) { model_->Changed(row); }
+
+void MainWindow::SelectRow(std::size_t row) {
+  const QModelIndex index = model_->index(static_cast<int>(row), 0);
+  list_->selectionModel()->setCurrentIndex(
+      index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  list_->scrollTo(index);
+  list_->ShowHighlight(true);
+}
+
+void MainWindow::FocusFind() {
+  auto* box = static_cast<QLineEdit*>(controls_.at(layout::Find(layout::Kind::FindBox).name));
+  box->setFocus(Qt::ShortcutFocusReason);
+  box->selectAll();
+}
+
+void MainWindow::FocusList() { list_->setFocus(Qt::OtherFocusReason); }
 
 void MainWindow::ShowExportProgress(const ExportProgress& p) {
   if (!progress_) {

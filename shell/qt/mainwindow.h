@@ -69,6 +69,9 @@ class MainWindow : public QWidget, private View {
   void RowsReset() override;
   void RowsAppended(std::size_t first, std::size_t count) override;
   void RowChanged(std::size_t row) override;
+  void SelectRow(std::size_t row) override;
+  void FocusFind() override;
+  void FocusList() override;
   void ShowExportProgress(const ExportProgress& progress) override;
   void CloseExportProgress() override;
   void ShowNotAnswering(const tessaly::NotAnsweringBox& box) override;
@@ -77,6 +80,10 @@ class MainWindow : public QWidget, private View {
   void Quit() override;
 
   void Build();
+  // The find box with its keys; Ctrl+F, F3 and Shift+F3 anywhere in the window.
+  QWidget* BuildFindBox(QWidget* parent);
+  // The list's selected row, for find.
+  FindSession::Selection SelectedRow() const;
   // Moves the controls to their places for the window's width and the list's height.
   void Place();
 

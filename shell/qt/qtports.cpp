@@ -4,7 +4,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
+#include <algorithm>
+#include <vector>
 
 #include "usertexts.h"
 
@@ -40,14 +43,51 @@ std::optional<std::filesystem::path> QtDialogs::OpenFile(const std::filesystem::
   return ToPath(dialog.selectedFiles().constFirst());
 }
 
-void QtDialogs::ShowBox(const Box& box) {
+std::optional<std::filesystem::path> QtDialogs::SaveFile(const SaveRequest& request) {
+  QFileDialog dialog;
+  dialog.setAcceptMode(QFileDialog::AcceptSave);  // asks before replacing a file
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setSizeGripEnabled(true);
+  dialog.setWindowTitle(QString::fromStdString(request.title));
+  QStringList filters;
+  if (!request.extension.empty()) {
+    const QString extension = QString::fromStdString(request.extension);
+    filters << QStringLiteral("%1 (*.%2)").arg(QString::fromStdString(request.typeName), extension);
+    dialog.setDefaultSuffix(extension);
+  }
+  filters << QStringLiteral("%1 (*)").arg(
+      QString::fromUtf8(texts::kAllFiles.data(), texts::kAllFiles.size()));
+  dialog.setNameFilters(filters);
+  const QFileInfo suggested(FromPath(request.suggested));
+  dialog.setDirectory(suggested.absolutePath());
+  dialog.selectFile(suggested.fileName());
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return ToPath(dialog.selectedFiles().constFirst());
+}
+
+std::size_t QtDialogs::ShowBox(const Box& box) {
   static constexpr QMessageBox::Icon kIcons[] = {QMessageBox::NoIcon, QMessageBox::Information,
                                                  QMessageBox::Warning, QMessageBox::Critical};
   QMessageBox message(kIcons[static_cast<int>(box.icon)], QString::fromStdString(box.caption),
-                      QString::fromStdString(box.text), QMessageBox::Ok);
+                      QString::fromStdString(box.text));
+  std::vector<QAbstractButton*> buttons;
+  for (const std::string& caption : box.buttons) {
+    buttons.push_back(
+        message.addButton(QString::fromStdString(caption),
+                          buttons.empty() ? QMessageBox::AcceptRole : QMessageBox::ActionRole));
+  }
+  if (buttons.empty()) {
+    message.setStandardButtons(QMessageBox::Ok);
+  } else {
+    // Enter, Escape and the frame's close all mean the first.
+    message.setDefaultButton(static_cast<QPushButton*>(buttons.front()));
+    message.setEscapeButton(buttons.front());
+  }
   message.setWindowModality(Qt::ApplicationModal);
   if (!box.details.empty()) message.setDetailedText(QString::fromStdString(box.details));
   message.exec();
+  const auto chosen = std::ranges::find(buttons, message.clickedButton());
+  return chosen == buttons.end() ? 0 : static_cast<std::size_t>(chosen - buttons.begin());
 }
 
 QtLoop::QtLoop(QObject* parent) : QObject(parent), timer_(new QTimer(this)) {

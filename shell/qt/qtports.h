@@ -20,7 +20,8 @@ class QtDialogs : public Dialogs {
   std::optional<std::filesystem::path> OpenFile(const std::filesystem::path& initial,
                                                 const std::filesystem::path& fileName) override;
   // No parent: the box is centred on the screen rather than over the window.
-  void ShowBox(const Box& box) override;
+  std::size_t ShowBox(const Box& box) override;
+  std::optional<std::filesystem::path> SaveFile(const SaveRequest& request) override;
 };
 
 class QtLoop : public QObject, public UiLoop {

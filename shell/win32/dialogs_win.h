@@ -1,5 +1,6 @@
-// The dialogs port on Win32: the common open dialog, and boxes as message boxes, or as task
-// dialogs where they carry details (shown on request, as expanded information).
+// The dialogs port on Win32: the common open and save dialogs, and boxes as message boxes, or as
+// task dialogs where they carry details (shown on request, as expanded information) or buttons
+// of their own.
 #pragma once
 
 #include <windows.h>
@@ -19,7 +20,8 @@ class Win32Dialogs final : public Dialogs {
 
   std::optional<std::filesystem::path> OpenFile(const std::filesystem::path& initial,
                                                 const std::filesystem::path& fileName) override;
-  void ShowBox(const Box& box) override;
+  std::size_t ShowBox(const Box& box) override;
+  std::optional<std::filesystem::path> SaveFile(const SaveRequest& request) override;
 
  private:
   HWND owner_ = nullptr;

@@ -82,9 +82,11 @@ LRESULT CALLBACK Win32Loop::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-int Win32Loop::Run(HWND dialogWindow, std::function<bool(const MSG&)> ownsKeys) {
+int Win32Loop::Run(HWND dialogWindow, std::function<bool(const MSG&)> ownsKeys,
+                   std::function<bool(const MSG&)> takes) {
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (takes && takes(msg)) continue;
     if (dialogWindow && IsWindow(dialogWindow) && !(ownsKeys && ownsKeys(msg)) &&
         IsDialogMessageW(dialogWindow, &msg))
       continue;

@@ -27,8 +27,10 @@ class Win32Loop final : public UiLoop {
   void StopTick() override;
 
   // Runs the thread's messages until WM_QUIT; dialog keys (Tab, arrows) go to dialogWindow's
-  // controls unless its filter says a control of its own takes them. Returns WM_QUIT's code.
-  static int Run(HWND dialogWindow, std::function<bool(const MSG&)> ownsKeys = {});
+  // controls unless its filter says a control of its own takes them. A message that takes says
+  // it has handled goes no further (the window's own keys). Returns WM_QUIT's code.
+  static int Run(HWND dialogWindow, std::function<bool(const MSG&)> ownsKeys = {},
+                 std::function<bool(const MSG&)> takes = {});
 
  private:
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);

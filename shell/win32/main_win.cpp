@@ -66,7 +66,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         }
         LocalFree(argv);
       }
-      win32::Win32Loop::Run(window.Handle(), [&](const MSG&) { return window.Editing(); });
+      win32::Win32Loop::Run(
+          window.Handle(), [&](const MSG&) { return window.Editing(); },
+          [&](const MSG& msg) { return window.TakeKey(msg); });
       logic.SetExportModule(nullptr);
     } catch (...) {
       logic.ShowCurrentFailure();

@@ -16,7 +16,7 @@ PCWSTR TaskIcon(BoxIcon icon) {
   return nullptr;
 }
 
-void RunTaskDialog(HWND owner, const TaskSpec& spec, PFTASKDIALOGCALLBACK callback, LONG_PTR data) {
+int RunTaskDialog(HWND owner, const TaskSpec& spec, PFTASKDIALOGCALLBACK callback, LONG_PTR data) {
   std::vector<TASKDIALOG_BUTTON> buttons;
   for (const TaskButton& b : spec.buttons) buttons.push_back({b.id, b.caption.c_str()});
   TASKDIALOGCONFIG config{};
@@ -34,7 +34,9 @@ void RunTaskDialog(HWND owner, const TaskSpec& spec, PFTASKDIALOGCALLBACK callba
   config.nDefaultButton = spec.defaultButton;
   config.pfCallback = callback;
   config.lpCallbackData = data;
-  TaskDialogIndirect(&config, nullptr, nullptr, nullptr);
+  int button = IDCANCEL;
+  if (FAILED(TaskDialogIndirect(&config, &button, nullptr, nullptr))) return IDCANCEL;
+  return button;
 }
 
 TaskBox::TaskBox(UiLoop& loop, std::function<HWND()> owner, std::function<void(int)> answer,

@@ -35,10 +35,11 @@ struct TaskSpec {
 // The task dialog's icon for a box's.
 PCWSTR TaskIcon(BoxIcon icon);
 
-// Runs spec as a modal task dialog over owner (centred on it); returns once it has closed.
-// callback and data as TaskDialogIndirect takes them.
-void RunTaskDialog(HWND owner, const TaskSpec& spec, PFTASKDIALOGCALLBACK callback = nullptr,
-                   LONG_PTR data = 0);
+// Runs spec as a modal task dialog over owner (centred on it); returns once it has closed, with
+// the id of the button that closed it (IDCANCEL for Escape and the frame, or when it could not
+// be shown). callback and data as TaskDialogIndirect takes them.
+int RunTaskDialog(HWND owner, const TaskSpec& spec, PFTASKDIALOGCALLBACK callback = nullptr,
+                  LONG_PTR data = 0);
 
 // A task dialog the program shows and closes without waiting for it. It runs from a posted
 // closure (TaskDialogIndirect has a modal loop of its own) and is closed by a posted click, so

@@ -99,6 +99,33 @@ HWND Win32Window::Label(LabelId label) const { return Control(layout::Find(label
 
 bool Win32Window::Editing() const { return list_ && ListView_GetEditControl(list_) != nullptr; }
 
+bool Win32Window::TakeKey(const MSG& msg) {
+  if (msg.message != WM_KEYDOWN || !hwnd_ || !logic_ || Editing()) return false;
+  if (msg.hwnd != hwnd_ && !IsChild(hwnd_, msg.hwnd)) return false;
+  const bool control = GetKeyState(VK_CONTROL) < 0;
+  const bool shift = GetKeyState(VK_SHIFT) < 0;
+  FindSession& find = logic_->Finding();
+  const bool inBox = msg.hwnd == findBox_;
+  if (msg.wParam == 'F' && control && !shift) {
+    Event([&] { find.Focus(); });
+  } else if (msg.wParam == VK_F3) {
+    Event([&] { shift ? find.Previous(SelectedRow()) : find.Next(SelectedRow()); });
+  } else if (inBox && msg.wParam == VK_RETURN) {
+    Event([&] { find.Next(SelectedRow()); });
+  } else if (inBox && msg.wParam == VK_ESCAPE) {
+    Event([&] { find.Leave(); });
+  } else {
+    return false;
+  }
+  return true;
+}
+
+FindSession::Selection Win32Window::SelectedRow() const {
+  const int row = ListView_GetNextItem(list_, -1, LVNI_SELECTED);
+  if (row < 0) return std::nullopt;
+  return static_cast<std::size_t>(row);
+}
+
 HFONT Win32Window::Font(int pixels) {
   HFONT& font = fonts_[pixels];
   // Windows substitutes a face of the same character set where 宋体 is missing.
@@ -137,6 +164,7 @@ void Win32Window::CreateControls() {
         style |= SS_LEFT | SS_NOPREFIX;
         break;
       case layout::Kind::Edit:
+      case layout::Kind::FindBox:
         cls = WC_EDITW;
         style |= ES_AUTOHSCROLL;
         exStyle = WS_EX_CLIENTEDGE;
@@ -152,12 +180,18 @@ void Win32Window::CreateControls() {
     if (!c->enabled) style |= WS_DISABLED;
     if (c->tabOrder >= 0 && c->visible) style |= WS_TABSTOP;
     const int id = kFirstControlId + static_cast<int>(c - table.data());
-    const HWND hwnd =
-        CreateWindowExW(exStyle, cls, Wide(c->caption).c_str(), style, 0, 0, 0, 0, hwnd_,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    const bool findBox = c->kind == layout::Kind::FindBox;
+    const HWND hwnd = CreateWindowExW(
+        exStyle, cls, findBox ? L"" : Wide(c->caption).c_str(), style, 0, 0, 0, 0, hwnd_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
     SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(Font(c->fontPixels)), FALSE);
     controls_[c->name] = hwnd;
     if (c->kind == layout::Kind::ListView) list_ = hwnd;
+    if (findBox) {
+      findBox_ = hwnd;
+      // The caption is the prompt shown while the box is empty, focused or not.
+      SendMessageW(hwnd, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(Wide(c->caption).c_str()));
+    }
   }
 
   ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
@@ -269,6 +303,24 @@ void Win32Window::RowChanged(std::size_t row) {
   ListView_RedrawItems(list_, static_cast<int>(row), static_cast<int>(row));
 }
 
+void Win32Window::SelectRow(std::size_t row) {
+  const int item = static_cast<int>(row);
+  ListView_SetItemState(list_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+  ListView_SetItemState(list_, item, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  ListView_SetSelectionMark(list_, item);
+  ListView_EnsureVisible(list_, item, FALSE);
+  // The row found shows while the focus stays in the find box.
+  SetWindowLongW(list_, GWL_STYLE, GetWindowLongW(list_, GWL_STYLE) | LVS_SHOWSELALWAYS);
+  InvalidateRect(list_, nullptr, FALSE);
+}
+
+void Win32Window::FocusFind() {
+  SetFocus(findBox_);
+  SendMessageW(findBox_, EM_SETSEL, 0, -1);
+}
+
+void Win32Window::FocusList() { SetFocus(list_); }
+
 void Win32Window::ShowExportProgress(const ExportProgress& p) {
   progress_.Show({Wide(p.title),
                   Wide(p.text),
@@ -345,6 +397,14 @@ LRESULT Win32Window::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     }
     case WM_COMMAND:
+      if (HIWORD(wp) == EN_CHANGE && lp && reinterpret_cast<HWND>(lp) == findBox_) {
+        std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(findBox_)) + 1, L'\0');
+        text.resize(static_cast<std::size_t>(
+            GetWindowTextW(findBox_, text.data(), static_cast<int>(text.size()))));
+        const std::string utf8 = Utf8(text);
+        Event([&] { logic_->Finding().TextChanged(utf8, SelectedRow()); });
+        return 0;
+      }
       if (HIWORD(wp) == BN_CLICKED && lp) {
         // A click sent to a disabled button (BM_CLICK) still arrives here: it is no click.
         if (!IsWindowEnabled(reinterpret_cast<HWND>(lp))) return 0;
@@ -386,6 +446,7 @@ LRESULT Win32Window::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
       hwnd_ = nullptr;
       list_ = nullptr;
+      findBox_ = nullptr;
       break;
   }
   return DefWindowProcW(hwnd_, msg, wp, lp);

@@ -38,6 +38,9 @@ class Win32Window final : public View {
   HWND List() const { return list_; }
   // The list's in-place editor is open: it takes Enter and Escape itself.
   bool Editing() const;
+  // Find's keys, before the dialog manager and the focused control see them: Ctrl+F and F3
+  // (Shift+F3) anywhere in the window, Enter and Escape in the find box. True: taken.
+  bool TakeKey(const MSG& msg);
 
   // View.
   void SetLabel(LabelId label, const std::string& text) override;
@@ -47,6 +50,9 @@ class Win32Window final : public View {
   void RowsReset() override;
   void RowsAppended(std::size_t first, std::size_t count) override;
   void RowChanged(std::size_t row) override;
+  void SelectRow(std::size_t row) override;
+  void FocusFind() override;
+  void FocusList() override;
   void ShowExportProgress(const ExportProgress& progress) override;
   void CloseExportProgress() override;
   void ShowNotAnswering(const NotAnsweringBox& box) override;
@@ -73,6 +79,7 @@ class Win32Window final : public View {
   void PlaceControls();
   void FitColumns();
   void PaintPanels(HDC dc);
+  FindSession::Selection SelectedRow() const;
 
   UiLoop& loop_;
   Presenter* logic_ = nullptr;
@@ -81,6 +88,7 @@ class Win32Window final : public View {
   std::map<int, HFONT> fonts_;  // by character height
   std::map<std::string_view, HWND> controls_;
   HWND list_ = nullptr;
+  HWND findBox_ = nullptr;
   int listHeight_;
   std::wstring cellText_;  // the last cell handed to the list
   TaskBox progress_;

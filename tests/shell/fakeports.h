@@ -15,7 +15,9 @@
 namespace tessaly {
 
 struct FakeView : View {
-  std::string rowCount, elapsed;  // the labels
+  std::string rowCount, elapsed, findPlace;  // the labels
+  std::optional<std::size_t> selected;       // the row SelectRow chose last
+  int findFocused = 0, listFocused = 0;
   bool enabled = true;
   int maximized = 0, listHeight = 0, closes = 0, quits = 0, resets = 0;
   std::size_t rows = 0;
@@ -24,8 +26,11 @@ struct FakeView : View {
   int boxesShown = 0;
 
   void SetLabel(LabelId l, const std::string& t) override {
-    (l == LabelId::RowCount ? rowCount : elapsed) = t;
+    (l == LabelId::RowCount ? rowCount : l == LabelId::Elapsed ? elapsed : findPlace) = t;
   }
+  void SelectRow(std::size_t row) override { selected = row; }
+  void FocusFind() override { ++findFocused; }
+  void FocusList() override { ++listFocused; }
   void SetCommandsEnabled(bool e) override { enabled = e; }
   void Maximize() override { ++maximized; }
   void SetListHeight(int h) override { listHeight = h; }
@@ -52,6 +57,11 @@ struct FakeDialogs : Dialogs {
   std::vector<std::filesystem::path> openOffered;  // the file name offered each time
   std::vector<Box> boxes;
   std::function<void(const Box&)> whileBoxShown;
+  // The buttons chosen in the boxes in turn (indexes into Box::buttons); none left: the default.
+  std::deque<std::size_t> boxAnswers;
+  // Answers of the save dialog in turn; none left: cancelled.
+  std::deque<std::optional<std::filesystem::path>> saveAnswers;
+  std::vector<SaveRequest> saves;  // what each save dialog offered
 
   std::optional<std::filesystem::path> OpenFile(const std::filesystem::path&,
                                                 const std::filesystem::path& name) override {
@@ -61,9 +71,20 @@ struct FakeDialogs : Dialogs {
     openAnswers.pop_front();
     return answer;
   }
-  void ShowBox(const Box& box) override {
+  std::size_t ShowBox(const Box& box) override {
     boxes.push_back(box);
     if (whileBoxShown) whileBoxShown(box);
+    if (boxAnswers.empty()) return 0;
+    const std::size_t answer = boxAnswers.front();
+    boxAnswers.pop_front();
+    return answer;
+  }
+  std::optional<std::filesystem::path> SaveFile(const SaveRequest& request) override {
+    saves.push_back(request);
+    if (saveAnswers.empty()) return std::nullopt;
+    auto answer = saveAnswers.front();
+    saveAnswers.pop_front();
+    return answer;
   }
 };
 

@@ -79,15 +79,18 @@ TEST(Layout, TabChainAndCommands) {
   // A panel's children in its place; hidden controls and their children are not reached.
   EXPECT_EQ(names(TabChain(kTable)),
             (std::vector<std::string_view>{"List", "InTop2", "InTop", "InBottom", "Free"}));
-  // The window's own: the commands in their keyboard order, then the list and the banner; each
-  // command has its button, each label its control.
+  // The window's own: the commands in their keyboard order, the find box, then the list and the
+  // banner; each command has its button, each label its control.
   const std::vector<const Control*> chain = TabChain();
   std::vector<Command> commands;
   for (const Control* c : chain)
     if (c->command != Command::None) commands.push_back(c->command);
-  EXPECT_EQ(commands, (std::vector{Command::Open, Command::Quit, Command::Clear, Command::Export}));
-  EXPECT_EQ(chain.size(), commands.size() + 2);
-  for (const tessaly::LabelId label : {tessaly::LabelId::RowCount, tessaly::LabelId::Elapsed})
+  EXPECT_EQ(commands, (std::vector{Command::Open, Command::Quit, Command::Clear, Command::Export,
+                                   Command::Check}));
+  EXPECT_EQ(chain.size(), commands.size() + 3);
+  EXPECT_EQ(chain.at(commands.size())->kind, Kind::FindBox);
+  for (const tessaly::LabelId label :
+       {tessaly::LabelId::RowCount, tessaly::LabelId::Elapsed, tessaly::LabelId::FindPlace})
     EXPECT_EQ(Find(label).kind, Kind::Label);
 }
 

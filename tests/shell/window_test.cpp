@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -44,6 +45,58 @@ TEST(WindowTest, ReadThroughTheButtonAndEditACaption) {
 
   QTest::mouseClick(w.Button(layout::Command::Clear), Qt::LeftButton);
   EXPECT_EQ(w.ListModel().rowCount(), 0);
+}
+
+// Ctrl+F, typing, F3 and Shift+F3 and Escape reach the find logic, whose row and label come back.
+TEST(WindowTest, FindKeysReachTheLogic) {
+  FakeDialogs dialogs;
+  MainWindow w(dialogs);
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  w.Logic().Open(TESSALY_TEST_DATA "/realcn_lines.mrc");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.Logic().CurrentState() == State::Idle; }));
+  QTest::keyClick(w.List(), Qt::Key_F, Qt::ControlModifier);
+  QWidget* box = w.Control("FindBox");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return box->hasFocus(); }));
+  QTest::keyClicks(box, QStringLiteral("7-"));
+  QLabel* place = w.Label(LabelId::FindPlace);
+  const auto placeIs = [&](int k) {
+    return QTest::qWaitFor(
+        [&] { return place->text().startsWith(QStringLiteral("第 %1 / ").arg(k)); });
+  };
+  ASSERT_TRUE(placeIs(1)) << place->text().toStdString();
+  const int first = w.List()->currentIndex().row();
+  QTest::keyClick(box, Qt::Key_F3);
+  ASSERT_TRUE(placeIs(2)) << place->text().toStdString();
+  EXPECT_GT(w.List()->currentIndex().row(), first);
+  QTest::keyClick(box, Qt::Key_F3, Qt::ShiftModifier);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.List()->currentIndex().row() == first; }));
+  QTest::keyClick(box, Qt::Key_Escape);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.List()->hasFocus(); }));
+}
+
+// A box with buttons of its own says which one the user chose; Escape means the first.
+TEST(WindowTest, ABoxTellsTheChosenButton) {
+  QtDialogs dialogs;
+  const Box box{"Tessaly", "text", "details", BoxIcon::None, {"确定", "第二"}};
+  const auto answer = [&](auto act) {
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+      if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        timer.stop();
+        act(*shown);
+      }
+    });
+    timer.start(10);
+    return dialogs.ShowBox(box);
+  };
+  EXPECT_EQ(answer([](QMessageBox& shown) {
+              for (QAbstractButton* b : shown.buttons())
+                if (b->text() == QStringLiteral("第二")) b->click();
+            }),
+            std::size_t{1});
+  EXPECT_EQ(answer([](QMessageBox& shown) { QTest::keyClick(&shown, Qt::Key_Escape); }),
+            std::size_t{0});
 }
 
 // A read waiting on a pipe's writer leaves the loop running, the commands unavailable.

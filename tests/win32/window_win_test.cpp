@@ -233,6 +233,34 @@ TEST_F(WindowTest, F2AndASecondClickEditTheCaption) {
   EXPECT_EQ(logic_.Cell(1, 0), "c");
 }
 
+// Ctrl+F, typing, F3 and Escape reach the find logic; the row found is selected in the list.
+TEST_F(WindowTest, FindKeysReachTheLogic) {
+  Open({"apple", "pear", "apple pie", "plum"});
+  const HWND box = window_.Control("FindBox");
+  const auto key = [&](HWND to, WPARAM vk) {
+    MSG msg{to, WM_KEYDOWN, vk, 0, 0, {}};
+    return window_.TakeKey(msg);
+  };
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] = 0x80;
+  SetKeyboardState(keys);
+  EXPECT_TRUE(key(list_, 'F'));
+  keys[VK_CONTROL] = 0;
+  SetKeyboardState(keys);
+  EXPECT_EQ(GetFocus(), box);
+  SetWindowTextW(box, L"apple");  // EN_CHANGE, as typing sends
+  const auto selected = [&] { return ListView_GetNextItem(list_, -1, LVNI_SELECTED); };
+  ASSERT_TRUE(Until([&] { return TextOf(window_.Label(LabelId::FindPlace)) == L"第 1 / 2 处"; }));
+  EXPECT_EQ(selected(), 0);
+  EXPECT_TRUE(key(box, VK_F3));
+  ASSERT_TRUE(Until([&] { return TextOf(window_.Label(LabelId::FindPlace)) == L"第 2 / 2 处"; }));
+  EXPECT_EQ(selected(), 2);
+  EXPECT_TRUE(key(box, VK_ESCAPE));
+  EXPECT_EQ(GetFocus(), list_);
+  EXPECT_FALSE(key(list_, 'A'));
+}
+
 TEST_F(WindowTest, WhileExportingNeitherEditsNorDisabledButtonsChangeTheList) {
   Open({"a", "b"});
   StartExport();
@@ -295,6 +323,26 @@ TEST_F(WindowTest, TheNotAnsweringBoxGoesWhenTheSpreadsheetAnswers) {
            !window_.ProgressDialog();
   }));
   EXPECT_EQ(boxes.seen.size(), 2u);  // the progress and the box, nothing after them
+}
+
+// A box with buttons of its own says which one the user chose; OK (as Enter) means the first.
+TEST_F(WindowTest, ABoxTellsTheChosenButton) {
+  Box box{"Tessaly", "text", "details", BoxIcon::None, {"确定", "第二"}};
+  {
+    BoxWatcher boxes(L"第二");
+    EXPECT_EQ(dialogs_.ShowBox(box), 1u);
+    ASSERT_EQ(boxes.seen.size(), 1u);
+    EXPECT_TRUE(boxes.seen[0].Has(L"确定"));
+  }
+  {
+    BoxWatcher boxes;
+    EXPECT_EQ(dialogs_.ShowBox(box), 0u);
+  }
+  box.details.clear();  // still a task dialog, for its buttons
+  {
+    BoxWatcher boxes(L"第二");
+    EXPECT_EQ(dialogs_.ShowBox(box), 1u);
+  }
 }
 
 // Windows announces a change of the regional settings to the window: the next elapsed time
