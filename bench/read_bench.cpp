@@ -88,10 +88,11 @@ int Digits(const char* p, int n) {
 // cannot be skipped.
 class CountingSink : public marc::ReadSink {
  public:
-  void AppendRows(std::shared_ptr<const marc::RowBlock> block, std::int64_t) override {
+  bool AppendRows(std::shared_ptr<const marc::RowBlock> block, std::int64_t) override {
     rows += static_cast<std::int64_t>(block->Size());
     for (std::size_t r = 0; r < block->Size(); ++r)
       cellBytes += block->Cell(r, marc::Title).size() + block->Cell(r, marc::Summary).size();
+    return true;
   }
   void Progress(std::int64_t) override {}
   void Elapsed(const marc::Text&) override {}
@@ -254,7 +255,8 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
         std::printf(" %10s", "-");
       std::printf("\n");
     }
-    std::printf("Targets: read/bare >= 0.67 and read/yaz >= 5.00 on 100k, read/bare >= 0.50 on 1M\n");
+    std::printf(
+        "Targets: read/bare >= 0.67 and read/yaz >= 5.00 on 100k, read/bare >= 0.50 on 1M\n");
 
     // Every contender reads the whole file first; what each does beyond that shows where the
     // read path's own time goes, apart from the page faults and copying every reader pays.
@@ -320,8 +322,9 @@ int main(int argc, char** argv) {
       for (const Layout layout : {Layout::Lines, Layout::Concat}) {
         if (n == 1000000 && layout == Layout::Concat) continue;  // one layout is enough at 1 GB
         Input in;
-        in.label = (n >= 1000000 ? std::to_string(n / 1000000) + "M " : std::to_string(n / 1000) + "k ") +
-                   tessaly::bench::LayoutName(layout);
+        in.label =
+            (n >= 1000000 ? std::to_string(n / 1000000) + "M " : std::to_string(n / 1000) + "k ") +
+            tessaly::bench::LayoutName(layout);
         in.path = tessaly::bench::EnsureCnmarcFile(DataDir(), n, layout);
         in.records = n;
         in.bytes = static_cast<std::int64_t>(std::filesystem::file_size(in.path));

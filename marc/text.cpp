@@ -290,10 +290,18 @@ void ReplaceByteInPlace(std::string& s, char old, char replacement, TextEncoding
 
 // --- Numbers -------------------------------------------------------------------------------
 
+std::string NotAnIntegerReason(std::string_view s) {
+  return "'" + std::string(s) + "' is not a valid integer value";
+}
+
 std::int32_t StrToIntStrict(std::string_view s) {
-  auto fail = [&]() -> std::int32_t {
-    throw EConvertError("'" + std::string(s) + "' is not a valid integer value");
-  };
+  const std::optional<std::int32_t> value = ParseIntStrict(s);
+  if (!value) throw EConvertError(NotAnIntegerReason(s));
+  return *value;
+}
+
+std::optional<std::int32_t> ParseIntStrict(std::string_view s) {
+  auto fail = []() -> std::optional<std::int32_t> { return std::nullopt; };
   std::size_t i = 0;
   while (i < s.size() && s[i] == ' ') ++i;
   bool negative = false;

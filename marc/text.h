@@ -78,6 +78,10 @@ void ReplaceByteInPlace(std::string& s, char old, char replacement,
 // The 32-bit integer s spells (decimal, or hexadecimal after "$", "x" or "0x"); EConvertError
 // otherwise.
 std::int32_t StrToIntStrict(std::string_view s);
+// The same rule without the exception: nullopt where StrToIntStrict fails.
+std::optional<std::int32_t> ParseIntStrict(std::string_view s);
+// "'%s' is not a valid integer value", the reason a text that is no integer is refused with.
+std::string NotAnIntegerReason(std::string_view s);
 
 Text IntToText(std::int64_t n);
 

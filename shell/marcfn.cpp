@@ -14,6 +14,7 @@
 #include "errors.h"
 #include "layout.h"
 #include "marc2excel.h"
+#include "readfailure.h"
 #include "usertexts.h"
 
 namespace tessaly {
@@ -26,9 +27,6 @@ constexpr std::chrono::seconds kExportGrace{15};
 // so while a read runs new rows reach it at most this often, and at the end: often enough to
 // read as rows arriving, rarely enough that a million rows are not laid out sixty times over.
 constexpr std::chrono::milliseconds kRowsShownEvery{250};
-
-// A read stopped because the window closed; nobody is told.
-struct ReadStopped {};
 
 // A failure's message as the user reads it: the bytes are UTF-8 when they spell it, GBK
 // otherwise (messages quote record bytes, and paths in the system's 8-bit encoding).
@@ -85,24 +83,27 @@ struct TMarcFun::ReadJob final : marc::ReadSink {
   std::mutex mutex;
   std::vector<Batch> pending;  // under mutex
   // Written by the worker before ended.
-  std::exception_ptr failure;
+  marc::ReadOutcome outcome;
+  std::exception_ptr failure;  // the sink's own, rows it could not take
   marc::Text elapsed;
   bool fourByteSequences = false;
   // The GUI thread's: why it could not keep the rows handed over.
   std::exception_ptr takeFailure;
 
-  void AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t) override {
-    if (stop.load(std::memory_order_relaxed)) throw ReadStopped{};
+  bool AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t) override {
+    // A read stopped because the window closed; nobody is told.
+    if (stop.load(std::memory_order_relaxed)) return false;
     Batch batch{std::move(rows), reader->Encoding()};
     const std::lock_guard lock(mutex);
     pending.push_back(std::move(batch));
+    return true;
   }
   void Progress(std::int64_t) override {}
   void Elapsed(const marc::Text& text) override { elapsed = text; }
 
   void Run() {
     try {
-      reader->Read(path, *this);
+      outcome = reader->Read(path, *this);
       fourByteSequences = reader->FourByteSequences();
     } catch (...) {
       failure = std::current_exception();
@@ -334,7 +335,7 @@ void TMarcFun::Open(const std::filesystem::path& file) {
     MarcFileName = file;
     Button2Click();
   } catch (...) {
-    ShowOpenFailed(std::current_exception(), {});
+    ShowOpenFailed(ReadFailureDetails(std::current_exception()));
   }
 }
 
@@ -400,7 +401,11 @@ void TMarcFun::FinishRead() {
   // empty list would tell of rows that are not there.
   view_.SetLabel(LabelId::Label1, texts::Progress(rowsRead_));
   if (job->takeFailure || job->failure) {
-    ShowOpenFailed(job->takeFailure ? job->takeFailure : job->failure, job->reader->Position());
+    ShowOpenFailed(ReadFailureDetails(job->takeFailure ? job->takeFailure : job->failure));
+    return;
+  }
+  if (job->outcome.error) {
+    ShowOpenFailed(ReadFailureDetails(*job->outcome.error));
     return;
   }
   view_.SetLabel(LabelId::Label2,
@@ -408,24 +413,9 @@ void TMarcFun::FinishRead() {
                      std::string(EncodingName(job->reader->Encoding(), job->fourByteSequences)));
 }
 
-void TMarcFun::ShowOpenFailed(std::exception_ptr failure, const marc::ReadPosition& at) {
-  texts::ReadFault fault = texts::ReadFault::Other;
-  std::string reason;
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::bad_alloc&) {
-    fault = texts::ReadFault::OutOfMemory;
-  } catch (const std::exception& e) {
-    reason = MessageText(e.what());
-    if (dynamic_cast<const marc::EFOpenError*>(&e)) fault = texts::ReadFault::Open;
-    if (dynamic_cast<const marc::EConvertError*>(&e)) fault = texts::ReadFault::Number;
-    if (dynamic_cast<const marc::EStringListError*>(&e)) fault = texts::ReadFault::Directory;
-    if (dynamic_cast<const marc::EReadError*>(&e)) fault = texts::ReadFault::CutShort;
-    if (dynamic_cast<const marc::ERecordError*>(&e)) fault = texts::ReadFault::Record;
-  } catch (...) {
-  }
-  ShowBox({std::string(texts::kApplicationTitle), std::string(texts::kOpenFailed),
-           texts::ReadFailureDetails(at.record, at.line, fault, reason), BoxIcon::None});
+void TMarcFun::ShowOpenFailed(const std::string& details) {
+  ShowBox({std::string(texts::kApplicationTitle), std::string(texts::kOpenFailed), details,
+           BoxIcon::None});
 }
 
 void TMarcFun::Button3Click() {

@@ -112,7 +112,7 @@ class TMarcFun {
   void Tick();
   void TakeRows();
   void FinishRead();
-  void ShowOpenFailed(std::exception_ptr failure, const marc::ReadPosition& at);
+  void ShowOpenFailed(const std::string& details);
   void ExportTick();
   void StopExport();
   void FinishExport();

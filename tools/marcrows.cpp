@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "badrecords.h"
 #include "binary_output.h"
 #include "charset.h"
 #include "extract.h"
@@ -22,8 +23,10 @@ namespace {
 
 void Usage() {
   std::fputs(
-      "usage: marcrows [--raw] [--quiet] [--encoding auto|gb18030|utf-8] FILE\n"
-      "       marcrows [--encoding auto|gb18030|utf-8] --xlsx OUT.xlsx FILE\n",
+      "usage: marcrows [--raw] [--quiet] [--encoding auto|gb18030|utf-8]\n"
+      "                [--keep-going] [--bad OUT.mrc] FILE\n"
+      "       marcrows [--encoding auto|gb18030|utf-8] [--keep-going] [--bad OUT.mrc]\n"
+      "                --xlsx OUT.xlsx FILE\n",
       stderr);
 }
 
@@ -48,6 +51,65 @@ void AppendEscaped(std::string& out, std::string_view cell) {
         out += c;
     }
   }
+}
+
+// One line on stderr for a record passed over: where, how long, why, and what its length says.
+void PrintBad(const marc::BadRecord& bad) {
+  std::string hint;
+  switch (bad.hint) {
+    case marc::BadRecord::Hint::CutBeforeNext:
+      hint = "; cut in two by a line break: record " + std::to_string(bad.error.record + 1) +
+             " holds the remaining " +
+             std::to_string(static_cast<std::uint64_t>(bad.declared) - bad.length) + " bytes";
+      break;
+    case marc::BadRecord::Hint::RestOfPrevious:
+      hint = "; the rest of record " + std::to_string(bad.error.record - 1) +
+             ", cut in two by a line break";
+      break;
+    case marc::BadRecord::Hint::FileEndsInside:
+      hint = "; the file ends inside this record: " + std::to_string(bad.length) + " of its " +
+             std::to_string(bad.declared) + " bytes are there";
+      break;
+    case marc::BadRecord::Hint::None:
+      break;
+  }
+  std::fprintf(stderr, "bad record %lld (line %lld, byte %llu, %llu bytes): %s%s\n",
+               static_cast<long long>(bad.error.record), static_cast<long long>(bad.error.line),
+               static_cast<unsigned long long>(bad.error.offset),
+               static_cast<unsigned long long>(bad.length), bad.error.reason.c_str(), hint.c_str());
+}
+
+// What --keep-going and --bad ask for.
+struct BadRecordsOptions {
+  bool keepGoing = false;
+  const char* badOut = nullptr;  // --bad OUT.mrc
+  marc::ReadMode Mode() const {
+    return keepGoing ? marc::ReadMode::PassOver : marc::ReadMode::Stop;
+  }
+};
+
+// The end of a read: the bad records passed over, written to --bad's file; the exit status (0
+// clean, 3 when bad records were passed over, 1 after a failure, of the read or the writing).
+int Finish(const marc::ReadOutcome& outcome, const BadRecordsOptions& options, const char* path) {
+  const auto bad = static_cast<long long>(outcome.bad->records.size());
+  int status = outcome.error ? 1 : bad > 0 ? 3 : 0;
+  if (bad > 0) std::fprintf(stderr, "%lld bad record%s passed over\n", bad, bad == 1 ? "" : "s");
+  if (!options.badOut) return status;
+  if (const auto failed =
+          marc::WriteReplacing(marc::PathFromBytes(options.badOut),
+                               marc::BadRecordsBytes(*outcome.bad), marc::PathFromBytes(path))) {
+    std::fprintf(stderr, "marcrows: %s\n", failed->c_str());
+    return 1;
+  }
+  const long long written = bad - outcome.bad->NotHeld();
+  std::fprintf(stderr, "%s: %lld bad record%s written", options.badOut, written,
+               written == 1 ? "" : "s");
+  if (outcome.bad->NotHeld() > 0)
+    std::fprintf(stderr, ", %lld more past the %llu MB of bad records held",
+                 static_cast<long long>(outcome.bad->NotHeld()),
+                 static_cast<unsigned long long>(marc::BadList::kHeldCap >> 20));
+  std::fputs("\n", stderr);
+  return status;
 }
 
 // Only the window names a file GB18030 (the search would cost the tool a pass over the file) and
@@ -88,12 +150,18 @@ class PrintSink : public marc::ReadSink {
     std::fwrite(line_.data(), 1, line_.size(), stdout);
   }
   // --quiet counts the rows without making texts of their cells.
-  void AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t rowsBefore) override {
+  bool AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t rowsBefore) override {
     if (!quiet_) return marc::ReadSink::AppendRows(std::move(rows), rowsBefore);
     rows_ += static_cast<std::int64_t>(rows->Size());
+    return true;
   }
   void Progress(std::int64_t) override {}
   void Elapsed(const marc::Text&) override {}
+  void PassedOver(const marc::BadRecord& bad) override {
+    // After the rows before it.
+    std::fflush(stdout);
+    PrintBad(bad);
+  }
 
   std::int64_t Rows() const { return rows_; }
   // Malformed byte sequences replaced by U+FFFD, and the first one's record and column (1-based).
@@ -124,6 +192,14 @@ bool ParseEncoding(const char* name, std::optional<marc::TextEncoding>& encoding
   return true;
 }
 
+// "record N (line M): reason" for the fault that ended a read.
+void PrintFailure(const marc::ReadError& error) {
+  const char* what =
+      error.fault == marc::ReadFault::OutOfMemory ? "Out of memory" : error.reason.c_str();
+  std::fprintf(stderr, "record %lld (line %lld): %s\n", static_cast<long long>(error.record),
+               static_cast<long long>(error.line), what);
+}
+
 // Input above this size may give a sheet whose XML passes 4 GB (short cells cost more XML than
 // text), so its workbook is written with ZIP64; smaller input keeps the plain ZIP that every
 // spreadsheet opens without a word.
@@ -142,6 +218,7 @@ class XlsxSink : public marc::ReadSink {
   }
   void Progress(std::int64_t) override {}
   void Elapsed(const marc::Text&) override {}
+  void PassedOver(const marc::BadRecord& bad) override { PrintBad(bad); }
 
  private:
   tessaly::XlsxOut& out_;
@@ -151,7 +228,7 @@ class XlsxSink : public marc::ReadSink {
 
 // The rows into a workbook; a failed read still keeps the rows before it.
 int WriteWorkbook(const char* out_path, const char* path,
-                  std::optional<marc::TextEncoding> encoding) {
+                  std::optional<marc::TextEncoding> encoding, const BadRecordsOptions& bad) {
   std::vector<std::string> captions;
   for (std::string_view caption : marc::ColumnCaptionsGbk()) {
     captions.push_back(marc::DecodeToUtf8(caption, marc::TextEncoding::Gbk));
@@ -167,24 +244,16 @@ int WriteWorkbook(const char* out_path, const char* path,
   try {
     tessaly::XlsxOut out(out_path, std::move(captions), options);
     XlsxSink sink(out, reader);
-    try {
-      reader.Read(path, sink);
-    } catch (const tessaly::XlsxError&) {
-      throw;
-    } catch (const std::exception& e) {
-      const char* what = dynamic_cast<const std::bad_alloc*>(&e) ? "Out of memory" : e.what();
-      std::fprintf(stderr, "record %lld (line %lld): %s\n",
-                   static_cast<long long>(reader.Position().record),
-                   static_cast<long long>(reader.Position().line), what);
-      status = 1;
-    }
+    const marc::ReadOutcome outcome = reader.Read(path, sink, bad.Mode());
+    if (outcome.error) PrintFailure(*outcome.error);
+    status = Finish(outcome, bad, path);
     out.Finish();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(stderr, "%lld rows in %.3f s\n", static_cast<long long>(out.Rows()), seconds);
     std::fprintf(stderr, "%s: %lld rows on %d sheet%s%s\n", out_path,
                  static_cast<long long>(out.Rows()), out.Sheets(), out.Sheets() == 1 ? "" : "s",
-                 status ? ", the rows read before the failure" : "");
+                 status == 1 ? ", the rows read before the failure" : "");
     if (out.CutCells() > 0) {
       std::fprintf(stderr, "%lld cell%s cut to 32,767 characters\n",
                    static_cast<long long>(out.CutCells()), out.CutCells() == 1 ? "" : "s");
@@ -203,6 +272,7 @@ int Main(int argc, char** argv) {
   std::optional<marc::TextEncoding> encoding;
   const char* path = nullptr;
   const char* xlsx = nullptr;
+  BadRecordsOptions bad;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--raw") {
@@ -214,6 +284,11 @@ int Main(int argc, char** argv) {
       if (!ParseEncoding(name, encoding)) return Usage(), 2;
     } else if (arg == "--xlsx" && i + 1 < argc && !xlsx) {
       xlsx = argv[++i];
+    } else if (arg == "--keep-going") {
+      bad.keepGoing = true;
+    } else if (arg == "--bad" && i + 1 < argc && !bad.badOut) {
+      bad.badOut = argv[++i];
+      bad.keepGoing = true;
     } else if ((arg.size() > 1 && arg[0] == '-') || path) {
       return Usage(), 2;
     } else {
@@ -221,6 +296,12 @@ int Main(int argc, char** argv) {
     }
   }
   if (!path) return Usage(), 2;
+  std::error_code ec;
+  if (bad.badOut &&
+      std::filesystem::equivalent(marc::PathFromBytes(bad.badOut), marc::PathFromBytes(path), ec)) {
+    std::fputs("marcrows: the bad records' file must differ from FILE\n", stderr);
+    return 2;
+  }
   if (xlsx) {
     // A workbook holds text: the raw bytes have no place in it.
     if (raw || quiet) return Usage(), 2;
@@ -228,12 +309,11 @@ int Main(int argc, char** argv) {
     const std::filesystem::path out = marc::PathFromBytes(xlsx);
     std::string extension = out.extension().string();
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::error_code ec;
     if (extension != ".xlsx" || std::filesystem::equivalent(out, marc::PathFromBytes(path), ec)) {
       std::fputs("marcrows: the workbook's name must end in .xlsx and differ from FILE\n", stderr);
       return 2;
     }
-    return WriteWorkbook(xlsx, path, encoding);
+    return WriteWorkbook(xlsx, path, encoding, bad);
   }
 
   tessaly::SetBinaryOutput();
@@ -243,19 +323,9 @@ int Main(int argc, char** argv) {
   reader.ForceEncoding(encoding);
   PrintSink sink(raw, quiet, reader);
   const auto start = std::chrono::steady_clock::now();
-  int status = 0;
-  try {
-    reader.Read(path, sink);
-  } catch (const std::exception& e) {
-    // The decoder's own errors, and running out of memory on a file larger than it.
-    std::fflush(stdout);
-    const char* what = dynamic_cast<const std::bad_alloc*>(&e) ? "Out of memory" : e.what();
-    std::fprintf(stderr, "record %lld (line %lld): %s\n",
-                 static_cast<long long>(reader.Position().record),
-                 static_cast<long long>(reader.Position().line), what);
-    status = 1;
-  }
+  const marc::ReadOutcome outcome = reader.Read(path, sink, bad.Mode());
   std::fflush(stdout);
+  if (outcome.error) PrintFailure(*outcome.error);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::fprintf(stderr, "%lld rows in %.3f s\n", static_cast<long long>(sink.Rows()), seconds);
@@ -265,7 +335,7 @@ int Main(int argc, char** argv) {
                  "column %d\n",
                  static_cast<long long>(sink.Replaced()),
                  static_cast<long long>(sink.FirstRecord()), sink.FirstColumn());
-  return status;
+  return Finish(outcome, bad, path);
 }
 
 #ifdef _WIN32
