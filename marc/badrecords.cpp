@@ -29,12 +29,12 @@ std::optional<std::string> WriteReplacing(const std::filesystem::path& path, std
     return "\"" + PathBytes(path) + "\" is the file that was read";
   // Beside the target, so that the rename stays on one file system.
   const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-  std::random_device random;
+  std::random_device rng;
   fs::path temp;
   for (int attempt = 0; attempt < 100 && temp.empty(); ++attempt) {
     fs::path name(".");
     name += path.filename();
-    name += "." + std::to_string(random()) + ".tmp";
+    name += "." + std::to_string(rng()) + ".tmp";
     if (!fs::exists(folder / name, ec)) temp = folder / name;
   }
   if (temp.empty()) return "no free temporary name beside \"" + PathBytes(path) + "\"";

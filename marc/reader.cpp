@@ -596,7 +596,9 @@ void DecodeBlock(std::string_view text, TextEncoding encoding, ReadMode mode,
       ++block.lineEnds;
       p = (*q == '\r' && q + 1 < end && q[1] == '\n') ? q + 2 : q + 1;
     }
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {
+    // No more memory for the rows or the copy (bad_alloc, or a size no allocation can have):
+    // nothing else here throws, and a helper thread must not let it escape.
     block.error = ReadError{ReadFault::OutOfMemory,
                             block.records + (scanning ? 1 : 0),
                             block.lineEnds + 1,

@@ -291,7 +291,10 @@ void ReplaceByteInPlace(std::string& s, char old, char replacement, TextEncoding
 // --- Numbers -------------------------------------------------------------------------------
 
 std::string NotAnIntegerReason(std::string_view s) {
-  return "'" + std::string(s) + "' is not a valid integer value";
+  std::string reason(1, '\'');
+  reason += s;
+  reason += "' is not a valid integer value";
+  return reason;
 }
 
 std::int32_t StrToIntStrict(std::string_view s) {

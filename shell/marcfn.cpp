@@ -344,6 +344,9 @@ void TMarcFun::Button2Click() {
   auto job = std::make_shared<ReadJob>(reader_);
   job->reader->SetTimeFormat(timeFormat_);
   job->path = marc::PathBytes(MarcFileName);
+  // The last read's rows: the reader holds them for a name that does not exist, until the next
+  // file opens; the window's share of them goes now.
+  lineList_.reset();
   rowsRead_ = 0;
   rowsShownAt_ = clock_.Now() - kRowsShownEvery;  // the first rows show at once
   workers_->Start([job] { job->Run(); });

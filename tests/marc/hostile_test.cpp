@@ -88,6 +88,7 @@ struct Outcome {
   std::string kind;  // empty when the read completed
   std::string message;
   ReadPosition position;
+  bool rereadable = false;
 };
 
 Outcome ReadWith(RecordReader& reader, const std::string& path) {
@@ -101,6 +102,7 @@ Outcome ReadWith(RecordReader& reader, const std::string& path) {
     out.message = outcome.error->reason;
     EXPECT_TRUE(sink.elapsed.empty()) << "a failed read reports no time";
   }
+  out.rereadable = outcome.rereadable;
   std::vector<std::int64_t> counts(sink.rows.size());
   for (std::size_t i = 0; i < counts.size(); ++i) counts[i] = static_cast<std::int64_t>(i + 1);
   EXPECT_EQ(sink.progress, counts) << "one progress report per row, counting from 1";
@@ -150,6 +152,7 @@ void ExpectStillReads(RecordReader& reader, const TempDir& dir) {
   const Outcome after = ReadWith(reader, dir.Write("good.mrc", Iso2709Record(kBook) + "\r\n"));
   EXPECT_EQ(after.kind, "") << after.message;
   EXPECT_EQ(after.rows, std::vector<BookRow>{kBookRow});
+  EXPECT_TRUE(after.rereadable) << "a regular file can be read again";
 }
 
 // --- Leaders ------------------------------------------------------------------------------
@@ -746,6 +749,7 @@ TEST(BeingWritten, ThroughAPipeInPieces) {
   const Outcome out = ReadWith(reader, path);
   writer.join();
   EXPECT_EQ(out.kind, "") << out.message;
+  EXPECT_FALSE(out.rereadable) << "a pipe's bytes are gone once read";
   ASSERT_EQ(out.rows.size(), static_cast<std::size_t>(kRecords));
   for (int i = 0; i < kRecords; ++i) EXPECT_EQ(out.rows[i], NumberedRow(i)) << "row " << i;
 }
