@@ -73,7 +73,7 @@ TEST_F(SaveBadRecordsTest, BytesAsReadAndAReportBeside) {
   ASSERT_EQ(rows.size(), 4u);
   for (const auto& row : rows) EXPECT_EQ(row.size(), 6u);
   EXPECT_EQ((std::vector<std::string>(rows[1].begin(), rows[1].begin() + 4)),
-            (std::vector<std::string>{"3", "3", "300", "17"}));
+            (std::vector<std::string>{"3", "3", "300", "18"}));
   EXPECT_NE(rows[1][4].find("raw\\treason"), std::string::npos);
   EXPECT_NE(rows[1][5].find("4"), std::string::npos) << "the next piece's record";
   EXPECT_NE(rows[2][5].find("3"), std::string::npos) << "the record it is the rest of";
