@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     }
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     double best = 1e9;
-    marc::TextEncoding found = marc::TextEncoding::Gbk;
+    marc::TextEncoding found = marc::TextEncoding::Gb18030;
     for (int round = 0; round < 5; ++round) {
       const auto start = std::chrono::steady_clock::now();
       found = marc::DetectEncoding(bytes);

@@ -95,7 +95,7 @@ class CountingSink : public marc::ReadSink {
     return true;
   }
   void Progress(std::int64_t) override {}
-  void Elapsed(const marc::Text&) override {}
+  void Elapsed(std::chrono::steady_clock::duration) override {}
   std::int64_t rows = 0;
   std::size_t cellBytes = 0;
 };
@@ -116,16 +116,6 @@ void FileLoad(benchmark::State& state, const Input* in) {
   for (auto _ : state) {
     std::string bytes = LoadFile(in->path);
     benchmark::DoNotOptimize(bytes.data());
-  }
-  SetCounters(state, *in);
-}
-
-// The read path's first step alone: the file into LineList.
-void LoadLines(benchmark::State& state, const Input* in) {
-  for (auto _ : state) {
-    marc::TStringList list;
-    marc::LoadTextLines(list, in->path);
-    benchmark::DoNotOptimize(list.Count());
   }
   SetCounters(state, *in);
 }
@@ -226,8 +216,7 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
 
   void Finalize() override {
     ConsoleReporter::Finalize();
-    static const char* const kContenders[] = {"file_load", "load_lines", "read_path", "bare_walk",
-                                              "libyaz"};
+    static const char* const kContenders[] = {"file_load", "read_path", "bare_walk", "libyaz"};
     std::printf("\nMedians, wall time (records/s | MB/s, 1 MB = 10^6 bytes)\n");
     std::printf("%-12s", "file");
     for (const char* c : kContenders) std::printf(" %21s", c);
@@ -338,8 +327,9 @@ int main(int argc, char** argv) {
 
   using Fn = void (*)(benchmark::State&, const Input*);
   const std::pair<const char*, Fn> contenders[] = {
-      {"file_load", FileLoad}, {"load_lines", LoadLines},
-      {"read_path", ReadPath}, {"bare_walk", BareWalk},
+      {"file_load", FileLoad},
+      {"read_path", ReadPath},
+      {"bare_walk", BareWalk},
 #ifdef TESSALY_HAVE_YAZ
       {"libyaz", Libyaz},
 #endif

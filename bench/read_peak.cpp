@@ -29,7 +29,7 @@ class Sink : public marc::ReadSink {
     return true;
   }
   void Progress(std::int64_t) override {}
-  void Elapsed(const marc::Text&) override {}
+  void Elapsed(std::chrono::steady_clock::duration) override {}
   std::int64_t rows = 0;
   std::vector<std::shared_ptr<const marc::RowBlock>> kept;
 

@@ -263,7 +263,7 @@ std::u16string DecodeToUtf16(std::string_view bytes, TextEncoding encoding,
 std::string EncodeUtf16(std::u16string_view text, TextEncoding encoding) {
   std::string out;
   out.reserve(text.size() * 2);
-  const Gb18030Encoder* gb = encoding == TextEncoding::Gbk ? &Encoder() : nullptr;
+  const Gb18030Encoder* gb = encoding == TextEncoding::Gb18030 ? &Encoder() : nullptr;
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
     if (c >= 0xD800 && c <= 0xDFFF) {

@@ -18,16 +18,16 @@ struct Replacements {
   std::int64_t firstOffset = -1;  // 0-based byte offset in the decoded text; -1 when none
 };
 
-// Decodes bytes of the given encoding (Gbk meaning GB18030) into well-formed UTF-8 or UTF-16.
-// Each call stands alone: no state is carried from a neighbouring cell. When replaced is given,
-// the malformed sequences are added to it.
+// Decodes bytes of the given encoding into well-formed UTF-8 or UTF-16. Each call stands alone:
+// no state is carried from a neighbouring cell. When replaced is given, the malformed sequences
+// are added to it.
 std::string DecodeToUtf8(std::string_view bytes, TextEncoding encoding,
                          Replacements* replaced = nullptr);
 std::u16string DecodeToUtf16(std::string_view bytes, TextEncoding encoding,
                              Replacements* replaced = nullptr);
 
-// Encodes UTF-16 text into the encoding: GB18030 for Gbk, so that every character is kept (a
-// character outside GBK takes four bytes). A lone surrogate is written as U+FFFD.
+// Encodes UTF-16 text into the encoding: every character is kept, under GB18030 too (a character
+// outside GBK takes four bytes). A lone surrogate is written as U+FFFD.
 std::string EncodeUtf16(std::u16string_view text, TextEncoding encoding);
 
 }  // namespace marc

@@ -30,44 +30,17 @@ std::size_t FindCode(std::string_view s, char letter) {
   return std::string_view::npos;
 }
 
-std::string_view SubfieldView(std::string_view s, std::string_view code) {
-  if (code.size() != 2 || code[0] != '$') {
-    const std::int64_t a = PosText(code, s);
-    if (a == 0) return {};
-    std::int64_t b = PosTextFrom("$", s, a + 2);
-    if (b == 0) b = static_cast<std::int64_t>(s.size()) + 1;
-    return MidView(s, a + 2, b - a - 2);
-  }
-  const std::size_t a = FindCode(s, code[1]);
+// The text of subfield letter: from after its code to the next "$" or the field's end; empty
+// when the code does not occur.
+std::string_view SubfieldView(std::string_view s, char letter) {
+  const std::size_t a = FindCode(s, letter);
   if (a == std::string_view::npos) return {};
   std::size_t b = a + 2;
   while (b < s.size() && s[b] != '$') ++b;
   return s.substr(a + 2, b - a - 2);
 }
+
 }  // namespace
-
-const std::array<std::string_view, CellCount>& ColumnCaptionsGbk() {
-  static const std::array<std::string_view, CellCount> captions = {
-      "\xC3\xFB\xB3\xC6",                  // 名称
-      "\xD7\xF7\xD5\xDF",                  // 作者
-      "isbn",                              //
-      "\xBC\xDB\xB8\xF1",                  // 价格
-      "\xB3\xF6\xB0\xE6\xB5\xD8",          // 出版地
-      "\xB3\xF6\xB0\xE6\xC9\xE7",          // 出版社
-      "\xB3\xF6\xB0\xE6\xCA\xB1\xBC\xE4",  // 出版时间
-      "\xD2\xB3\xCA\xFD",                  // 页数
-      "\xB3\xDF\xB4\xE7",                  // 尺寸
-      "\xB8\xBD\xBC\xFE",                  // 附件
-      "\xB7\xD6\xC0\xE0\xBA\xC5",          // 分类号
-      "\xB7\xD6\xC0\xE0\xC3\xFB",          // 分类名
-      "\xCC\xE1\xD2\xAA",                  // 提要
-  };
-  return captions;
-}
-
-Text SubfieldText(std::string_view field, std::string_view code) {
-  return Text(SubfieldView(field, code));
-}
 
 std::string_view ExtractView(Cell cell, std::string_view s, TextEncoding enc) {
   switch (cell) {
@@ -76,18 +49,18 @@ std::string_view ExtractView(Cell cell, std::string_view s, TextEncoding enc) {
     case PubPlace:
     case ClassNumber:
     case SubjectHeading:
-      return SubfieldView(s, "$a");
+      return SubfieldView(s, 'a');
     case Author:
-      return SubfieldView(s, "$f");
+      return SubfieldView(s, 'f');
     case Publisher:
-      return SubfieldView(s, "$c");
+      return SubfieldView(s, 'c');
     case Dimensions:
-      return SubfieldView(s, "$d");
+      return SubfieldView(s, 'd');
     case PubDate:
-      return CutOnBoundary(SubfieldView(s, "$d"), kPubDateBytes, enc);
+      return CutOnBoundary(SubfieldView(s, 'd'), kPubDateBytes, enc);
     case Pages: {
-      const std::string_view sub = SubfieldView(s, "$a");
-      const std::string_view ye = enc == TextEncoding::Gbk ? kYeGbk : kYeUtf8;
+      const std::string_view sub = SubfieldView(s, 'a');
+      const std::string_view ye = enc == TextEncoding::Gb18030 ? kYeGbk : kYeUtf8;
       const std::int64_t b = PosOnBoundary(ye, sub, enc);
       if (b == 0) return sub;
       return sub.substr(0, static_cast<std::size_t>(b - 1) + ye.size());

@@ -35,27 +35,20 @@ struct BookRow {
   bool operator==(const BookRow&) const = default;
 };
 
-// The column captions, in GBK, in column order.
-const std::array<std::string_view, CellCount>& ColumnCaptionsGbk();
-
-// The text of subfield code ("$a"): from after the code to the next "$" or the field's end;
-// empty when the code does not occur.
-Text SubfieldText(std::string_view field, std::string_view code);
-
 // What the extractor of cell gives for a field, as the run of the field's bytes it is (every
 // cell is one), without copying it.
 std::string_view ExtractView(Cell cell, std::string_view field,
-                             TextEncoding enc = TextEncoding::Gbk);
+                             TextEncoding enc = TextEncoding::Gb18030);
 
 Text ExtractTitle(std::string_view s);
 Text ExtractAuthor(std::string_view s);
 Text ExtractIsbn(std::string_view s);
 // Empty means no price: the caller then keeps the cell as it is.
-Text ExtractPrice(std::string_view s, TextEncoding enc = TextEncoding::Gbk);
+Text ExtractPrice(std::string_view s, TextEncoding enc = TextEncoding::Gb18030);
 Text ExtractPubPlace(std::string_view s);
 Text ExtractPublisher(std::string_view s);
-Text ExtractPubDate(std::string_view s, TextEncoding enc = TextEncoding::Gbk);
-Text ExtractPages(std::string_view s, TextEncoding enc = TextEncoding::Gbk);
+Text ExtractPubDate(std::string_view s, TextEncoding enc = TextEncoding::Gb18030);
+Text ExtractPages(std::string_view s, TextEncoding enc = TextEncoding::Gb18030);
 Text ExtractDimensions(std::string_view s);
 Text ExtractAccompanying(std::string_view s);
 Text ExtractClassNumber(std::string_view s);

@@ -23,8 +23,9 @@ class FileBytes {
 
   // Loads the file at path. Throws EFOpenError ("Cannot open file "%s". %s", the path made
   // absolute and the system's text for the reason) when it cannot be opened or read.
-  static std::shared_ptr<const FileBytes> Load(const std::string& path, const Options& options);
-  static std::shared_ptr<const FileBytes> Load(const std::string& path) {
+  static std::shared_ptr<const FileBytes> Load(const std::filesystem::path& path,
+                                               const Options& options);
+  static std::shared_ptr<const FileBytes> Load(const std::filesystem::path& path) {
     return Load(path, Options{});
   }
   // Bytes already in memory (for a text that is no file).
@@ -32,7 +33,8 @@ class FileBytes {
 
   virtual ~FileBytes() = default;
   std::string_view View() const { return view_; }
-  // The absolute path the bytes were loaded from (empty for FromString).
+  // The absolute path the bytes were loaded from, as messages spell it (PathBytes; empty for
+  // FromString).
   const std::string& Path() const { return path_; }
   // A regular file, which can be read again from its start (a pipe cannot).
   bool Regular() const { return regular_; }
@@ -56,19 +58,10 @@ class FileBytes {
 };
 
 // "Cannot open file "%s". %s" with path made absolute against the current folder.
-std::string OpenErrorMessage(const std::string& path, const std::string& reason);
+std::string OpenErrorMessage(const std::filesystem::path& path, const std::string& reason);
 
-// A path in the form Load takes: UTF-8 on Windows (never the ANSI code page, which cannot spell
-// every name), the system's bytes elsewhere.
+// A path as messages spell it: UTF-8 on Windows (never the ANSI code page, which cannot spell
+// every name), the system's bytes elsewhere. For messages only: files are opened by their path.
 std::string PathBytes(const std::filesystem::path& path);
-// The other way: the path a name in that form stands for.
-std::filesystem::path PathFromBytes(const std::string& path);
-
-#ifdef _WIN32
-// On Windows paths travel as UTF-8 and meet the system as UTF-16, never through the ANSI code
-// page, which cannot spell every name.
-std::wstring WidePath(std::string_view utf8);
-std::string Narrow(std::wstring_view wide);
-#endif
 
 }  // namespace marc

@@ -91,7 +91,7 @@ void Unguard(GuardSlot* slot) {
   slot->begin.store(0, std::memory_order_release);
 }
 
-[[noreturn]] void Fail(const std::string& path, int err) {
+[[noreturn]] void Fail(const std::filesystem::path& path, int err) {
   throw EFOpenError(OpenErrorMessage(path, std::strerror(err)));
 }
 
@@ -170,8 +170,8 @@ std::string SilenceText(std::chrono::milliseconds limit) {
 // Reads fd from its current offset to its end onto bytes. A pipe is read without blocking and
 // waited on with a limit: a pipe that no program writes, or whose writer falls silent, fails
 // the read rather than holding the window.
-void ReadToEnd(int fd, bool pipe, const FileBytes::Options& options, const std::string& path,
-               std::string& bytes) {
+void ReadToEnd(int fd, bool pipe, const FileBytes::Options& options,
+               const std::filesystem::path& path, std::string& bytes) {
   std::size_t have = bytes.size();
   for (;;) {
     if (pipe) {
@@ -201,12 +201,15 @@ std::shared_ptr<const FileBytes> FileBytes::FromString(std::string bytes) {
   return std::make_shared<BufferBytes>(std::move(bytes), std::string());
 }
 
-std::shared_ptr<const FileBytes> FileBytes::Load(const std::string& path, const Options& options) {
+std::string PathBytes(const std::filesystem::path& path) { return path.native(); }
+
+std::shared_ptr<const FileBytes> FileBytes::Load(const std::filesystem::path& path,
+                                                 const Options& options) {
   namespace fs = std::filesystem;
   // Folders and devices are no record files, and some devices never end (/dev/zero): refused
   // before opening. One swapped in afterwards is told by the descriptor's own status below.
   std::error_code typeEc;
-  const fs::file_type type = fs::status(fs::path(path), typeEc).type();
+  const fs::file_type type = fs::status(path, typeEc).type();
   if (type == fs::file_type::directory) Fail(path, EISDIR);
   if (type == fs::file_type::character || type == fs::file_type::block) Fail(path, ENODEV);
   // Without blocking: opening a pipe that no program writes would wait for a writer forever.
@@ -220,7 +223,7 @@ std::shared_ptr<const FileBytes> FileBytes::Load(const std::string& path, const 
   const bool pipe = S_ISFIFO(st.st_mode);
   if (!pipe) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   std::error_code ec;
-  const std::string absolute = fs::absolute(path, ec).string();
+  const std::string absolute = PathBytes(fs::absolute(path, ec));
   // A regular file can be read again from its start; a pipe's bytes are gone once read.
   const auto marked = [&](std::shared_ptr<FileBytes> bytes) {
     bytes->regular_ = S_ISREG(st.st_mode);

@@ -1,9 +1,9 @@
 // FileBytes on Windows: the file is opened so that others may read it but not write it, and the
 // handle is kept while its bytes are held, that is while it is read: nothing can change it under
-// the decoder. The read lets go of it at its end, and the file is free again. Paths are UTF-8 and
-// opened by their UTF-16 form, so a name opens whatever the ANSI code page is; messages are UTF-8
-// too. A file on disk is mapped (a mapped file cannot be truncated either); anything else (a
-// pipe, a file that cannot be mapped) is read into a buffer.
+// the decoder. The read lets go of it at its end, and the file is free again. Paths are opened by
+// their UTF-16 form, so a name opens whatever the ANSI code page is; messages spell them in UTF-8.
+// A file on disk is mapped (a mapped file cannot be truncated either); anything else (a pipe, a
+// file that cannot be mapped) is read into a buffer.
 #include <windows.h>
 
 #include <algorithm>
@@ -17,14 +17,9 @@
 
 namespace marc {
 
-std::wstring WidePath(std::string_view utf8) {
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring w(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-  return w;
-}
+namespace {
 
+// UTF-16 as UTF-8; a lone surrogate (a name may hold one) becomes U+FFFD rather than a failure.
 std::string Narrow(std::wstring_view wide) {
   const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
                                     0, nullptr, nullptr);
@@ -33,8 +28,6 @@ std::string Narrow(std::wstring_view wide) {
                       nullptr);
   return s;
 }
-
-namespace {
 
 // The system's own text for an error code, from its message table, without the line end and
 // the closing full stop, as the failure display adds one where it belongs.
@@ -51,7 +44,7 @@ std::string SystemMessage(DWORD code) {
   return text;
 }
 
-[[noreturn]] void Fail(const std::string& path, DWORD code) {
+[[noreturn]] void Fail(const std::filesystem::path& path, DWORD code) {
   throw EFOpenError(OpenErrorMessage(path, SystemMessage(code)));
 }
 
@@ -96,19 +89,22 @@ class HandleCloser {
 
 }  // namespace
 
+std::string PathBytes(const std::filesystem::path& path) { return Narrow(path.native()); }
+
 std::shared_ptr<const FileBytes> FileBytes::FromString(std::string bytes) {
   return std::make_shared<HandleBytes>(INVALID_HANDLE_VALUE, std::move(bytes), std::string());
 }
 
-std::shared_ptr<const FileBytes> FileBytes::Load(const std::string& path, const Options&) {
+std::shared_ptr<const FileBytes> FileBytes::Load(const std::filesystem::path& path,
+                                                 const Options&) {
   // Read sharing only: a file another program has open for writing fails here with the
   // system's sharing-violation text, and none may open it for writing while it is held.
-  const HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) Fail(path, GetLastError());
   HandleCloser closer(file);
   std::error_code ec;
-  const std::string absolute = Narrow(std::filesystem::absolute(WidePath(path), ec).wstring());
+  const std::string absolute = PathBytes(std::filesystem::absolute(path, ec));
 
   // A file on disk can be read again from its start; a pipe's bytes are gone once read.
   const bool disk = GetFileType(file) == FILE_TYPE_DISK;

@@ -160,10 +160,6 @@ std::size_t Utf8SequenceLength(const unsigned char* p, const unsigned char* end)
 
 }  // namespace
 
-Text ProgressText(std::int64_t rowCount) {
-  return "\xB6\xC1\xC8\xEB:" + IntToText(rowCount) + " \xCC\xF5";  // 读入:N 条
-}
-
 namespace {
 
 // DetectEncoding, up to the first NUL when stopAtNul (a file's text ends there).
@@ -186,11 +182,11 @@ TextEncoding Detect(std::string_view bytes, bool stopAtNul) {
       continue;
     }
     const std::size_t n = Utf8SequenceLength(p, end);
-    if (n == 0) return TextEncoding::Gbk;
+    if (n == 0) return TextEncoding::Gb18030;
     sawSequence = true;
     p += n;
   }
-  return sawSequence ? TextEncoding::Utf8 : TextEncoding::Gbk;
+  return sawSequence ? TextEncoding::Utf8 : TextEncoding::Gb18030;
 }
 
 }  // namespace
@@ -212,12 +208,12 @@ TextEncoding DetectInFile(const FileBytes& file) {
     while (end < text.size() && static_cast<unsigned char>(text[end]) >= 0x80) ++end;
     const std::string_view piece = text.substr(at, end - at);
     const std::size_t nul = piece.find('\0');
-    if (Detect(piece.substr(0, nul), false) == TextEncoding::Gbk) {
+    if (Detect(piece.substr(0, nul), false) == TextEncoding::Gb18030) {
       // Either a byte that is no UTF-8, or no sequence in this piece.
       const std::string_view upToNul = piece.substr(0, nul);
       if (std::any_of(upToNul.begin(), upToNul.end(),
                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
-        return TextEncoding::Gbk;
+        return TextEncoding::Gb18030;
     } else {
       sawSequence = true;
     }
@@ -225,7 +221,7 @@ TextEncoding DetectInFile(const FileBytes& file) {
     if (nul != std::string_view::npos) break;
     at = end;
   }
-  return sawSequence ? TextEncoding::Utf8 : TextEncoding::Gbk;
+  return sawSequence ? TextEncoding::Utf8 : TextEncoding::Gb18030;
 }
 
 }  // namespace
@@ -630,7 +626,7 @@ class BlockRun {
         encoding_(encoding),
         mode_(mode),
         blockBytes_(std::max<std::size_t>(blockBytes, 1)),
-        fourBytes_(fourBytes && encoding == TextEncoding::Gbk) {}
+        fourBytes_(fourBytes && encoding == TextEncoding::Gb18030) {}
 
   // The helper thread: decodes stretches until none is left or the run stops.
   void Work() {
@@ -748,11 +744,11 @@ class BlockRun {
 
 }  // namespace
 
-ReadOutcome RecordReader::Read(const std::string& path, ReadSink& sink, ReadMode mode) {
-  const double start = ClockNow();
+ReadOutcome RecordReader::Read(const std::filesystem::path& path, ReadSink& sink,
+                               ReadMode mode) {
+  const std::chrono::steady_clock::time_point start = clock_();
   std::error_code ec;
-  if (last_ && std::filesystem::status(PathFromBytes(path), ec).type() ==
-                   std::filesystem::file_type::not_found)
+  if (last_ && std::filesystem::status(path, ec).type() == std::filesystem::file_type::not_found)
     return Replay(*last_, sink, start);
   position_ = {};
   fourByteSequences_ = false;
@@ -779,11 +775,12 @@ ReadOutcome RecordReader::Read(const std::string& path, ReadSink& sink, ReadMode
   last->position = position_;
   if (!outcome.Completed()) return outcome;
   // The file (mapping and handle) is let go before the time is taken.
-  sink.Elapsed(FormatElapsed(ClockNow() - start, timeFormat_));
+  sink.Elapsed(clock_() - start);
   return outcome;
 }
 
-ReadOutcome RecordReader::Replay(const LastRead& last, ReadSink& sink, double start) {
+ReadOutcome RecordReader::Replay(const LastRead& last, ReadSink& sink,
+                                 std::chrono::steady_clock::time_point start) {
   position_ = {};
   ReadOutcome outcome = last.outcome;
   std::int64_t rows = 0;
@@ -805,7 +802,7 @@ ReadOutcome RecordReader::Replay(const LastRead& last, ReadSink& sink, double st
   RecordLength = last.recordLength;
   BaseAddress = last.baseAddress;
   position_ = last.position;
-  if (outcome.Completed()) sink.Elapsed(FormatElapsed(ClockNow() - start, timeFormat_));
+  if (outcome.Completed()) sink.Elapsed(clock_() - start);
   return outcome;
 }
 

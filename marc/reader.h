@@ -9,7 +9,10 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,10 +62,10 @@ class ReadSink {
   virtual ~ReadSink() = default;
   // A record decoded completely; rows arrive in file order.
   virtual void AppendRow(BookRow&& row) { (void)row; }
-  // After every row: how many rows this read has appended. ProgressText() spells it.
+  // After every row: how many rows this read has appended.
   virtual void Progress(std::int64_t rowCount) = 0;
-  // When the read completes: the time it took, as FormatElapsed wrote it.
-  virtual void Elapsed(const Text& text) = 0;
+  // When the read completes: the time it took, on a clock no change of the wall clock moves.
+  virtual void Elapsed(std::chrono::steady_clock::duration elapsed) = 0;
   // The rows of one stretch of the file, in file order, on the thread that called Read;
   // rowsBefore rows of this read came before them. The block is the sink's to keep (no copy).
   // By default each row goes to AppendRow as texts, followed by its Progress. Returns whether
@@ -93,9 +96,6 @@ struct ReadOutcome {
   bool CanPassOver() const { return error && error->OfOneRecord() && rereadable; }
 };
 
-// "读入:N 条" in GBK.
-Text ProgressText(std::int64_t rowCount);
-
 // Where a failed read stopped (after a completed read: the last line and record).
 struct ReadPosition {
   std::int64_t line = 0;    // 1-based line of the file; 0 before the first line
@@ -103,8 +103,8 @@ struct ReadPosition {
 };
 
 // Tells GBK from UTF-8 by the bytes: UTF-8 when every byte from 0x80 up belongs to a well-formed
-// UTF-8 sequence and there is at least one; GBK otherwise. A read applies it to the file's text,
-// the bytes before the first NUL.
+// UTF-8 sequence and there is at least one; GB18030 (GBK's superset) otherwise. A read applies it
+// to the file's text, the bytes before the first NUL.
 TextEncoding DetectEncoding(std::string_view bytes);
 
 // Two decode threads, or one when the machine has a single core.
@@ -169,9 +169,10 @@ class RecordReader {
     std::uint64_t heldBadBytes = BadList::kHeldCap;
   };
 
-  explicit RecordReader(LongTimeFormat timeFormat = {}) : timeFormat_(std::move(timeFormat)) {}
+  // The clock a read is timed on (tests give their own).
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
-  void SetTimeFormat(LongTimeFormat fmt) { timeFormat_ = std::move(fmt); }
+  void SetClock(Clock clock) { clock_ = std::move(clock); }
   void SetTuning(const Tuning& tuning) { tuning_ = tuning; }
   // Reads files in this encoding instead of telling it from their bytes (nullopt: tell).
   void ForceEncoding(std::optional<TextEncoding> encoding) { forcedEncoding_ = encoding; }
@@ -184,7 +185,8 @@ class RecordReader {
   // A path that names nothing gives the rows of the read made last again (the same outcome
   // too, after the same rows), since every row is decoded afresh from its own record: the file
   // is not needed for that. Before any read it fails like a file that cannot be opened.
-  ReadOutcome Read(const std::string& path, ReadSink& sink, ReadMode mode = ReadMode::Stop);
+  ReadOutcome Read(const std::filesystem::path& path, ReadSink& sink,
+                   ReadMode mode = ReadMode::Stop);
 
   // Decodes one record (a line's piece, its 0x1D included when present) into a fresh row, or
   // says why it cannot.
@@ -206,7 +208,7 @@ class RecordReader {
   const std::shared_ptr<const LastRead>& LineList() const { return last_; }
   void ReleaseLineList() { last_.reset(); }
   TextEncoding Encoding() const { return encoding_; }
-  // Whether the file read last is GB18030 beyond GBK: read as Gbk and holding a four-byte
+  // Whether the file read last is GB18030 beyond GBK: read as Gb18030 and holding a four-byte
   // sequence (looked for only with Tuning::findFourByteSequences).
   bool FourByteSequences() const { return fourByteSequences_; }
   const ReadPosition& Position() const { return position_; }
@@ -216,14 +218,15 @@ class RecordReader {
   std::int32_t BaseAddress = 0;
 
  private:
-  LongTimeFormat timeFormat_;
+  Clock clock_ = std::chrono::steady_clock::now;
   Tuning tuning_;
   void Decode(const FileBytes& file, ReadSink& sink, ReadMode mode, LastRead& last);
-  ReadOutcome Replay(const LastRead& last, ReadSink& sink, double start);
+  ReadOutcome Replay(const LastRead& last, ReadSink& sink,
+                     std::chrono::steady_clock::time_point start);
 
   std::shared_ptr<const LastRead> last_;
   std::optional<TextEncoding> forcedEncoding_;
-  TextEncoding encoding_ = TextEncoding::Gbk;
+  TextEncoding encoding_ = TextEncoding::Gb18030;
   bool fourByteSequences_ = false;
   ReadPosition position_;
   RecordDecoder decoder_;

@@ -1,15 +1,8 @@
 #include "text.h"
 
-#include <algorithm>
 #include <bit>
-#include <chrono>
 #include <cmath>
-#include <cstring>
-#include <ctime>
 #include <limits>
-#include <memory>
-
-#include "filebytes.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -19,102 +12,19 @@ namespace marc {
 
 namespace {
 
-constexpr char kCr = '\x0D';
-constexpr char kLf = '\x0A';
-constexpr char kNul = '\x00';
-
 bool IsGbkLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
-bool IsGbkTrail(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
-
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// Cuts bytes that hold no NUL into lines at CR, LF or CR LF.
-void CutLinesBeforeNul(std::string_view bytes, std::vector<std::string_view>& out);
 
 }  // namespace
 
 EStringListError::EStringListError(std::int64_t index)
     : Exception("List index out of bounds (" + std::to_string(index) + ")") {}
 
-// --- TStringList ---------------------------------------------------------------------------
-
-void TStringList::Add(std::string_view s) {
-  begins_.push_back(arena_.size());
-  arena_.append(s);
-  ends_.push_back(arena_.size());
-}
-
-void TStringList::Clear() {
-  arena_.clear();
-  begins_.clear();
-  ends_.clear();
-}
-
-std::string_view TStringList::View(std::int64_t index) const {
-  if (index < 0 || index >= Count()) throw EStringListError(index);
-  const auto i = static_cast<std::size_t>(index);
-  return std::string_view(arena_).substr(begins_[i], ends_[i] - begins_[i]);
-}
-
-void TStringList::AssignLines(std::string&& bytes) {
-  Clear();
-  arena_ = std::move(bytes);
-  // The first NUL ends the text.
-  if (const auto nul = arena_.find(kNul); nul != std::string::npos) arena_.resize(nul);
-  std::vector<std::string_view> lines;
-  CutLinesBeforeNul(arena_, lines);
-  begins_.reserve(lines.size());
-  ends_.reserve(lines.size());
-  for (std::string_view line : lines) {
-    const auto b = static_cast<std::uint64_t>(line.data() - arena_.data());
-    begins_.push_back(b);
-    ends_.push_back(b + line.size());
-  }
-}
-
 // --- Cutting and searching -----------------------------------------------------------------
-
-namespace {
-
-// s.find(p, from) for the short patterns the extractors search ("$a", "$d"): memchr for the first
-// byte and the rest compared in line, where find calls memcmp at every first-byte hit.
-std::size_t FindShort(std::string_view s, std::string_view p, std::size_t from) {
-  if (p.size() > s.size() || from > s.size() - p.size()) return std::string_view::npos;
-  const char* const data = s.data();
-  const char* at = data + from;
-  const char* const last = data + (s.size() - p.size());  // the last place p can begin
-  while (at <= last) {
-    at = static_cast<const char*>(std::memchr(at, p[0], static_cast<std::size_t>(last - at) + 1));
-    if (!at) break;
-    std::size_t k = 1;
-    while (k < p.size() && at[k] == p[k]) ++k;
-    if (k == p.size()) return static_cast<std::size_t>(at - data);
-    ++at;
-  }
-  return std::string_view::npos;
-}
-
-}  // namespace
-
-std::int64_t PosText(std::string_view p, std::string_view s) {
-  if (p.empty() || s.empty()) return 0;
-  const auto i = FindShort(s, p, 0);
-  return i == std::string_view::npos ? 0 : static_cast<std::int64_t>(i) + 1;
-}
-
-std::int64_t PosTextFrom(std::string_view p, std::string_view s, std::int64_t from) {
-  if (from == 1) return PosText(p, s);
-  if (p.empty() || from < 1) return 0;
-  const auto len = static_cast<std::int64_t>(s.size());
-  if (from > len) return 0;
-  const auto i = FindShort(s, p, static_cast<std::size_t>(from - 1));
-  return i == std::string_view::npos ? 0 : static_cast<std::int64_t>(i) + 1;
-}
 
 std::size_t CharLength(std::string_view s, std::size_t i, TextEncoding encoding) {
   const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
   const unsigned char c = at(0);
-  if (encoding == TextEncoding::Gbk) {
+  if (encoding == TextEncoding::Gb18030) {
     if (!IsGbkLead(c) || i + 1 >= s.size()) return 1;
     const bool four = i + 3 < s.size() && at(1) >= 0x30 && at(1) <= 0x39 && IsGbkLead(at(2)) &&
                       at(3) >= 0x30 && at(3) <= 0x39;
@@ -204,90 +114,6 @@ std::int64_t PosOnBoundary(std::string_view p, std::string_view s, TextEncoding 
   return 0;
 }
 
-Text ReplaceAllText(std::string_view s, std::string_view old, std::string_view replacement,
-                    TextEncoding encoding) {
-  Text result;
-  if (s.empty()) return result;
-  if (old.empty()) return Text(s);
-  Text oldUpper(old);
-  std::transform(oldUpper.begin(), oldUpper.end(), oldUpper.begin(), UpperAscii);
-  result.reserve(s.size());
-  // leadRun counts the lead-range bytes directly before i, back to the start of what is still
-  // searched (a replacement restarts the search, and with it the count).
-  std::size_t copied = 0, i = 0, leadRun = 0;
-  const bool twoByte = encoding == TextEncoding::Gbk;
-  while (i + old.size() <= s.size()) {
-    bool match = true;
-    for (std::size_t k = 0; k < old.size(); ++k) {
-      if (UpperAscii(s[i + k]) != oldUpper[k]) {
-        match = false;
-        break;
-      }
-    }
-    // Only a byte that can be a second byte (0x40-0xFE but 0x7F) is skipped after an odd lead
-    // run: a delimiter after a stray lead byte still ends its subfield.
-    const bool secondByte =
-        twoByte && leadRun % 2 == 1 && IsGbkTrail(static_cast<unsigned char>(s[i]));
-    if (match && !secondByte) {
-      result.append(s.substr(copied, i - copied));
-      result.append(replacement);
-      i += old.size();
-      copied = i;
-      leadRun = 0;
-      continue;
-    }
-    leadRun = IsGbkLead(static_cast<unsigned char>(s[i])) ? leadRun + 1 : 0;
-    ++i;
-  }
-  result.append(s.substr(copied));
-  return result;
-}
-
-void ReplaceByteInPlace(std::string& s, char old, char replacement, TextEncoding encoding) {
-  // A byte that cannot be a second byte (the delimiter 0x1F among them) always matches.
-  const bool twoByte = encoding == TextEncoding::Gbk && IsGbkTrail(static_cast<unsigned char>(old));
-  if (!twoByte) {
-    // Every occurrence matches. Delimiters come every few bytes, so a memchr call per occurrence
-    // costs more than a pass over the bytes; eight at a time, as -O2 does not vectorise a loop.
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-    const std::uint64_t olds = kOnes * static_cast<unsigned char>(old);
-    const std::uint64_t replacements = kOnes * static_cast<unsigned char>(replacement);
-    char* p = s.data();
-    char* const end = p + s.size();
-    for (; end - p >= 8; p += 8) {
-      std::uint64_t x;
-      std::memcpy(&x, p, 8);
-      const std::uint64_t y = x ^ olds;  // zero bytes where x holds old
-      // 0x80 in exactly the zero bytes of y: no carry crosses a byte.
-      const std::uint64_t zero = ~(((y & kLow7) + kLow7) | y | kLow7);
-      const std::uint64_t mask = (zero >> 7) * 0xFF;
-      x = (x & ~mask) | (replacements & mask);
-      std::memcpy(p, &x, 8);
-    }
-    for (; p < end; ++p)
-      if (*p == old) *p = replacement;
-    return;
-  }
-  char* const begin = s.data();
-  char* const end = begin + s.size();
-  // The search restarts after each replacement, so the run of lead bytes before a candidate
-  // is counted back to the last replacement at most.
-  char* searchStart = begin;
-  for (char* p = begin; (p = static_cast<char*>(std::memchr(p, old, end - p))) != nullptr;) {
-    std::size_t leadRun = 0;
-    if (twoByte) {
-      for (char* q = p; q > searchStart && IsGbkLead(static_cast<unsigned char>(q[-1])); --q)
-        ++leadRun;
-    }
-    if (leadRun % 2 == 1) {
-      ++p;
-      continue;
-    }
-    *p++ = replacement;
-    searchStart = p;
-  }
-}
-
 // --- Numbers -------------------------------------------------------------------------------
 
 std::string NotAnIntegerReason(std::string_view s) {
@@ -356,100 +182,5 @@ std::optional<std::int32_t> ParseIntStrict(std::string_view s) {
 Text IntToText(std::int64_t n) { return std::to_string(n); }
 
 std::int64_t RoundHalfEven(double x) { return static_cast<std::int64_t>(std::nearbyint(x)); }
-
-// --- Lists ---------------------------------------------------------------------------------
-
-void SplitViews(std::string_view s, char d, std::vector<std::string_view>& out) {
-  out.clear();
-  if (s.empty()) return;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t p = s.find(d, start);
-    if (p == std::string_view::npos) break;
-    out.push_back(s.substr(start, p - start));
-    start = p + 1;
-  }
-  out.push_back(s.substr(start));
-}
-
-TStringList SplitOnDelimiter(std::string_view s, char d) {
-  std::vector<std::string_view> pieces;
-  SplitViews(s, d, pieces);
-  TStringList list;
-  for (std::string_view piece : pieces) list.Add(piece);
-  return list;
-}
-
-namespace {
-
-void CutLinesBeforeNul(std::string_view bytes, std::vector<std::string_view>& out) {
-  out.clear();
-  const char* p = bytes.data();
-  const char* const end = p + bytes.size();
-  // The next CR and the next LF, each found with memchr and kept until passed.
-  auto next = [end](const char* from, char c) {
-    const void* hit = std::memchr(from, c, static_cast<std::size_t>(end - from));
-    return hit ? static_cast<const char*>(hit) : end;
-  };
-  const char* cr = next(p, kCr);
-  const char* lf = next(p, kLf);
-  while (p < end) {
-    if (cr < p) cr = next(p, kCr);
-    if (lf < p) lf = next(p, kLf);
-    const char* q = std::min(cr, lf);
-    out.emplace_back(p, static_cast<std::size_t>(q - p));
-    if (q == end) break;
-    // CR LF is one line end; LF CR is two.
-    p = (*q == kCr && q + 1 < end && q[1] == kLf) ? q + 2 : q + 1;
-  }
-}
-
-}  // namespace
-
-void LoadTextLines(TStringList& list, const std::string& path) {
-  // Opened, refused or read as the read command does (FileBytes), then copied into the list.
-  const std::shared_ptr<const FileBytes> bytes = FileBytes::Load(path);
-  list.AssignLines(std::string(bytes->View()));
-}
-
-// --- Clock ---------------------------------------------------------------------------------
-
-double ClockNow() {
-  using namespace std::chrono;
-  const auto now = system_clock::now();
-  const std::time_t t = system_clock::to_time_t(now);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &t);
-  std::tm utc{};
-  gmtime_s(&utc, &t);
-  const long offset = static_cast<long>(std::difftime(std::mktime(&local), std::mktime(&utc)));
-#else
-  localtime_r(&t, &local);
-  const long offset = local.tm_gmtoff;
-#endif
-  const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() + offset * 1000LL;
-  // 25569 days lie between 30 December 1899 and 1 January 1970.
-  return 25569.0 + static_cast<double>(ms) / 86400000.0;
-}
-
-Text FormatElapsed(double days, const LongTimeFormat& fmt) {
-  const double msTotal = std::fabs(days) * 86400000.0;
-  const std::int64_t t =
-      msTotal >= 9.0e18 ? std::numeric_limits<std::int64_t>::max() : RoundHalfEven(msTotal);
-  const std::int64_t hours = t / 3600000;
-  const std::int64_t minutes = (t / 60000) % 60;
-  const std::int64_t seconds = (t / 1000) % 60;
-  auto two = [](std::int64_t v) {
-    return Text(1, static_cast<char>('0' + v / 10)) + static_cast<char>('0' + v % 10);
-  };
-  Text out = (fmt.leadingZeroHours && hours < 10) ? two(hours) : IntToText(hours);
-  out += fmt.separator;
-  out += two(minutes);
-  out += fmt.secondsSeparator.value_or(fmt.separator);
-  out += two(seconds);
-  out += fmt.suffix;
-  return out;
-}
 
 }  // namespace marc

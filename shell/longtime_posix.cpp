@@ -52,9 +52,8 @@ void Expand(std::string& pattern, const std::string& from, const std::string& to
 
 }  // namespace
 
-marc::LongTimeFormat LongTimeFormatFromPattern(std::string pattern, const char* am,
-                                               const char* pm) {
-  marc::LongTimeFormat fmt;
+LongTimeFormat LongTimeFormatFromPattern(std::string pattern, const char* am, const char* pm) {
+  LongTimeFormat fmt;
   if (am && *am) fmt.amMarker = am;
   if (pm && *pm) fmt.pmMarker = pm;
   Expand(pattern, "%r", "%I:%M:%S %p");
@@ -85,7 +84,7 @@ marc::LongTimeFormat LongTimeFormatFromPattern(std::string pattern, const char* 
   return fmt;
 }
 
-marc::LongTimeFormat UserLongTimeFormat() {
+LongTimeFormat UserLongTimeFormat() {
   std::setlocale(LC_TIME, "");
   const char* pattern = nl_langinfo(T_FMT);
   if (!pattern || !*pattern) return {};

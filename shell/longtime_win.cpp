@@ -19,8 +19,8 @@ bool Item(LCTYPE type, std::string& out) {
 
 }  // namespace
 
-marc::LongTimeFormat UserLongTimeFormat() {
-  marc::LongTimeFormat fmt;
+LongTimeFormat UserLongTimeFormat() {
+  LongTimeFormat fmt;
   std::string v;
   if (Item(LOCALE_ITLZERO, v)) fmt.leadingZeroHours = v == "1";
   if (Item(LOCALE_ITIME, v)) fmt.twentyFourHour = v == "1";

@@ -32,7 +32,7 @@ constexpr std::chrono::milliseconds kRowsShownEvery{250};
 // otherwise (messages quote record bytes, and paths in the system's 8-bit encoding).
 std::string MessageText(std::string_view bytes) {
   if (marc::DetectEncoding(bytes) == marc::TextEncoding::Utf8) return std::string(bytes);
-  return marc::DecodeToUtf8(bytes, marc::TextEncoding::Gbk);
+  return marc::DecodeToUtf8(bytes, marc::TextEncoding::Gb18030);
 }
 
 std::string_view EncodingName(marc::TextEncoding encoding, bool fourByteSequences) {
@@ -77,7 +77,7 @@ struct TMarcFun::ReadJob final : marc::ReadSink {
   // The window's reader: it keeps the last read's rows for a name that does not exist. Only
   // this job touches it until ended.
   std::shared_ptr<marc::RecordReader> reader;
-  std::string path;
+  std::filesystem::path path;
   std::atomic<bool> stop{false};
   std::atomic<bool> ended{false};
   std::mutex mutex;
@@ -85,7 +85,7 @@ struct TMarcFun::ReadJob final : marc::ReadSink {
   // Written by the worker before ended.
   marc::ReadOutcome outcome;
   std::exception_ptr failure;  // the sink's own, rows it could not take
-  marc::Text elapsed;
+  std::chrono::steady_clock::duration elapsed{};
   bool fourByteSequences = false;
   // The GUI thread's: why it could not keep the rows handed over.
   std::exception_ptr takeFailure;
@@ -99,7 +99,7 @@ struct TMarcFun::ReadJob final : marc::ReadSink {
     return true;
   }
   void Progress(std::int64_t) override {}
-  void Elapsed(const marc::Text& text) override { elapsed = text; }
+  void Elapsed(std::chrono::steady_clock::duration time) override { elapsed = time; }
 
   void Run() {
     try {
@@ -223,7 +223,7 @@ void TMarcFun::SetExportModule(TMarc2ExcelFm* module) {
   exportModule_ = module;
 }
 
-void TMarcFun::SetTimeFormat(marc::LongTimeFormat format) { timeFormat_ = std::move(format); }
+void TMarcFun::SetTimeFormat(LongTimeFormat format) { timeFormat_ = std::move(format); }
 
 void TMarcFun::EnterState(State state) {
   const bool wasIdle = state_ == State::Idle;
@@ -342,8 +342,7 @@ void TMarcFun::Open(const std::filesystem::path& file) {
 void TMarcFun::Button2Click() {
   if (state_ != State::Idle) return;
   auto job = std::make_shared<ReadJob>(reader_);
-  job->reader->SetTimeFormat(timeFormat_);
-  job->path = marc::PathBytes(MarcFileName);
+  job->path = MarcFileName;
   // The last read's rows: the reader holds them for a name that does not exist, until the next
   // file opens; the window's share of them goes now.
   lineList_.reset();
@@ -412,7 +411,7 @@ void TMarcFun::FinishRead() {
     return;
   }
   view_.SetLabel(LabelId::Label2,
-                 MessageText(job->elapsed) + "  " +
+                 MessageText(FormatElapsed(job->elapsed, timeFormat_)) + "  " +
                      std::string(EncodingName(job->reader->Encoding(), job->fourByteSequences)));
 }
 

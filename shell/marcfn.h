@@ -49,7 +49,7 @@ class TMarcFun {
   // Where the read and the export run (threads of their own unless told otherwise).
   void SetWorkers(Workers& workers) { workers_ = &workers; }
   // The user's long time pattern; given again when the user changes the regional settings.
-  void SetTimeFormat(marc::LongTimeFormat format);
+  void SetTimeFormat(LongTimeFormat format);
   // The running program's own file: where the open dialog starts.
   void SetProgramPath(std::filesystem::path path) { programPath_ = std::move(path); }
 
@@ -128,11 +128,11 @@ class TMarcFun {
   ExportTimings timings_;
   std::filesystem::path programPath_;
   std::filesystem::path lastConfirmed_;
-  marc::LongTimeFormat timeFormat_;
+  LongTimeFormat timeFormat_;
 
   State state_ = State::Idle;
   RowStore store_;
-  marc::TextEncoding encoding_ = marc::TextEncoding::Gbk;
+  marc::TextEncoding encoding_ = marc::TextEncoding::Gb18030;
   // Rows the view has been told of (the store may hold more until the next tick).
   std::size_t shown_ = 0;
   std::unique_ptr<ListSource> list_;

@@ -36,7 +36,7 @@ texts::ReadFault FaultText(marc::ReadFault fault) {
 // in the system's 8-bit encoding).
 std::string Utf8(std::string_view bytes) {
   if (marc::DetectEncoding(bytes) == marc::TextEncoding::Utf8) return std::string(bytes);
-  return marc::DecodeToUtf8(bytes, marc::TextEncoding::Gbk);
+  return marc::DecodeToUtf8(bytes, marc::TextEncoding::Gb18030);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "extract.h"
 #include "filebytes.h"
 #include "reader.h"
+#include "usertexts.h"
 #include "xlsx_out.h"
 
 namespace {
@@ -82,7 +83,7 @@ void PrintBad(const marc::BadRecord& bad) {
 // What --keep-going and --bad ask for.
 struct BadRecordsOptions {
   bool keepGoing = false;
-  const char* badOut = nullptr;  // --bad OUT.mrc
+  std::optional<std::filesystem::path> badOut;  // --bad OUT.mrc
   marc::ReadMode Mode() const {
     return keepGoing ? marc::ReadMode::PassOver : marc::ReadMode::Stop;
   }
@@ -90,19 +91,20 @@ struct BadRecordsOptions {
 
 // The end of a read: the bad records passed over, written to --bad's file; the exit status (0
 // clean, 3 when bad records were passed over, 1 after a failure, of the read or the writing).
-int Finish(const marc::ReadOutcome& outcome, const BadRecordsOptions& options, const char* path) {
+int Finish(const marc::ReadOutcome& outcome, const BadRecordsOptions& options,
+           const std::filesystem::path& path) {
   const auto bad = static_cast<long long>(outcome.bad->records.size());
   int status = outcome.error ? 1 : bad > 0 ? 3 : 0;
   if (bad > 0) std::fprintf(stderr, "%lld bad record%s passed over\n", bad, bad == 1 ? "" : "s");
   if (!options.badOut) return status;
   if (const auto failed =
-          marc::WriteReplacing(marc::PathFromBytes(options.badOut),
-                               marc::BadRecordsBytes(*outcome.bad), marc::PathFromBytes(path))) {
+          marc::WriteReplacing(*options.badOut, marc::BadRecordsBytes(*outcome.bad), path)) {
     std::fprintf(stderr, "marcrows: %s\n", failed->c_str());
     return 1;
   }
   const long long written = bad - outcome.bad->NotHeld();
-  std::fprintf(stderr, "%s: %lld bad record%s written", options.badOut, written,
+  std::fprintf(stderr, "%s: %lld bad record%s written", marc::PathBytes(*options.badOut).c_str(),
+               written,
                written == 1 ? "" : "s");
   if (outcome.bad->NotHeld() > 0)
     std::fprintf(stderr, ", %lld more past the %llu MB of bad records held",
@@ -156,7 +158,7 @@ class PrintSink : public marc::ReadSink {
     return true;
   }
   void Progress(std::int64_t) override {}
-  void Elapsed(const marc::Text&) override {}
+  void Elapsed(std::chrono::steady_clock::duration) override {}
   void PassedOver(const marc::BadRecord& bad) override {
     // After the rows before it.
     std::fflush(stdout);
@@ -184,7 +186,7 @@ bool ParseEncoding(const char* name, std::optional<marc::TextEncoding>& encoding
   if (std::strcmp(name, "auto") == 0)
     encoding.reset();
   else if (std::strcmp(name, "gb18030") == 0)
-    encoding = marc::TextEncoding::Gbk;
+    encoding = marc::TextEncoding::Gb18030;
   else if (std::strcmp(name, "utf-8") == 0)
     encoding = marc::TextEncoding::Utf8;
   else
@@ -217,7 +219,7 @@ class XlsxSink : public marc::ReadSink {
     out_.AppendRow(cells_);
   }
   void Progress(std::int64_t) override {}
-  void Elapsed(const marc::Text&) override {}
+  void Elapsed(std::chrono::steady_clock::duration) override {}
   void PassedOver(const marc::BadRecord& bad) override { PrintBad(bad); }
 
  private:
@@ -227,15 +229,15 @@ class XlsxSink : public marc::ReadSink {
 };
 
 // The rows into a workbook; a failed read still keeps the rows before it.
-int WriteWorkbook(const char* out_path, const char* path,
+int WriteWorkbook(const std::filesystem::path& outPath, const std::filesystem::path& path,
                   std::optional<marc::TextEncoding> encoding, const BadRecordsOptions& bad) {
-  std::vector<std::string> captions;
-  for (std::string_view caption : marc::ColumnCaptionsGbk()) {
-    captions.push_back(marc::DecodeToUtf8(caption, marc::TextEncoding::Gbk));
-  }
+  // The workbook holds UTF-8, as the captions are.
+  std::vector<std::string> captions(tessaly::texts::kColumnCaptions.begin(),
+                                    tessaly::texts::kColumnCaptions.end());
   tessaly::XlsxOptions options;
   std::error_code ec;
-  options.zip64 = std::filesystem::file_size(marc::PathFromBytes(path), ec) > kZip64Above && !ec;
+  options.zip64 = std::filesystem::file_size(path, ec) > kZip64Above && !ec;
+  const std::string out_path = marc::PathBytes(outPath);
   marc::RecordReader reader;
   OneReadTuning(reader);
   reader.ForceEncoding(encoding);
@@ -251,7 +253,7 @@ int WriteWorkbook(const char* out_path, const char* path,
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(stderr, "%lld rows in %.3f s\n", static_cast<long long>(out.Rows()), seconds);
-    std::fprintf(stderr, "%s: %lld rows on %d sheet%s%s\n", out_path,
+    std::fprintf(stderr, "%s: %lld rows on %d sheet%s%s\n", out_path.c_str(),
                  static_cast<long long>(out.Rows()), out.Sheets(), out.Sheets() == 1 ? "" : "s",
                  status == 1 ? ", the rows read before the failure" : "");
     if (out.CutCells() > 0) {
@@ -267,21 +269,25 @@ int WriteWorkbook(const char* out_path, const char* path,
 
 }  // namespace
 
-int Main(int argc, char** argv) {
+// The arguments as the system holds them: the system's bytes, or UTF-16 on Windows (main's there
+// would go through the ANSI code page and lose every character outside it). FILE and OUT stay
+// paths; the options are read from their UTF-8.
+int Main(const std::vector<std::filesystem::path>& argv) {
   bool raw = false, quiet = false;
   std::optional<marc::TextEncoding> encoding;
-  const char* path = nullptr;
-  const char* xlsx = nullptr;
+  std::optional<std::filesystem::path> path, xlsx;
+  const int argc = static_cast<int>(argv.size());
   BadRecordsOptions bad;
   for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
+    const std::string arg = marc::PathBytes(argv[i]);
     if (arg == "--raw") {
       raw = true;
     } else if (arg == "--quiet") {
       quiet = true;
     } else if (arg == "--encoding" || arg.starts_with("--encoding=")) {
-      const char* name = arg == "--encoding" ? (++i < argc ? argv[i] : "") : argv[i] + 11;
-      if (!ParseEncoding(name, encoding)) return Usage(), 2;
+      const std::string name =
+          arg == "--encoding" ? (++i < argc ? marc::PathBytes(argv[i]) : "") : arg.substr(11);
+      if (!ParseEncoding(name.c_str(), encoding)) return Usage(), 2;
     } else if (arg == "--xlsx" && i + 1 < argc && !xlsx) {
       xlsx = argv[++i];
     } else if (arg == "--keep-going") {
@@ -297,8 +303,7 @@ int Main(int argc, char** argv) {
   }
   if (!path) return Usage(), 2;
   std::error_code ec;
-  if (bad.badOut &&
-      std::filesystem::equivalent(marc::PathFromBytes(bad.badOut), marc::PathFromBytes(path), ec)) {
+  if (bad.badOut && std::filesystem::equivalent(*bad.badOut, *path, ec)) {
     std::fputs("marcrows: the bad records' file must differ from FILE\n", stderr);
     return 2;
   }
@@ -306,14 +311,13 @@ int Main(int argc, char** argv) {
     // A workbook holds text: the raw bytes have no place in it.
     if (raw || quiet) return Usage(), 2;
     // The workbook replaces OUT: never a record file named by a slip of the arguments.
-    const std::filesystem::path out = marc::PathFromBytes(xlsx);
-    std::string extension = out.extension().string();
+    std::string extension = marc::PathBytes(xlsx->extension());
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (extension != ".xlsx" || std::filesystem::equivalent(out, marc::PathFromBytes(path), ec)) {
+    if (extension != ".xlsx" || std::filesystem::equivalent(*xlsx, *path, ec)) {
       std::fputs("marcrows: the workbook's name must end in .xlsx and differ from FILE\n", stderr);
       return 2;
     }
-    return WriteWorkbook(xlsx, path, encoding, bad);
+    return WriteWorkbook(*xlsx, *path, encoding, bad);
   }
 
   tessaly::SetBinaryOutput();
@@ -323,7 +327,7 @@ int Main(int argc, char** argv) {
   reader.ForceEncoding(encoding);
   PrintSink sink(raw, quiet, reader);
   const auto start = std::chrono::steady_clock::now();
-  const marc::ReadOutcome outcome = reader.Read(path, sink, bad.Mode());
+  const marc::ReadOutcome outcome = reader.Read(*path, sink, bad.Mode());
   std::fflush(stdout);
   if (outcome.error) PrintFailure(*outcome.error);
   const double seconds =
@@ -335,20 +339,11 @@ int Main(int argc, char** argv) {
                  "column %d\n",
                  static_cast<long long>(sink.Replaced()),
                  static_cast<long long>(sink.FirstRecord()), sink.FirstColumn());
-  return Finish(outcome, bad, path);
+  return Finish(outcome, bad, *path);
 }
 
 #ifdef _WIN32
-// The arguments as the system holds them, in UTF-16, made UTF-8 (the core's paths on Windows):
-// main's would go through the ANSI code page and lose every character outside it.
-int wmain(int argc, wchar_t** wargv) {
-  std::vector<std::string> args;
-  std::vector<char*> pointers;
-  for (int i = 0; i < argc; ++i) args.push_back(marc::Narrow(wargv[i]));
-  for (std::string& arg : args) pointers.push_back(arg.data());
-  pointers.push_back(nullptr);
-  return Main(argc, pointers.data());
-}
+int wmain(int argc, wchar_t** argv) { return Main({argv, argv + argc}); }
 #else
-int main(int argc, char** argv) { return Main(argc, argv); }
+int main(int argc, char** argv) { return Main({argv, argv + argc}); }
 #endif

@@ -7,13 +7,10 @@
 #include <string>
 #include <string_view>
 
-#include "filebytes.h"
 #include "ports.h"
+#include "utf16.h"
 
 namespace tessaly::win32 {
-
-inline std::wstring Wide(std::string_view utf8) { return marc::WidePath(utf8); }
-inline std::string Utf8(std::wstring_view wide) { return marc::Narrow(wide); }
 
 class Win32Dialogs final : public Dialogs {
  public:

@@ -20,7 +20,7 @@ namespace {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // Exactly the input's bytes, so that a read past the end is caught.
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  for (marc::TextEncoding enc : {marc::TextEncoding::Gbk, marc::TextEncoding::Utf8}) {
+  for (marc::TextEncoding enc : {marc::TextEncoding::Gb18030, marc::TextEncoding::Utf8}) {
     marc::Replacements r16, r8;
     const std::u16string text = marc::DecodeToUtf16(bytes, enc, &r16);
     const std::string utf8 = marc::DecodeToUtf8(bytes, enc, &r8);
@@ -37,9 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((r16.count == 0) != (r16.firstOffset < 0) ||
         r16.firstOffset >= static_cast<std::int64_t>(size))
       Broken("the first replacement's offset");
-    const std::string gb = marc::EncodeUtf16(text, marc::TextEncoding::Gbk);
+    const std::string gb = marc::EncodeUtf16(text, marc::TextEncoding::Gb18030);
     marc::Replacements none;
-    if (marc::DecodeToUtf16(gb, marc::TextEncoding::Gbk, &none) != text || none.count != 0)
+    if (marc::DecodeToUtf16(gb, marc::TextEncoding::Gb18030, &none) != text || none.count != 0)
       Broken("GB18030 does not round-trip");
   }
   return 0;

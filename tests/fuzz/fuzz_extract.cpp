@@ -35,8 +35,8 @@ std::string_view Subfield(std::string_view s, std::string_view code) {
 }
 
 // Whether the byte at i of s starts a character: GBK is walked from the first byte, a byte
-// 0x81-0xFE with a byte after it taking two, or four for 81-FE 30-39 81-FE 30-39; in well-formed UTF-8 every byte but a
-// continuation byte starts one.
+// 0x81-0xFE with a byte after it taking two, or four for 81-FE 30-39 81-FE 30-39; in well-formed
+// UTF-8 every byte but a continuation byte starts one.
 std::vector<bool> Starts(std::string_view s, TextEncoding enc) {
   std::vector<bool> starts(s.size() + 1, false);
   if (enc == TextEncoding::Utf8) {
@@ -78,7 +78,7 @@ std::string_view PubDate(std::string_view s, TextEncoding enc) {
 
 std::string_view Pages(std::string_view s, TextEncoding enc) {
   const std::string_view sub = Subfield(s, "$a");
-  const std::string_view ye = enc == TextEncoding::Gbk ? "\xD2\xB3" : "\xE9\xA1\xB5";
+  const std::string_view ye = enc == TextEncoding::Gb18030 ? "\xD2\xB3" : "\xE9\xA1\xB5";
   const std::size_t b = FindOnBoundary(ye, sub, enc);
   return b == std::string_view::npos ? sub : sub.substr(0, b + ye.size());
 }
@@ -101,14 +101,14 @@ std::string_view Price(std::string_view s, TextEncoding enc) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  const TextEncoding enc = (data[0] & 0x80) ? TextEncoding::Utf8 : TextEncoding::Gbk;
+  const TextEncoding enc = (data[0] & 0x80) ? TextEncoding::Utf8 : TextEncoding::Gb18030;
   const std::string_view s(reinterpret_cast<const char*>(data) + 1, size - 1);
   // Character starts are only well defined in UTF-8 that is well formed; the reader takes a
   // file as UTF-8 only then, so the model is not held against any other.
   bool asciiOnly = true;
   for (unsigned char c : s) asciiOnly = asciiOnly && c < 0x80;
   const bool modelled =
-      enc == TextEncoding::Gbk || asciiOnly || marc::DetectEncoding(s) == TextEncoding::Utf8;
+      enc == TextEncoding::Gb18030 || asciiOnly || marc::DetectEncoding(s) == TextEncoding::Utf8;
 
   marc::Text got;
   std::string_view want;

@@ -40,7 +40,7 @@ class CollectSink : public marc::ReadSink {
   void Progress(std::int64_t rowCount) override {
     if (rowCount != static_cast<std::int64_t>(rows.size())) Broken("progress count != rows");
   }
-  void Elapsed(const marc::Text&) override { ++elapsedCalls; }
+  void Elapsed(std::chrono::steady_clock::duration) override { ++elapsedCalls; }
 
   std::vector<marc::BookRow> rows;
   int elapsedCalls = 0;
@@ -122,20 +122,20 @@ marc::TextEncoding EncodingModel(std::string_view bytes) {
       continue;
     }
     const std::size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
-    if (n == 0 || c >= 0xF8 || i + n > bytes.size()) return marc::TextEncoding::Gbk;
+    if (n == 0 || c >= 0xF8 || i + n > bytes.size()) return marc::TextEncoding::Gb18030;
     std::uint32_t cp = c & (0x7F >> n);
     for (std::size_t k = 1; k < n; ++k) {
       const auto d = static_cast<unsigned char>(bytes[i + k]);
-      if ((d & 0xC0) != 0x80) return marc::TextEncoding::Gbk;
+      if ((d & 0xC0) != 0x80) return marc::TextEncoding::Gb18030;
       cp = (cp << 6) | (d & 0x3F);
     }
     const std::uint32_t least = n == 2 ? 0x80 : n == 3 ? 0x800 : 0x10000;
     if (cp < least || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
-      return marc::TextEncoding::Gbk;
+      return marc::TextEncoding::Gb18030;
     sawSequence = true;
     i += n;
   }
-  return sawSequence ? marc::TextEncoding::Utf8 : marc::TextEncoding::Gbk;
+  return sawSequence ? marc::TextEncoding::Utf8 : marc::TextEncoding::Gb18030;
 }
 
 int MemFile() {

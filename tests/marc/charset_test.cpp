@@ -33,8 +33,8 @@ INSTANTIATE_TEST_SUITE_P(Table, ConformanceTest,
 
 TEST(Replacements, AddUpAcrossCellsAndKeepTheFirstOffset) {
   Replacements r;
-  DecodeToUtf8("ab\xFF", TextEncoding::Gbk, &r);
-  DecodeToUtf8("\xFF", TextEncoding::Gbk, &r);
+  DecodeToUtf8("ab\xFF", TextEncoding::Gb18030, &r);
+  DecodeToUtf8("\xFF", TextEncoding::Gb18030, &r);
   EXPECT_EQ(r.count, 2);
   EXPECT_EQ(r.firstOffset, 2);
 }
@@ -49,16 +49,16 @@ TEST(Gb18030Encoding, RoundTripsEveryTwoAndFourByteCharacter) {
     bytes += {char(0x81 + p / 12600), char(0x30 + p / 1260 % 10), char(0x81 + p / 10 % 126),
               char(0x30 + p % 10)};
   Replacements r;
-  const std::u16string text = DecodeToUtf16(bytes, TextEncoding::Gbk, &r);
+  const std::u16string text = DecodeToUtf16(bytes, TextEncoding::Gb18030, &r);
   EXPECT_EQ(r.count, 0);
-  EXPECT_TRUE(EncodeUtf16(text, TextEncoding::Gbk) == bytes);
+  EXPECT_TRUE(EncodeUtf16(text, TextEncoding::Gb18030) == bytes);
 }
 
 TEST(Gb18030Encoding, KeepsCharactersOutsideGbk) {
-  EXPECT_EQ(EncodeUtf16(u"\U00020000\u4DAE€A", TextEncoding::Gbk),
+  EXPECT_EQ(EncodeUtf16(u"\U00020000\u4DAE€A", TextEncoding::Gb18030),
             "\x95\x32\x82\x36\xFE\x9F\xA2\xE3"
             "A");
-  EXPECT_EQ(EncodeUtf16(u"\xD800x", TextEncoding::Gbk), "\x84\x31\xA4\x37x");  // lone surrogate
+  EXPECT_EQ(EncodeUtf16(u"\xD800x", TextEncoding::Gb18030), "\x84\x31\xA4\x37x");  // lone surrogate
   EXPECT_EQ(EncodeUtf16(u"\U00020000\xDC00", TextEncoding::Utf8), "\xF0\xA0\x80\x80\xEF\xBF\xBD");
 }
 

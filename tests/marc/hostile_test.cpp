@@ -383,7 +383,7 @@ TEST_P(DelimiterTest, DelimiterAfterLeadByte) {
   RecordReader reader;
   const Outcome out = ReadWith(reader, dir.Write("delim.mrc", Iso2709Record(c.fields) + "\r\n"));
   EXPECT_EQ(out.kind, "") << out.message;
-  EXPECT_EQ(reader.Encoding(), TextEncoding::Gbk);
+  EXPECT_EQ(reader.Encoding(), TextEncoding::Gb18030);
   EXPECT_EQ(out.rows, std::vector<BookRow>{c.row});
 }
 

@@ -1,10 +1,61 @@
-// Reading the long time settings from a locale's time pattern.
+// Reading the long time settings from a locale's time pattern, and the elapsed time spelt in
+// them.
 #include "longtime.h"
 
 #include <gtest/gtest.h>
 
 namespace tessaly {
 namespace {
+
+using namespace std::chrono_literals;
+
+LongTimeFormat Fmt(std::string sep, bool zero, bool h24) {
+  LongTimeFormat f;
+  f.separator = std::move(sep);
+  f.leadingZeroHours = zero;
+  f.twentyFourHour = h24;
+  return f;
+}
+
+LongTimeFormat ChineseFmt() {
+  LongTimeFormat f = Fmt("时", true, true);
+  f.secondsSeparator = "分";
+  f.suffix = "秒";
+  return f;
+}
+
+struct ElapsedCase {
+  const char* name;
+  std::chrono::steady_clock::duration elapsed;
+  LongTimeFormat fmt;
+  std::string want;
+};
+
+void PrintTo(const ElapsedCase& c, std::ostream* os) { *os << c.name; }
+
+class FormatElapsedTest : public testing::TestWithParam<ElapsedCase> {};
+
+TEST_P(FormatElapsedTest, Formats) {
+  const ElapsedCase& c = GetParam();
+  EXPECT_EQ(FormatElapsed(c.elapsed, c.fmt), c.want);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Durations, FormatElapsedTest,
+    testing::Values(ElapsedCase{"Zero", 0s, Fmt(":", false, true), "0:00:00"},
+                    ElapsedCase{"DropsFraction", 7400ms, Fmt(":", false, true), "0:00:07"},
+                    ElapsedCase{"NoRoundingUp", 3723999ms, Fmt(":", false, true), "1:02:03"},
+                    ElapsedCase{"PastOneDay", 25h, Fmt(":", false, true), "25:00:00"},
+                    ElapsedCase{"LeadingZero", 7s, Fmt(":", true, true), "00:00:07"},
+                    ElapsedCase{"OtherSeparator", 65s, Fmt(".", false, true), "0.01.05"},
+                    ElapsedCase{"EmptySeparator", 65s, Fmt("", false, true), "00105"},
+                    // A duration, not a time of day: no 12-hour clock, no marker.
+                    ElapsedCase{"TwelveHourSettings", 7s, Fmt(":", false, false), "0:00:07"},
+                    ElapsedCase{"NegativeIsNone", -2s, Fmt(":", false, true), "0:00:00"},
+                    ElapsedCase{"OwnTextsInTheirPlaces", 3725s, ChineseFmt(), "01时02分05秒"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+#ifndef _WIN32
 
 struct PatternCase {
   const char* name;
@@ -21,7 +72,7 @@ class LongTimePatternTest : public testing::TestWithParam<PatternCase> {};
 
 TEST_P(LongTimePatternTest, Settings) {
   const PatternCase& c = GetParam();
-  const marc::LongTimeFormat f = LongTimeFormatFromPattern(c.pattern, "AM", "PM");
+  const LongTimeFormat f = LongTimeFormatFromPattern(c.pattern, "AM", "PM");
   EXPECT_EQ(f.separator, c.separator);
   EXPECT_EQ(f.leadingZeroHours, c.leadingZero);
   EXPECT_EQ(f.twentyFourHour, c.twentyFour);
@@ -51,6 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
                     PatternCase{"LiteralPercent", "%%H %H-%M", "-", true, true, false},
                     PatternCase{"NoHours", "%M:%S", ":", false, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 }  // namespace
 }  // namespace tessaly

@@ -13,7 +13,7 @@ namespace tessaly::test {
 std::vector<ConformanceCase> Gb18030Cases() {
   std::vector<ConformanceCase> cases;
   for (const ConformanceCase& c : ConformanceCases())
-    if (c.encoding == marc::TextEncoding::Gbk) cases.push_back(c);
+    if (c.encoding == marc::TextEncoding::Gb18030) cases.push_back(c);
   return cases;
 }
 
@@ -35,7 +35,7 @@ class Utf8Rows : public marc::ReadSink {
       cells.push_back(marc::DecodeToUtf8(cell, reader_.Encoding()));
   }
   void Progress(std::int64_t) override {}
-  void Elapsed(const marc::Text&) override {}
+  void Elapsed(std::chrono::steady_clock::duration) override {}
   std::vector<std::vector<std::string>> rows;
 
  private:

@@ -23,7 +23,7 @@ struct ConformanceCase {
 inline void PrintTo(const ConformanceCase& c, std::ostream* os) { *os << c.name; }
 
 inline const std::vector<ConformanceCase>& ConformanceCases() {
-  constexpr marc::TextEncoding G = marc::TextEncoding::Gbk;
+  constexpr marc::TextEncoding G = marc::TextEncoding::Gb18030;
   constexpr marc::TextEncoding U = marc::TextEncoding::Utf8;
   static const std::vector<ConformanceCase> cases = {
       // GB18030: well-formed
