@@ -744,8 +744,7 @@ class BlockRun {
 
 }  // namespace
 
-ReadOutcome RecordReader::Read(const std::filesystem::path& path, ReadSink& sink,
-                               ReadMode mode) {
+ReadOutcome RecordReader::Read(const std::filesystem::path& path, ReadSink& sink, ReadMode mode) {
   const std::chrono::steady_clock::time_point start = clock_();
   std::error_code ec;
   if (last_ && std::filesystem::status(path, ec).type() == std::filesystem::file_type::not_found)

@@ -104,8 +104,7 @@ int Finish(const marc::ReadOutcome& outcome, const BadRecordsOptions& options,
   }
   const long long written = bad - outcome.bad->NotHeld();
   std::fprintf(stderr, "%s: %lld bad record%s written", marc::PathBytes(*options.badOut).c_str(),
-               written,
-               written == 1 ? "" : "s");
+               written, written == 1 ? "" : "s");
   if (outcome.bad->NotHeld() > 0)
     std::fprintf(stderr, ", %lld more past the %llu MB of bad records held",
                  static_cast<long long>(outcome.bad->NotHeld()),
