@@ -2,8 +2,9 @@
 # Reading past bad records, side by side in one run: `marcrows --quiet` on a generated file of
 # RECORDS records, clean and with 1% and 10% of its records damaged (`gen_cnmarc --damage`, the
 # same records otherwise), in the default mode and passing over bad records (`--keep-going`);
-# each REPEAT times on the page-cached file, the best wall time and the peak memory (GNU time),
-# and the bad records listed compared with the generator's truth.
+# each REPEAT times on the page-cached file, the best wall time, the best processor time (user
+# and system, the steadier figure on a busy machine) and the peak memory (GNU time), and the bad
+# records listed compared with the generator's truth.
 #   bench/run-bad.sh [BASELINE_MARCROWS]   (another marcrows, e.g. main's, read the clean file
 #                                           the same way first)
 # BENCH_BUILD_DIR names a Release build folder with marcrows and gen_cnmarc (default build-rel);
@@ -41,13 +42,16 @@ for line in sys.stdin:
 run() {  # label tool file args...
   local label=$1 tool=$2 file=$3
   shift 3
-  local best="" peak=0 times=()
+  local best="" cpu="" peak=0 times=()
   for ((i = 0; i < repeat; i++)); do
     cat "$file" >/dev/null
-    /usr/bin/time -f '%e %M' -o "$out" "$tool" --quiet "$@" "$file" 2>"$out.err" || true
-    read -r t kb <"$out"
+    /usr/bin/time -f '%e %U %S %M' -o "$out" "$tool" --quiet "$@" "$file" 2>"$out.err" || true
+    # A status other than 0 comes as a line of its own before the figures.
+    read -r t user sys kb < <(tail -n 1 "$out")
     times+=("$t")
     best=$(awk -v a="$t" -v b="$best" 'BEGIN { print (b == "" || a + 0 < b + 0) ? a : b }')
+    cpu=$(awk -v a="$user" -v s="$sys" -v b="$cpu" \
+      'BEGIN { c = a + s; print (b == "" || c < b + 0) ? c : b }')
     ((kb > peak)) && peak=$kb
   done
   local check=""
@@ -58,7 +62,8 @@ run() {  # label tool file args...
       check="bad list differs from the truth"
     fi
   fi
-  printf '%-44s %6.2f s (%s)  peak %5d MB  %s\n' "$label" "$best" "${times[*]}" $((peak / 1024)) "$check"
+  printf '%-28s wall %5.2f s (%s)  cpu %5.2f s  peak %4d MB  %s\n' "$label" "$best" \
+    "${times[*]}" "$cpu" $((peak / 1024)) "$check"
 }
 echo "== $records records; load before: $(uptime)"
 clean="$data/damaged-$records-0.mrc"

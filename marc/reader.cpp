@@ -562,8 +562,6 @@ void DecodeBlock(std::string_view text, TextEncoding encoding, ReadMode mode,
           bad.error = std::move(error);
           bad.length = piece.length;
           bad.declared = piece.declared;
-          // The bytes as the file held them, unless more than may be held at all.
-          if (piece.length <= BadList::kHeldCap) bad.bytes.assign(p, piece.length);
           // The file's text ends inside this record.
           const bool textEnds = q == base + text.size() || *q == '\0';
           if (!terminated && textEnds && piece.declared > static_cast<std::int64_t>(piece.length))
@@ -846,7 +844,6 @@ void RecordReader::Decode(const FileBytes& file, ReadSink& sink, ReadMode mode, 
       rest.error = {fault.fault, first.record, first.line, first.offset, std::move(fault.reason)};
       rest.length = first.length;
       rest.declared = first.declared;
-      rest.bytes.assign(text.substr(first.offset, first.length));
       block.bad.insert(block.bad.begin(), std::move(rest));
       if (block.last->bad >= 0) ++block.last->bad;
       if (block.last->offset == first.offset) block.last->bad = 0;
@@ -862,10 +859,11 @@ void RecordReader::Decode(const FileBytes& file, ReadSink& sink, ReadMode mode, 
       full =
           full || b.length > BadList::kHeldCap || bad->heldBytes + b.length > tuning_.heldBadBytes;
       if (!full) {
+        // The bytes as the file held them, copied here (the stretch is still at hand) so that
+        // the records past the cap cost no copy.
         b.held = true;
-        bad->heldBytes += b.bytes.size();
-      } else {
-        std::string().swap(b.bytes);
+        b.bytes.assign(text.substr(b.error.offset, b.length));
+        bad->heldBytes += b.length;
       }
       bad->records.push_back(std::move(b));
     }

@@ -158,11 +158,7 @@ class PrintSink : public marc::ReadSink {
   }
   void Progress(std::int64_t) override {}
   void Elapsed(std::chrono::steady_clock::duration) override {}
-  void PassedOver(const marc::BadRecord& bad) override {
-    // After the rows before it.
-    std::fflush(stdout);
-    PrintBad(bad);
-  }
+  void PassedOver(const marc::BadRecord& bad) override { PrintBad(bad); }
 
   std::int64_t Rows() const { return rows_; }
   // Malformed byte sequences replaced by U+FFFD, and the first one's record and column (1-based).
@@ -272,6 +268,9 @@ int WriteWorkbook(const std::filesystem::path& outPath, const std::filesystem::p
 // would go through the ANSI code page and lose every character outside it). FILE and OUT stay
 // paths; the options are read from their UTF-8.
 int Main(const std::vector<std::filesystem::path>& argv) {
+  // A line per bad record: written in blocks, not a system call each (stderr is unbuffered).
+  static char errors[1 << 16];
+  std::setvbuf(stderr, errors, _IOFBF, sizeof errors);
   bool raw = false, quiet = false;
   std::optional<marc::TextEncoding> encoding;
   std::optional<std::filesystem::path> path, xlsx;
