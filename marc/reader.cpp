@@ -385,11 +385,11 @@ const char* RecordDecoder::Scan(const char* p, const char* const end) {
 
 bool RecordDecoder::ScannedBlankOnly() const { return BlankOnly(copy_.get(), copy_.get() + size_); }
 
-std::optional<RecordFault> RecordDecoder::Decode(std::string_view record, TextEncoding encoding,
-                                                 std::array<std::string_view, CellCount>& cells) {
+bool RecordDecoder::Decode(std::string_view record, TextEncoding encoding,
+                           std::array<std::string_view, CellCount>& cells) {
   LeaderNumbers = 0;
   if (static_cast<std::int64_t>(record.size()) > kMaxRecordBytes)
-    return TooLongFault(record.size());
+    return fault_ = TooLongFault(record.size()), false;
   const bool terminated = !record.empty() && record.back() == kRecordTerminator;
   if (terminated) record.remove_suffix(1);
   size_ = 0;
@@ -405,10 +405,10 @@ std::optional<RecordFault> RecordDecoder::Decode(std::string_view record, TextEn
   return DecodeScanned(terminated, encoding, cells);
 }
 
-std::optional<RecordFault> RecordDecoder::DecodeScanned(
-    bool terminated, TextEncoding encoding, std::array<std::string_view, CellCount>& cells) {
+bool RecordDecoder::DecodeScanned(bool terminated, TextEncoding encoding,
+                                  std::array<std::string_view, CellCount>& cells) {
   LeaderNumbers = 0;
-  if (tooLong_) return TooLongFault(tooLong_);
+  if (tooLong_) return fault_ = TooLongFault(tooLong_), false;
   // Every subfield delimiter reads as "$" (0x1F is never a second byte, so each one is read so
   // under either encoding); the copy keeps the record's offsets.
   if (terminated) copy_[size_] = kRecordTerminator;
@@ -416,13 +416,16 @@ std::optional<RecordFault> RecordDecoder::DecodeScanned(
   const auto length = static_cast<std::int64_t>(rt.size());
 
   // Leader: the two numbers the decoder needs.
-  for (const std::int64_t at : {1, 13}) {
-    const std::string_view digits = MidView(rt, at, 5);
-    const std::optional<std::int32_t> number = ParseIntStrict(digits);
-    if (!number) return RecordFault{ReadFault::Number, NotAnIntegerReason(digits)};
-    (at == 1 ? RecordLength : BaseAddress) = *number;
-    ++LeaderNumbers;
-  }
+  const std::string_view lengthDigits = MidView(rt, 1, 5);
+  const std::optional<std::int32_t> recordLength = ParseIntStrict(lengthDigits);
+  if (!recordLength) return fault_ = {ReadFault::Number, NotAnIntegerReason(lengthDigits)}, false;
+  RecordLength = *recordLength;
+  LeaderNumbers = 1;
+  const std::string_view baseDigits = MidView(rt, 13, 5);
+  const std::optional<std::int32_t> baseAddress = ParseIntStrict(baseDigits);
+  if (!baseAddress) return fault_ = {ReadFault::Number, NotAnIntegerReason(baseDigits)}, false;
+  BaseAddress = *baseAddress;
+  LeaderNumbers = 2;
   const std::int64_t base = BaseAddress;
 
   // Directory and data part; the record terminator, when present, is not data.
@@ -449,12 +452,13 @@ std::optional<RecordFault> RecordDecoder::DecodeScanned(
     const Tag tag = KnownTag(MidView(directory, kEntryLength * k + 1, 3));
     if (tag == Tag::None) continue;
     const auto index = static_cast<std::size_t>(k + 1);
-    if (index >= pieces)
-      return RecordFault{ReadFault::Directory,
-                         "List index out of bounds (" + IntToText(k + 1) + ")"};
+    if (index >= pieces) {
+      fault_ = {ReadFault::Directory, "List index out of bounds (" + IntToText(k + 1) + ")"};
+      return false;
+    }
     Extract(tag, piece(index), encoding, cells);
   }
-  return std::nullopt;
+  return true;
 }
 
 namespace {
@@ -514,6 +518,45 @@ void Pair(std::string_view text, const Piece& a, const Piece& b, BadRecord* badA
   if (badB) badB->hint = BadRecord::Hint::RestOfPrevious;
 }
 
+// Passing over bad records: the row of a record decoded, or the bad record of one that could
+// not be (fault) or that holds the rest of a bad record cut in two; the piece paired with the
+// one before it for the hints.
+void PassOver(std::string_view text, const RecordFault* fault,
+              const std::array<std::string_view, CellCount>& cells, const char* p, const char* q,
+              bool terminated, std::int64_t declared, Block& block) {
+  Piece piece{block.records,
+              block.lineEnds + 1,
+              static_cast<std::uint64_t>(p - text.data()),
+              static_cast<std::uint64_t>(q - p) + (terminated ? 1 : 0),
+              declared,
+              terminated,
+              -1};
+  std::optional<RecordFault> rest;
+  if (!fault && block.last && block.last->bad >= 0 && CutInTwo(text, *block.last, piece))
+    fault = &rest.emplace(RestOfCutRecordFault());
+  if (!fault) {
+    block.rows->Append(cells);
+  } else {
+    ReadError error{fault->fault, block.records, block.lineEnds + 1, piece.offset, fault->reason};
+    BadRecord& bad = block.bad.emplace_back();
+    bad.error = std::move(error);
+    bad.length = piece.length;
+    bad.declared = piece.declared;
+    // The file's text ends inside this record.
+    const bool textEnds = q == text.data() + text.size() || *q == '\0';
+    if (!terminated && textEnds && piece.declared > static_cast<std::int64_t>(piece.length))
+      bad.hint = BadRecord::Hint::FileEndsInside;
+    piece.bad = static_cast<std::ptrdiff_t>(block.bad.size()) - 1;
+  }
+  if (block.last) {
+    Pair(text, *block.last, piece,
+         block.last->bad >= 0 ? &block.bad[static_cast<std::size_t>(block.last->bad)] : nullptr,
+         piece.bad >= 0 ? &block.bad[static_cast<std::size_t>(piece.bad)] : nullptr);
+  }
+  if (!block.first) block.first = piece;
+  block.last = piece;
+}
+
 // Decodes the records of [block.begin, block.end) of text. expected: the rows' bytes the stretch
 // is likely to give.
 void DecodeBlock(std::string_view text, TextEncoding encoding, ReadMode mode,
@@ -536,46 +579,20 @@ void DecodeBlock(std::string_view text, TextEncoding encoding, ReadMode mode,
       // A terminator alone is no record, nor is an empty or blank piece ending a line.
       if (terminated ? q > p : q > p && (decoder.TooLong() || !decoder.ScannedBlankOnly())) {
         ++block.records;
-        std::optional<RecordFault> fault = decoder.DecodeScanned(terminated, encoding, cells);
+        const bool decoded = decoder.DecodeScanned(terminated, encoding, cells);
         // A number converted before a failure still counts.
         block.Leader(decoder);
-        Piece piece{block.records,
-                    block.lineEnds + 1,
-                    offsetOf(p),
-                    static_cast<std::uint64_t>(q - p) + (terminated ? 1 : 0),
-                    decoder.LeaderNumbers >= 1 ? decoder.RecordLength : -1,
-                    terminated,
-                    -1};
-        if (!fault && mode == ReadMode::PassOver && block.last && block.last->bad >= 0 &&
-            CutInTwo(text, *block.last, piece))
-          fault = RestOfCutRecordFault();
-        if (!fault) {
-          block.rows->Append(cells);
-        } else {
-          ReadError error{fault->fault, block.records, block.lineEnds + 1, piece.offset,
-                          std::move(fault->reason)};
-          if (mode == ReadMode::Stop) {
-            block.error = std::move(error);
+        if (mode == ReadMode::Stop) {
+          if (!decoded) {
+            block.error = ReadError{decoder.Fault().fault, block.records, block.lineEnds + 1,
+                                    offsetOf(p), decoder.Fault().reason};
             return;
           }
-          BadRecord& bad = block.bad.emplace_back();
-          bad.error = std::move(error);
-          bad.length = piece.length;
-          bad.declared = piece.declared;
-          // The file's text ends inside this record.
-          const bool textEnds = q == base + text.size() || *q == '\0';
-          if (!terminated && textEnds && piece.declared > static_cast<std::int64_t>(piece.length))
-            bad.hint = BadRecord::Hint::FileEndsInside;
-          piece.bad = static_cast<std::ptrdiff_t>(block.bad.size()) - 1;
+          block.rows->Append(cells);
+        } else {
+          PassOver(text, decoded ? nullptr : &decoder.Fault(), cells, p, q, terminated,
+                   decoder.LeaderNumbers >= 1 ? decoder.RecordLength : -1, block);
         }
-        if (block.last) {
-          Pair(text, *block.last, piece,
-               block.last->bad >= 0 ? &block.bad[static_cast<std::size_t>(block.last->bad)]
-                                    : nullptr,
-               piece.bad >= 0 ? &block.bad[static_cast<std::size_t>(piece.bad)] : nullptr);
-        }
-        if (!block.first) block.first = piece;
-        block.last = piece;
       }
       if (terminated) {
         p = q + 1;
@@ -937,7 +954,7 @@ void RecordReader::Decode(const FileBytes& file, ReadSink& sink, ReadMode mode, 
 RecordReader::Decoded RecordReader::DecodeRecord(std::string_view record) {
   std::array<std::string_view, CellCount> cells;
   Decoded out;
-  out.fault = decoder_.Decode(record, encoding_, cells);
+  if (!decoder_.Decode(record, encoding_, cells)) out.fault = decoder_.Fault();
   if (decoder_.LeaderNumbers >= 1) RecordLength = decoder_.RecordLength;
   if (decoder_.LeaderNumbers >= 2) BaseAddress = decoder_.BaseAddress;
   if (!out.fault)

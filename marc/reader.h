@@ -115,18 +115,20 @@ int DefaultDecodeThreads();
 // the cells are views into that copy, at the record's own offsets.
 class RecordDecoder {
  public:
-  // Decodes one record (a line's piece, its 0x1D included when present); the fault when it
-  // cannot, and then the cells are not to be used.
-  std::optional<RecordFault> Decode(std::string_view record, TextEncoding encoding,
-                                    std::array<std::string_view, CellCount>& cells);
+  // Decodes one record (a line's piece, its 0x1D included when present); false when it cannot,
+  // and then Fault() says why and the cells are not to be used.
+  bool Decode(std::string_view record, TextEncoding encoding,
+              std::array<std::string_view, CellCount>& cells);
 
   // The read path's two steps: Scan copies the bytes from p up to the first CR, LF, 0x1D or
   // NUL (or end) and returns where it stopped; DecodeScanned decodes them, with the 0x1D at the
   // stop when terminated. A record longer than 32 bits can count is measured, not copied:
   // TooLong() then tells its size and DecodeScanned refuses it.
   const char* Scan(const char* p, const char* end);
-  std::optional<RecordFault> DecodeScanned(bool terminated, TextEncoding encoding,
-                                           std::array<std::string_view, CellCount>& cells);
+  bool DecodeScanned(bool terminated, TextEncoding encoding,
+                     std::array<std::string_view, CellCount>& cells);
+  // Why the last record could not be decoded.
+  const RecordFault& Fault() const { return fault_; }
   std::uint64_t TooLong() const { return tooLong_; }
   // The bytes Scan copied: whether they are blanks, TABs and 0x1A only (no record).
   bool ScannedBlankOnly() const;
@@ -148,6 +150,7 @@ class RecordDecoder {
   std::size_t capacity_ = 0;
   std::size_t size_ = 0;
   std::uint64_t tooLong_ = 0;
+  RecordFault fault_{ReadFault::Number, {}};
   std::vector<std::uint32_t> marks_;  // offsets of the field terminators in the copy
 };
 
