@@ -26,7 +26,7 @@ for n in "${counts[@]}"; do
     t1=$(ms)
     "$run" "$bin/tessaly.exe" &
     app=$!
-    "$run" "$bin/e2e_helper.exe" label "" # the window is up: FormShow has emptied the labels
+    "$run" "$bin/e2e_helper.exe" label "" # the window is up: Shown has emptied the labels
     t2=$(ms)
     kill "$app"
     wait "$app" 2>/dev/null || true

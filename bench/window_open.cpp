@@ -9,8 +9,8 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTimer>
 #include <QThread>
+#include <QTimer>
 #include <QTreeView>
 #include <algorithm>
 #include <cstdio>
@@ -18,9 +18,9 @@
 #include <cstring>
 
 #include "booklistmodel.h"
+#include "booklistview.h"
 #include "calc.h"
 #include "failure.h"
-#include "listview.h"
 #include "mainwindow.h"
 #include "marc2excel.h"
 #include "peak_rss.h"
@@ -71,7 +71,7 @@ class NoUi : public tessaly::ExportUi {
 };
 
 // Exports the first rows of the window's list into an office started for the purpose.
-int ExportFirstRows(tessaly::MarcFunWindow& window, std::int64_t rows) {
+int ExportFirstRows(tessaly::MainWindow& window, std::int64_t rows) {
   tessaly::testing::TestOffice office(tessaly::testing::UniquePipeName("window-open"));
   tessaly::CalcOptions options;
   options.pipe_name = office.Pipe();
@@ -93,7 +93,7 @@ int ExportFirstRows(tessaly::MarcFunWindow& window, std::int64_t rows) {
       QThread::msleep(250);
     }
   }
-  const FirstRows list(window.Logic().List(), rows);
+  const FirstRows list(window.Logic().Books().ExportView(), rows);
   NoUi ui;
   QElapsedTimer timer;
   timer.start();
@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   tessaly::TessalyApplication app(argc, argv);
   Answer answer(argv[1]);
-  tessaly::MarcFunWindow window(answer);
+  tessaly::MainWindow window(answer);
   app.SetFailureDisplay([&] { window.Logic().ShowCurrentFailure(); });
   window.show();
   QCoreApplication::processEvents();
@@ -128,19 +128,19 @@ int main(int argc, char** argv) {
   // the user waits for after the read: the list laid out and painted once.
   auto open = [&](const char* what) {
     timer.start();
-    window.Logic().Button1Click();
+    window.Logic().OpenWithDialog();
     // A loop that sleeps between events, as the program's own does: one that spins would take a
     // core from the decode threads.
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-      if (window.Logic().CurrentState() == tessaly::TMarcFun::State::Idle) loop.quit();
+      if (window.Logic().CurrentState() == tessaly::Presenter::State::Idle) loop.quit();
     });
     poll.start(5);
     loop.exec();
     const double read = timer.nsecsElapsed() / 1e9;
     QCoreApplication::processEvents();
-    window.ListView1->viewport()->repaint();
+    window.List()->viewport()->repaint();
     const double shown = timer.nsecsElapsed() / 1e9;
     std::printf(
         "%s: rows %lld, open command %.3f s, until painted %.3f s, peak RSS so far %.1f MB\n", what,
@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
   open("open");
   if (answer.failed) return 1;
   timer.start();
-  window.Logic().Button3Click();
+  window.Logic().Clear();
   QCoreApplication::processEvents();
   std::printf("clear: %.3f s\n", timer.nsecsElapsed() / 1e9);
   open("open again");
@@ -161,9 +161,9 @@ int main(int argc, char** argv) {
     const int rows = window.ListModel().rowCount();
     const int row = where[0] == 'm' ? rows / 2 : rows - 1;
     timer.start();
-    window.ListView1->scrollTo(window.ListModel().index(row, 0));
+    window.List()->scrollTo(window.ListModel().index(row, 0));
     QCoreApplication::processEvents();
-    window.ListView1->viewport()->repaint();
+    window.List()->viewport()->repaint();
     std::printf("jump to the %s and paint: %.1f ms\n", where, timer.nsecsElapsed() / 1e6);
   }
   std::printf("peak RSS %.1f MB\n", PeakRssBytes() / 1048576.0);

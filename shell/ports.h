@@ -1,5 +1,5 @@
 // What a skin (the Qt window, the Win32 window, a test's fakes) implements for the window's logic
-// (TMarcFun), and nothing else: the logic decides, a skin shows what it is told and passes the
+// (Presenter), and nothing else: the logic decides, a skin shows what it is told and passes the
 // user's events on. Texts are UTF-8; file names are std::filesystem::path (UTF-16 on Windows,
 // bytes on Linux), so that no name goes through an 8-bit code page.
 #pragma once
@@ -14,7 +14,9 @@
 
 namespace tessaly {
 
-enum class LabelId { Label1, Label2 };
+// The labels the presenter sets: the rows read so far, and after a read its elapsed time and
+// the file's encoding.
+enum class LabelId { RowCount, Elapsed };
 
 enum class BoxIcon { None, Information, Warning, Error };
 
@@ -27,7 +29,7 @@ struct Box {
 };
 
 // The export's progress dialog, modal to the window: its 取消 (or closing it) calls
-// TMarcFun::Cancel.
+// Presenter::CancelExport.
 struct ExportProgress {
   std::string title;
   std::string text;
@@ -37,8 +39,8 @@ struct ExportProgress {
 };
 
 // The box that says the spreadsheet does not answer, modal to the window (or to the progress
-// dialog when that is shown), not to the loop: its buttons call TMarcFun::KeepWaiting and
-// TMarcFun::GiveUp; closing it by its frame or Escape counts as KeepWaiting.
+// dialog when that is shown), not to the loop: its buttons call Presenter::KeepWaiting and
+// Presenter::GiveUp; closing it by its frame or Escape counts as KeepWaiting.
 struct NotAnsweringBox {
   std::string caption;
   std::string text;
@@ -52,13 +54,13 @@ class View {
   virtual ~View() = default;
   // The label's width follows its text.
   virtual void SetLabel(LabelId label, const std::string& text) = 0;
-  // Button1, Button5, Button3 and Button4 together. A click that arrives while they are
-  // disabled still reaches the logic, which ignores it.
+  // The buttons that run commands (layout::Command), together. A click that arrives while they
+  // are disabled still reaches the logic, which ignores it.
   virtual void SetCommandsEnabled(bool enabled) = 0;
   virtual void Maximize() = 0;
-  // ListView1's height; zero or less: the list is not shown.
+  // The list's height (layout::Places places it); zero or less: the list is not shown.
   virtual void SetListHeight(int height) = 0;
-  // The rows TMarcFun::RowCount/Cell tell: all replaced (emptied), rows added at the end, one
+  // The rows Presenter::RowCount/Cell tell: all replaced (emptied), rows added at the end, one
   // row's caption changed.
   virtual void RowsReset() = 0;
   virtual void RowsAppended(std::size_t first, std::size_t count) = 0;
@@ -68,8 +70,8 @@ class View {
   virtual void CloseExportProgress() = 0;
   virtual void ShowNotAnswering(const NotAnsweringBox& box) = 0;
   virtual void CloseNotAnswering() = 0;
-  // Closes the main window as the user would (FormCloseQuery, then FormClose), after a read or
-  // an export that held the closing back has stopped.
+  // Closes the main window as the user would (Presenter::CloseRequested, then Closed), after an
+  // export that held the closing back has stopped.
   virtual void Close() = 0;
   // Ends the loop, queued: it ends once the running handler has returned.
   virtual void Quit() = 0;

@@ -15,13 +15,11 @@ inline constexpr std::string_view kApplicationTitle = "Tessaly";
 // The main window's caption (two blanks before "1.0").
 inline constexpr std::string_view kWindowCaption = "禾朔Tessaly  1.0";
 inline constexpr std::string_view kButton1 = "打开marc文件";
-inline constexpr std::string_view kButton2 = "读取marc数据";
 inline constexpr std::string_view kButton3 = "清除数据";
 inline constexpr std::string_view kButton4 = "退出";
 inline constexpr std::string_view kButton5 = "生成Excel";
 inline constexpr std::string_view kEdit1Banner =
     "禾朔Tessaly：打开CNMARC书目文件，逐条查看，一键生成Excel";
-inline constexpr std::string_view kMemo1 = "Memo1";
 
 // ListView1's column captions, left to right.
 inline constexpr std::array<std::string_view, 13> kColumnCaptions = {

@@ -6,10 +6,6 @@
 
 namespace tessaly {
 
-// Character heights of the window's font and of Edit1's own font.
-constexpr int kWindowFontPixels = 13;
-constexpr int kEditFontPixels = 19;
-
 // "宋体" at the given pixel height where the face exists; otherwise a Chinese face with
 // hand-drawn bitmaps at small sizes, drawn without antialiasing so that the bitmaps are used.
 QFont WindowFont(int pixelSize);

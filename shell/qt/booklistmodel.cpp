@@ -1,11 +1,11 @@
 #include "booklistmodel.h"
 
-#include "marcfn.h"
+#include "presenter.h"
 #include "usertexts.h"
 
 namespace tessaly {
 
-BookListModel::BookListModel(TMarcFun& logic, QObject* parent)
+BookListModel::BookListModel(Presenter& logic, QObject* parent)
     : QAbstractTableModel(parent), logic_(logic) {}
 
 void BookListModel::Reset() {
@@ -42,8 +42,7 @@ QVariant BookListModel::data(const QModelIndex& index, int role) const {
 
 bool BookListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (!index.isValid() || index.column() != 0 || role != Qt::EditRole) return false;
-  return logic_.CaptionEdited(static_cast<std::size_t>(index.row()),
-                              value.toString().toStdString());
+  return logic_.TitleEdited(static_cast<std::size_t>(index.row()), value.toString().toStdString());
 }
 
 QVariant BookListModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -57,7 +56,7 @@ Qt::ItemFlags BookListModel::flags(const QModelIndex& index) const {
   Qt::ItemFlags f = QAbstractTableModel::flags(index);
   // Only a row's caption (its first cell) can be edited in place, and not while an export reads
   // the list.
-  if (index.isValid() && index.column() == 0 && logic_.CaptionsEditable()) f |= Qt::ItemIsEditable;
+  if (index.isValid() && index.column() == 0 && logic_.TitlesEditable()) f |= Qt::ItemIsEditable;
   return f;
 }
 

@@ -1,5 +1,5 @@
-// The model behind ListView1: the rows the window's logic holds, turned into characters only
-// when the view asks for one.
+// The model behind the book list's view: the rows the window's logic holds, turned into characters
+// only when the view asks for one.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -7,13 +7,13 @@
 
 namespace tessaly {
 
-class TMarcFun;
+class Presenter;
 
 class BookListModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  explicit BookListModel(TMarcFun& logic, QObject* parent = nullptr);
+  explicit BookListModel(Presenter& logic, QObject* parent = nullptr);
 
   // What the logic tells the view.
   void Reset();
@@ -28,7 +28,7 @@ class BookListModel : public QAbstractTableModel {
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
  private:
-  TMarcFun& logic_;
+  Presenter& logic_;
   // The view counts rows in int; a file of more than 2^31 records is far beyond the memory.
   int rows_ = 0;
 };

@@ -1,4 +1,4 @@
-// Start-up: the application, the main window MarcFun, the export module Marc2ExcelFm, the loop.
+// Start-up: the application, the main window, the export module, the loop.
 // A file named on the command line is opened as if confirmed in the open dialog.
 #include <QTimer>
 #include <cstdio>
@@ -28,11 +28,11 @@ int main(int argc, char** argv) {
   tessaly::InstallChineseTranslations();
 
   tessaly::QtDialogs dialogs;
-  tessaly::MarcFunWindow MarcFun(dialogs);
-  app.SetFailureDisplay([&] { MarcFun.Logic().ShowCurrentFailure(); });
+  tessaly::MainWindow window(dialogs);
+  app.SetFailureDisplay([&] { window.Logic().ShowCurrentFailure(); });
   tessaly::TMarc2ExcelFm Marc2ExcelFm;
-  MarcFun.Logic().SetExportModule(&Marc2ExcelFm);
-  MarcFun.show();
+  window.Logic().SetExportModule(&Marc2ExcelFm);
+  window.show();
   // Qt has taken its own options out of argv; the first argument left names the file (on
   // Windows as Qt read it from the UTF-16 command line).
   if (argc > 1) {
@@ -41,11 +41,11 @@ int main(int argc, char** argv) {
 #else
     const std::filesystem::path file(argv[1]);
 #endif
-    QTimer::singleShot(0, &MarcFun, [&MarcFun, file] { MarcFun.Logic().OpenFile(file); });
+    QTimer::singleShot(0, &window, [&window, file] { window.Logic().Open(file); });
   }
   app.exec();
   // An export still running lets go of the spreadsheet before its module goes.
-  MarcFun.Logic().SetExportModule(nullptr);
-  // The module and the window are destroyed here, in that order, without FormClose.
+  window.Logic().SetExportModule(nullptr);
+  // The module and the window are destroyed here, in that order, without Closed.
   return 0;
 }

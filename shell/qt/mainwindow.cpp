@@ -10,19 +10,17 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
-#include <map>
 
 #include "appearance.h"
 #include "booklistmodel.h"
+#include "booklistview.h"
 #include "layout.h"
-#include "listview.h"
 #include "longtime.h"
 #include "qtports.h"
 
@@ -42,36 +40,32 @@ void SetLabelText(QLabel* label, const QString& text) {
 
 }  // namespace
 
-MarcFunWindow::MarcFunWindow(Dialogs& dialogs, QWidget* parent)
+MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
     : QWidget(parent), loop_(new QtLoop(this)) {
   View& view = *this;
-  logic_ = std::make_unique<TMarcFun>(view, dialogs, *loop_, clock_);
+  logic_ = std::make_unique<Presenter>(view, dialogs, *loop_, clock_);
   logic_->SetTimeFormat(UserLongTimeFormat());
   logic_->SetProgramPath(ToPath(QCoreApplication::applicationFilePath()));
   InitResources();
   Build();
   model_ = new BookListModel(*logic_, this);
-  ListView1->setModel(model_);
-
-  connect(Button1, &QPushButton::clicked, this, [this] { logic_->Button1Click(); });
-  connect(Button2, &QPushButton::clicked, this, [this] { logic_->Button2Click(); });
-  connect(Button3, &QPushButton::clicked, this, [this] { logic_->Button3Click(); });
-  connect(Button4, &QPushButton::clicked, this, [this] { logic_->Button4Click(); });
-  connect(Button5, &QPushButton::clicked, this, [this] { logic_->Button5Click(); });
+  list_->setModel(model_);
   setAcceptDrops(true);
-  AlignTop();
+  Place();
 }
 
-MarcFunWindow::~MarcFunWindow() {
+MainWindow::~MainWindow() {
+  // The widgets go after the presenter, and a list view being hidden on the way lays out its
+  // rows again: it must no longer ask the presenter for them.
+  list_->setModel(nullptr);
   // The logic lets go of a running export while the widgets and the loop are still here.
   logic_.reset();
 }
 
-void MarcFunWindow::Build() {
-  std::map<std::string_view, QWidget*> made;
-  std::map<std::string_view, std::multimap<int, QWidget*>> tabOrder;
+void MainWindow::Build() {
+  const int windowFont = layout::MainWindow().front().fontPixels;
   for (const layout::Control& c : layout::MainWindow()) {
-    QWidget* parent = c.parent.empty() ? this : made.at(c.parent);
+    QWidget* parent = c.parent.empty() ? this : controls_.at(c.parent);
     QWidget* w = nullptr;
     switch (c.kind) {
       case layout::Kind::Window:
@@ -91,146 +85,133 @@ void MarcFunWindow::Build() {
         w = frame;
         break;
       }
-      case layout::Kind::Button:
-        w = new QPushButton(Q(c.caption), parent);
+      case layout::Kind::Button: {
+        auto* button = new QPushButton(Q(c.caption), parent);
+        const layout::Command command = c.command;
+        connect(button, &QPushButton::clicked, this, [this, command] { logic_->Run(command); });
+        w = button;
         break;
+      }
       case layout::Kind::Label:
         w = new QLabel(Q(c.caption), parent);
         break;
       case layout::Kind::Edit:
         w = new QLineEdit(Q(c.caption), parent);
         break;
-      case layout::Kind::Memo:
-        w = new QPlainTextEdit(Q(c.caption), parent);
-        break;
       case layout::Kind::ListView:
-        w = new TListView(parent);
+        w = list_ = new BookListView(parent);
         listHeight_ = c.rect.height;
         break;
     }
     w->setObjectName(Q(c.name));
     w->setGeometry(c.rect.left, c.rect.top, c.rect.width, c.rect.height);
-    if (c.fontPixels != layout::Find("MarcFun").fontPixels) w->setFont(WindowFont(c.fontPixels));
+    if (c.fontPixels != windowFont) w->setFont(WindowFont(c.fontPixels));
     w->setEnabled(c.enabled);
     w->setVisible(c.visible);
-    if (c.tabOrder >= 0) tabOrder[c.parent].emplace(c.tabOrder, w);
-    made[c.name] = w;
+    controls_[c.name] = w;
   }
-  // Keyboard order: the window's controls by their order, a panel's children in its place.
-  std::vector<QWidget*> chain;
-  for (const auto& [order, w] : tabOrder[""]) {
-    const std::string name = w->objectName().toStdString();
-    if (tabOrder.count(name) != 0) {
-      for (const auto& [inner, child] : tabOrder[name]) chain.push_back(child);
-    } else {
-      chain.push_back(w);
-    }
-  }
-  for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
-
-  const auto get = [&](const char* name) { return made.at(name); };
-  Memo1 = static_cast<QPlainTextEdit*>(get("Memo1"));
-  Panel1 = static_cast<QFrame*>(get("Panel1"));
-  Button1 = static_cast<QPushButton*>(get("Button1"));
-  Button2 = static_cast<QPushButton*>(get("Button2"));
-  Button4 = static_cast<QPushButton*>(get("Button4"));
-  ListView1 = static_cast<TListView*>(get("ListView1"));
-  Label1 = static_cast<QLabel*>(get("Label1"));
-  Label2 = static_cast<QLabel*>(get("Label2"));
-  Button3 = static_cast<QPushButton*>(get("Button3"));
-  Button5 = static_cast<QPushButton*>(get("Button5"));
-  Panel2 = static_cast<QFrame*>(get("Panel2"));
-  Edit1 = static_cast<QLineEdit*>(get("Edit1"));
-  // Drawn over Panel2's band.
-  Edit1->raise();
+  const std::vector<const layout::Control*> chain = layout::TabChain();
+  for (std::size_t i = 1; i < chain.size(); ++i)
+    setTabOrder(controls_.at(chain[i - 1]->name), controls_.at(chain[i]->name));
 }
 
-int MarcFunWindow::OuterHeight() const {
+QWidget* MainWindow::Control(std::string_view name) const {
+  const auto it = controls_.find(name);
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+QPushButton* MainWindow::Button(layout::Command command) const {
+  return static_cast<QPushButton*>(controls_.at(layout::Find(command).name));
+}
+
+QLabel* MainWindow::Label(LabelId label) const {
+  return static_cast<QLabel*>(controls_.at(layout::Find(label).name));
+}
+
+void MainWindow::Place() {
+  for (const layout::Place& p : layout::Places(width(), listHeight_)) {
+    QWidget* w = controls_.at(p.control->name);
+    if (p.control->kind == layout::Kind::Label) {
+      w->move(p.inParent.left, p.inParent.top);  // its size follows its text
+    } else {
+      w->setGeometry(p.inParent.left, p.inParent.top, p.inParent.width, p.inParent.height);
+    }
+    w->setVisible(p.shown);
+  }
+}
+
+int MainWindow::OuterHeight() const {
   QMargins frame = kDesignFrame;
   if (const QWindow* w = windowHandle(); w && w->isVisible()) frame = w->frameMargins();
   return height() + frame.top() + frame.bottom();
 }
 
-void MarcFunWindow::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (!event->spontaneous()) logic_->FormShow();
+  if (!event->spontaneous()) logic_->Shown();
 }
 
-void MarcFunWindow::resizeEvent(QResizeEvent* event) {
+void MainWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  logic_->FormResize(OuterHeight());
+  logic_->Resized(OuterHeight());
 }
 
-void MarcFunWindow::closeEvent(QCloseEvent* event) {
-  if (!logic_->FormCloseQuery()) {
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!logic_->CloseRequested()) {
     event->ignore();
     return;
   }
-  logic_->FormClose();
+  logic_->Closed();
   event->accept();  // the main window: closing it ends the program
 }
 
 // The user changed the regional settings while the program runs (Windows announces it, Qt
 // passes it on): the next elapsed time follows the new pattern.
-void MarcFunWindow::changeEvent(QEvent* event) {
+void MainWindow::changeEvent(QEvent* event) {
   if (event->type() == QEvent::LocaleChange) logic_->SetTimeFormat(UserLongTimeFormat());
   QWidget::changeEvent(event);
 }
 
-void MarcFunWindow::dragEnterEvent(QDragEnterEvent* event) {
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
   const QList<QUrl> urls = event->mimeData()->urls();
   if (!urls.isEmpty() && urls.constFirst().isLocalFile()) event->acceptProposedAction();
 }
 
-void MarcFunWindow::dropEvent(QDropEvent* event) {
+void MainWindow::dropEvent(QDropEvent* event) {
   const QList<QUrl> urls = event->mimeData()->urls();
   if (urls.isEmpty() || !urls.constFirst().isLocalFile()) return;
   event->acceptProposedAction();
   const std::filesystem::path file = ToPath(urls.constFirst().toLocalFile());
   // After the drop has returned to the source: the open may show a box.
   QMetaObject::invokeMethod(
-      this, [this, file] { logic_->OpenFile(file); }, Qt::QueuedConnection);
+      this, [this, file] { logic_->Open(file); }, Qt::QueuedConnection);
 }
 
-void MarcFunWindow::AlignTop() {
-  // Top-aligned controls stack from the top in this order and take the full client width; a
-  // hidden one takes no room. Edit1 is not aligned: it keeps its place over Panel2's band.
-  int y = 0;
-  for (QWidget* w : {static_cast<QWidget*>(Panel1), static_cast<QWidget*>(Panel2),
-                     static_cast<QWidget*>(ListView1), static_cast<QWidget*>(Memo1)}) {
-    if (!w->isVisibleTo(this)) continue;
-    const int h = w == ListView1 ? listHeight_ : w->height();
-    w->setGeometry(0, y, width(), h);
-    y += h;
-  }
+void MainWindow::SetLabel(LabelId label, const std::string& text) {
+  SetLabelText(Label(label), QString::fromStdString(text));
 }
 
-void MarcFunWindow::SetLabel(LabelId label, const std::string& text) {
-  SetLabelText(label == LabelId::Label1 ? Label1 : Label2, QString::fromStdString(text));
+void MainWindow::SetCommandsEnabled(bool enabled) {
+  for (const layout::Control& c : layout::MainWindow())
+    if (c.command != layout::Command::None) Button(c.command)->setEnabled(enabled);
 }
 
-void MarcFunWindow::SetCommandsEnabled(bool enabled) {
-  for (QPushButton* b : {Button1, Button5, Button3, Button4}) b->setEnabled(enabled);
-}
+void MainWindow::Maximize() { setWindowState(windowState() | Qt::WindowMaximized); }
 
-void MarcFunWindow::Maximize() { setWindowState(windowState() | Qt::WindowMaximized); }
-
-void MarcFunWindow::SetListHeight(int height) {
+void MainWindow::SetListHeight(int height) {
   listHeight_ = height;
-  // A list of no height is simply not shown.
-  ListView1->setVisible(height > 0);
-  AlignTop();
+  Place();
 }
 
-void MarcFunWindow::RowsReset() { model_->Reset(); }
+void MainWindow::RowsReset() { model_->Reset(); }
 
-void MarcFunWindow::RowsAppended(std::size_t first, std::size_t count) {
+void MainWindow::RowsAppended(std::size_t first, std::size_t count) {
   model_->Appended(first, count);
 }
 
-void MarcFunWindow::RowChanged(std::size_t row) { model_->Changed(row); }
+void MainWindow::RowChanged(std::size_t row) { model_->Changed(row); }
 
-void MarcFunWindow::ShowExportProgress(const ExportProgress& p) {
+void MainWindow::ShowExportProgress(const ExportProgress& p) {
   if (!progress_) {
     auto* dialog = new QDialog(this);
     dialog->setObjectName(QStringLiteral("exportProgress"));
@@ -248,9 +229,9 @@ void MarcFunWindow::ShowExportProgress(const ExportProgress& p) {
     layout->addWidget(progressText_);
     layout->addWidget(progressBar_);
     layout->addWidget(cancelButton_, 0, Qt::AlignRight);
-    connect(cancelButton_, &QPushButton::clicked, this, [this] { logic_->Cancel(); });
+    connect(cancelButton_, &QPushButton::clicked, this, [this] { logic_->CancelExport(); });
     // Closing the dialog by its frame or Escape cancels too.
-    connect(dialog, &QDialog::rejected, this, [this] { logic_->Cancel(); });
+    connect(dialog, &QDialog::rejected, this, [this] { logic_->CancelExport(); });
     progress_ = dialog;
     dialog->show();
   }
@@ -261,14 +242,14 @@ void MarcFunWindow::ShowExportProgress(const ExportProgress& p) {
   cancelButton_->setEnabled(p.cancelEnabled);
 }
 
-void MarcFunWindow::CloseExportProgress() {
+void MainWindow::CloseExportProgress() {
   if (!progress_) return;
   progress_->disconnect(this);
   progress_->close();
   progress_ = nullptr;
 }
 
-void MarcFunWindow::ShowNotAnswering(const tessaly::NotAnsweringBox& b) {
+void MainWindow::ShowNotAnswering(const tessaly::NotAnsweringBox& b) {
   CloseNotAnswering();
   QWidget* parent = progress_ ? static_cast<QWidget*>(progress_) : this;
   auto* box = new QMessageBox(QMessageBox::Warning, QString::fromStdString(b.caption),
@@ -295,18 +276,18 @@ void MarcFunWindow::ShowNotAnswering(const tessaly::NotAnsweringBox& b) {
   box->open();
 }
 
-void MarcFunWindow::CloseNotAnswering() {
+void MainWindow::CloseNotAnswering() {
   if (!box_) return;
   box_->disconnect(this);
   box_->close();
   box_ = nullptr;
 }
 
-void MarcFunWindow::Close() { close(); }
+void MainWindow::Close() { close(); }
 
-void MarcFunWindow::Quit() {
+void MainWindow::Quit() {
   // Queued: the loop ends once the running handler has returned. The window is not closed, so
-  // FormClose does not run.
+  // Closed does not run.
   QMetaObject::invokeMethod(
       QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }

@@ -1,5 +1,5 @@
-// MarcFun's Qt skin: the widgets built from the layout table, showing what the window's logic
-// (TMarcFun) tells them and passing the user's events on.
+// The main window's Qt skin: the widgets built from the layout table and placed where it says,
+// showing what the presenter tells them and passing the user's events on.
 #pragma once
 
 #include <QDialog>
@@ -8,46 +8,38 @@
 #include <QPointer>
 #include <QWidget>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 
-#include "marcfn.h"
+#include "layout.h"
 #include "ports.h"
+#include "presenter.h"
 
-class QFrame;
 class QLabel;
-class QLineEdit;
-class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 
 namespace tessaly {
 
 class BookListModel;
+class BookListView;
 class QtLoop;
-class TListView;
 
-class MarcFunWindow : public QWidget, private View {
+class MainWindow : public QWidget, private View {
   Q_OBJECT
 
  public:
-  explicit MarcFunWindow(Dialogs& dialogs, QWidget* parent = nullptr);
-  ~MarcFunWindow() override;
+  explicit MainWindow(Dialogs& dialogs, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
-  TMarcFun& Logic() { return *logic_; }
+  Presenter& Logic() { return *logic_; }
   BookListModel& ListModel() { return *model_; }
 
-  // The controls, owned by the window.
-  QPlainTextEdit* Memo1;
-  QFrame* Panel1;
-  QPushButton* Button1;
-  QPushButton* Button2;
-  QPushButton* Button4;
-  TListView* ListView1;
-  QLabel* Label1;
-  QLabel* Label2;
-  QPushButton* Button3;
-  QPushButton* Button5;
-  QFrame* Panel2;
-  QLineEdit* Edit1;
+  // The controls, owned by the window: by their layout name, the button of a command, a label.
+  QWidget* Control(std::string_view name) const;
+  QPushButton* Button(layout::Command command) const;
+  QLabel* Label(LabelId label) const;
+  BookListView* List() const { return list_; }
 
   // The export's dialogs while shown.
   QDialog* ProgressDialog() const { return progress_; }
@@ -85,11 +77,14 @@ class MarcFunWindow : public QWidget, private View {
   void Quit() override;
 
   void Build();
-  void AlignTop();
+  // Moves the controls to their places for the window's width and the list's height.
+  void Place();
 
   QtLoop* loop_;
   SteadyClock clock_;
-  std::unique_ptr<TMarcFun> logic_;
+  std::unique_ptr<Presenter> logic_;
+  std::unordered_map<std::string_view, QWidget*> controls_;
+  BookListView* list_ = nullptr;
   BookListModel* model_;
   int listHeight_ = 0;
   QPointer<QDialog> progress_;

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "taskdialog_win.h"
+
 namespace tessaly::win32 {
 
 std::optional<std::filesystem::path> Win32Dialogs::OpenFile(const std::filesystem::path& initial,
@@ -31,20 +33,6 @@ std::optional<std::filesystem::path> Win32Dialogs::OpenFile(const std::filesyste
 
 namespace {
 
-PCWSTR TaskIcon(BoxIcon icon) {
-  switch (icon) {
-    case BoxIcon::Information:
-      return TD_INFORMATION_ICON;
-    case BoxIcon::Warning:
-      return TD_WARNING_ICON;
-    case BoxIcon::Error:
-      return TD_ERROR_ICON;
-    case BoxIcon::None:
-      break;
-  }
-  return nullptr;
-}
-
 UINT BoxStyle(BoxIcon icon) {
   switch (icon) {
     case BoxIcon::Information:
@@ -69,17 +57,7 @@ void Win32Dialogs::ShowBox(const Box& box) {
     MessageBoxW(owner_, text.c_str(), caption.c_str(), MB_OK | BoxStyle(box.icon));
     return;
   }
-  const std::wstring details = Wide(box.details);
-  TASKDIALOGCONFIG config{};
-  config.cbSize = sizeof config;
-  config.hwndParent = owner_;
-  config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
-  config.dwCommonButtons = TDCBF_OK_BUTTON;
-  config.pszWindowTitle = caption.c_str();
-  config.pszMainIcon = TaskIcon(box.icon);
-  config.pszContent = text.c_str();
-  config.pszExpandedInformation = details.c_str();
-  TaskDialogIndirect(&config, nullptr, nullptr, nullptr);
+  RunTaskDialog(owner_, {caption, text, Wide(box.details), TaskIcon(box.icon)});
 }
 
 }  // namespace tessaly::win32

@@ -12,7 +12,7 @@
 #include "longtime.h"
 #include "loop_win.h"
 #include "marc2excel.h"
-#include "marcfn.h"
+#include "presenter.h"
 #include "window_win.h"
 
 namespace {
@@ -48,7 +48,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     win32::Win32Dialogs dialogs;
     SteadyClock clock;
     win32::Win32Window window(loop);
-    TMarcFun logic(window, dialogs, loop, clock);
+    Presenter logic(window, dialogs, loop, clock);
     window.Create(logic);
     dialogs.SetOwner(window.Handle());
     logic.SetProgramPath(ProgramPath());
@@ -62,7 +62,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       if (wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
         if (argc > 1) {
           const std::filesystem::path file(argv[1]);
-          loop.Post([&logic, file] { logic.OpenFile(file); });
+          loop.Post([&logic, file] { logic.Open(file); });
         }
         LocalFree(argv);
       }

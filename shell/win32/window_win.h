@@ -1,22 +1,21 @@
 // The main window as a native Win32 window: the view port over user32 and comctl32 6. It builds
-// its controls from the shared layout, shows what TMarcFun tells it and passes the user's events
-// on. The list is owner-data: it asks for the cells in view only, so a million rows cost no more
-// than a screenful.
+// its controls from the layout table, puts them where the layout says, shows what the presenter
+// tells it and passes the user's events on. The list is owner-data: it asks for the cells in view
+// only, so a million rows cost no more than a screenful.
 #pragma once
 
 #include <windows.h>
 
-#include <memory>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "layout.h"
-#include "marcfn.h"
 #include "ports.h"
+#include "presenter.h"
+#include "taskdialog_win.h"
 
 namespace tessaly::win32 {
-
-class Win32Loop;
 
 class Win32Window final : public View {
  public:
@@ -25,14 +24,18 @@ class Win32Window final : public View {
   Win32Window(const Win32Window&) = delete;
   Win32Window& operator=(const Win32Window&) = delete;
 
-  // Creates the window and its controls, hidden, for this logic.
-  void Create(TMarcFun& logic);
-  // Shows the window: FormShow (which maximizes it).
+  // Creates the window and its controls, hidden, for this presenter.
+  void Create(Presenter& logic);
+  // Shows the window (the presenter maximizes it).
   void Show();
 
   HWND Handle() const { return hwnd_; }
-  // A control by its layout name (Button1, ListView1, ...); null when there is none.
+  // A control by its layout name (Button1, ListView1, ...); null when there is none (panels are
+  // painted by the window).
   HWND Control(std::string_view name) const;
+  HWND Button(layout::Command command) const;
+  HWND Label(LabelId label) const;
+  HWND List() const { return list_; }
   // The list's in-place editor is open: it takes Enter and Escape itself.
   bool Editing() const;
 
@@ -52,46 +55,36 @@ class Win32Window final : public View {
   void Quit() override;
 
   // The open task dialogs (null when none): for tests.
-  HWND ProgressDialog() const;
-  HWND NotAnsweringDialog() const;
+  HWND ProgressDialog() const { return progress_.Handle(); }
+  HWND NotAnsweringDialog() const { return notAnswering_.Handle(); }
 
  private:
-  struct TaskBox;
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
                                    DWORD_PTR self);
   LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
   LRESULT Notify(NMHDR* header);
   void Command(int id);
-  // Runs an event handler of the logic; a failure goes to its top-level failure display.
+  // Runs an event handler of the presenter; a failure goes to its top-level failure display.
   template <class F>
   void Event(F&& f);
   void CreateControls();
+  HFONT Font(int pixels);
   void PlaceControls();
-  int StackedTop(const layout::Control& control) const;
   void FitColumns();
   void PaintPanels(HDC dc);
-  int Scale(int pixels) const;
-  void RunProgress();
-  void RunNotAnswering();
 
   UiLoop& loop_;
-  TMarcFun* logic_ = nullptr;
+  Presenter* logic_ = nullptr;
   HWND hwnd_ = nullptr;
   int dpi_ = 96;
-  HFONT font_ = nullptr;
-  HFONT editFont_ = nullptr;
-  struct Item {
-    const layout::Control* layout;
-    HWND hwnd;  // null for panels, which the window paints
-  };
-  std::vector<Item> items_;
+  std::map<int, HFONT> fonts_;  // by character height
+  std::map<std::string_view, HWND> controls_;
   HWND list_ = nullptr;
   int listHeight_;
   std::wstring cellText_;  // the last cell handed to the list
-  std::unique_ptr<TaskBox> progress_;
-  std::unique_ptr<TaskBox> notAnswering_;
-  bool destroyed_ = false;
+  TaskBox progress_;
+  TaskBox notAnswering_;
 };
 
 }  // namespace tessaly::win32

@@ -40,7 +40,7 @@ class CalcWindowTest : public QObject {
 
   std::unique_ptr<TestOffice> office;
   std::unique_ptr<TMarc2ExcelFm> module;
-  std::unique_ptr<MarcFunWindow> w;
+  std::unique_ptr<MainWindow> w;
   QTemporaryDir dir;
   FakeDialogs dialogs;
 
@@ -54,8 +54,8 @@ class CalcWindowTest : public QObject {
       const auto perCopy = std::count(records.begin(), records.end(), '\n');
       for (long n = 0; n < rows; n += perCopy) out << records;
     }
-    w->Logic().OpenFile(path);
-    QTRY_COMPARE_WITH_TIMEOUT(w->Logic().CurrentState(), TMarcFun::State::Idle, 60'000);
+    w->Logic().Open(path);
+    QTRY_COMPARE_WITH_TIMEOUT(w->Logic().CurrentState(), Presenter::State::Idle, 60'000);
     QVERIFY(w->Logic().RowCount() >= static_cast<std::size_t>(rows));
   }
 
@@ -86,7 +86,7 @@ class CalcWindowTest : public QObject {
     return rows;
   }
 
-  bool Idle() const { return w->Logic().CurrentState() == TMarcFun::State::Idle; }
+  bool Idle() const { return w->Logic().CurrentState() == Presenter::State::Idle; }
   // Rows the export has written, as its progress dialog tells them.
   long RowsWritten() const {
     auto* dialog = w->ProgressDialog();
@@ -123,7 +123,7 @@ class CalcWindowTest : public QObject {
   void init() {
     CloseAllDocuments();
     dialogs = FakeDialogs();
-    w = std::make_unique<MarcFunWindow>(dialogs);
+    w = std::make_unique<MainWindow>(dialogs);
     w->Logic().SetExportModule(module.get());
     w->show();
   }
@@ -136,7 +136,7 @@ class CalcWindowTest : public QObject {
     w->Logic().SetExportTimings({300ms, 0ms});
     const int rows = 20000;
     Fill(rows);
-    QTest::mouseClick(w->Button5, Qt::LeftButton);
+    QTest::mouseClick(w->Button(layout::Command::Export), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(RowsWritten() >= 1000, 60'000);
     office->Signal(SIGSTOP);
 
@@ -145,16 +145,16 @@ class CalcWindowTest : public QObject {
     bool ticked = false;
     QTimer::singleShot(0, w.get(), [&] { ticked = true; });
     QTRY_VERIFY(ticked);
-    QVERIFY(!w->Button3->isEnabled());
+    QVERIFY(!w->Button(layout::Command::Clear)->isEnabled());
 
     QTest::mouseClick(w->NotAnsweringBox()->findChild<QPushButton*>("giveUp"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(Idle(), 30'000);
     QCOMPARE(dialogs.boxes.size(), std::size_t{1});
     QVERIFY2(dialogs.boxes[0].text.starts_with("电子表格没有响应"), dialogs.boxes[0].text.c_str());
-    QVERIFY(w->Button5->isEnabled());
+    QVERIFY(w->Button(layout::Command::Export)->isEnabled());
 
     office->Signal(SIGCONT);
-    QTest::mouseClick(w->Button5, Qt::LeftButton);
+    QTest::mouseClick(w->Button(layout::Command::Export), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(Idle(), 120'000);
     QCOMPARE(dialogs.boxes.size(), std::size_t{1});
     // The document given up on stays with what reached it, its row heights given back; the new
@@ -170,7 +170,7 @@ class CalcWindowTest : public QObject {
     w->Logic().SetExportTimings({10s, 0ms});
     const int rows = 30000;
     Fill(rows);
-    QTest::mouseClick(w->Button5, Qt::LeftButton);
+    QTest::mouseClick(w->Button(layout::Command::Export), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(RowsWritten() >= 2000, 60'000);
     if (Idle()) QSKIP("the export ended before it could be cancelled");
     QTRY_VERIFY(w->ProgressDialog() && w->ProgressDialog()->isVisible());

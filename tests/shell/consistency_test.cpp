@@ -27,7 +27,7 @@ class ConsistencyTest : public QObject {
   QTemporaryDir dir;
   QString path;
   std::vector<ConformanceCase> cases = test::Gb18030Cases();
-  std::unique_ptr<MarcFunWindow> w;
+  std::unique_ptr<MainWindow> w;
   FakeDialogs dialogs;
   QStringList marcrowsLines;
 
@@ -41,10 +41,10 @@ class ConsistencyTest : public QObject {
     path = dir.filePath("conformance.mrc");
     std::ofstream(path.toStdString(), std::ios::binary) << test::ConformanceRecords();
 
-    w = std::make_unique<MarcFunWindow>(dialogs);
+    w = std::make_unique<MainWindow>(dialogs);
     dialogs.openAnswers.push_back(path.toStdString());
-    w->Logic().Button1Click();
-    QTRY_COMPARE(w->Logic().CurrentState(), TMarcFun::State::Idle);
+    w->Logic().OpenWithDialog();
+    QTRY_COMPARE(w->Logic().CurrentState(), Presenter::State::Idle);
     QVERIFY(dialogs.boxes.empty());
     QCOMPARE(w->ListModel().rowCount(), static_cast<int>(cases.size()));
 
@@ -58,7 +58,10 @@ class ConsistencyTest : public QObject {
   void cleanupTestCase() { w.reset(); }
 
   // Four-byte sequences name the file GB18030 after the elapsed time.
-  void label() { QVERIFY2(w->Label2->text().endsWith("  GB18030"), qPrintable(w->Label2->text())); }
+  void label() {
+    QVERIFY2(w->Label(LabelId::Elapsed)->text().endsWith("  GB18030"),
+             qPrintable(w->Label(LabelId::Elapsed)->text()));
+  }
 
   void cells_data() {
     QTest::addColumn<int>("row");
@@ -83,8 +86,8 @@ class ConsistencyTest : public QObject {
     w->Logic().SetExportModule(&module);
     const std::shared_ptr<void> detach(nullptr,
                                        [&](void*) { w->Logic().SetExportModule(nullptr); });
-    QTest::mouseClick(w->Button5, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(w->Logic().CurrentState(), TMarcFun::State::Idle, 30'000);
+    QTest::mouseClick(w->Button(layout::Command::Export), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w->Logic().CurrentState(), Presenter::State::Idle, 30'000);
     QCOMPARE(sheet.Workbooks().size(), std::size_t{1});
     const RecordingSpreadsheet::Sheet& cells = sheet.Workbooks()[0];
     for (std::size_t i = 0; i < cases.size(); ++i) {

@@ -15,7 +15,7 @@
 namespace tessaly {
 
 struct FakeView : View {
-  std::string label1, label2;
+  std::string rowCount, elapsed;  // the labels
   bool enabled = true;
   int maximized = 0, listHeight = 0, closes = 0, quits = 0, resets = 0;
   std::size_t rows = 0;
@@ -24,7 +24,7 @@ struct FakeView : View {
   int boxesShown = 0;
 
   void SetLabel(LabelId l, const std::string& t) override {
-    (l == LabelId::Label1 ? label1 : label2) = t;
+    (l == LabelId::RowCount ? rowCount : elapsed) = t;
   }
   void SetCommandsEnabled(bool e) override { enabled = e; }
   void Maximize() override { ++maximized; }

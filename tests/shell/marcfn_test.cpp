@@ -1,7 +1,5 @@
-// The window's logic without a window: events by state, the read handed over on the tick, the
-// export session on an injected clock, and which box says what.
-#include "marcfn.h"
-
+// The presenter without a window: commands by state, the read handed over on the tick, the export
+// watch on an injected clock, and which box says what.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,11 +9,12 @@
 #include "fake_backend.h"
 #include "fakeports.h"
 #include "marc2excel.h"
+#include "presenter.h"
 #include "usertexts.h"
 
 using namespace tessaly;
 using namespace std::chrono_literals;
-using State = TMarcFun::State;
+using State = Presenter::State;
 
 namespace {
 
@@ -27,21 +26,21 @@ bool EndsWith(const std::string& s, std::string_view tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-class MarcFunTest : public ::testing::Test {
+class PresenterTest : public ::testing::Test {
  public:
-  MarcFunTest() {
+  PresenterTest() {
     auto backend = std::make_unique<RecordingSpreadsheet>();
     sheet = backend.get();
     module = std::make_unique<TMarc2ExcelFm>(std::move(backend));
     logic.SetWorkers(workers);
     logic.SetExportModule(module.get());
   }
-  ~MarcFunTest() override { logic.SetExportModule(nullptr); }
+  ~PresenterTest() override { logic.SetExportModule(nullptr); }
 
   // Opens a file through the dialog and lets its read run to the end.
   void Read(const char* name) {
     dialogs.openAnswers.push_back(Data(name));
-    logic.Button1Click();
+    logic.OpenWithDialog();
     workers.RunAll();
     loop.Tick();
   }
@@ -52,7 +51,7 @@ class MarcFunTest : public ::testing::Test {
   // Starts an export whose worker has not run yet (the spreadsheet is silent).
   void StartExport() {
     Read("realcn_lines.mrc");
-    logic.Button5Click();
+    logic.Export();
     ASSERT_EQ(logic.CurrentState(), State::Exporting);
   }
 
@@ -63,12 +62,12 @@ class MarcFunTest : public ::testing::Test {
   FakeWorkers workers;
   RecordingSpreadsheet* sheet;
   std::unique_ptr<TMarc2ExcelFm> module;
-  TMarcFun logic{view, dialogs, loop, clock};
+  Presenter logic{view, dialogs, loop, clock};
 };
 
-TEST_F(MarcFunTest, ReadShowsRowsCountAndEncodingOnTheTick) {
+TEST_F(PresenterTest, ReadShowsRowsCountAndEncodingOnTheTick) {
   dialogs.openAnswers.push_back(Data("realcn_lines.mrc"));
-  logic.Button1Click();
+  logic.OpenWithDialog();
   EXPECT_EQ(logic.CurrentState(), State::Reading);
   EXPECT_FALSE(view.enabled);
   workers.RunAll();
@@ -78,30 +77,30 @@ TEST_F(MarcFunTest, ReadShowsRowsCountAndEncodingOnTheTick) {
   EXPECT_TRUE(view.enabled);
   ASSERT_GT(view.rows, 0u);
   EXPECT_EQ(view.rows, logic.RowCount());
-  EXPECT_EQ(view.label1, texts::Progress(static_cast<std::int64_t>(view.rows)));
-  EXPECT_TRUE(EndsWith(view.label2, "  GBK") || EndsWith(view.label2, "  GB18030")) << view.label2;
+  EXPECT_EQ(view.rowCount, texts::Progress(static_cast<std::int64_t>(view.rows)));
+  EXPECT_TRUE(EndsWith(view.elapsed, "  GBK") || EndsWith(view.elapsed, "  GB18030"))
+      << view.elapsed;
   EXPECT_TRUE(dialogs.boxes.empty());
   EXPECT_FALSE(loop.tick) << "no tick while idle";
 
   // The dialog offers the path confirmed last; cancelling it leaves an empty list.
-  logic.Button1Click();
+  logic.OpenWithDialog();
   EXPECT_EQ(dialogs.openOffered.back(), Data("realcn_lines.mrc"));
   EXPECT_EQ(view.rows, 0u);
 
   // A file given on the command line or dropped: read as if confirmed, and offered next time.
   Read("realcn_lines.mrc");
   const int resets = view.resets;
-  logic.OpenFile(Data("cases_lines.mrc"));
+  logic.Open(Data("cases_lines.mrc"));
   EXPECT_EQ(view.resets, resets + 1);
   EXPECT_EQ(logic.CurrentState(), State::Reading);
   workers.RunAll();
   loop.Tick();
-  EXPECT_EQ(logic.MarcFileName, Data("cases_lines.mrc"));
-  logic.Button1Click();
+  logic.OpenWithDialog();
   EXPECT_EQ(dialogs.openOffered.back(), Data("cases_lines.mrc"));
 }
 
-TEST_F(MarcFunTest, FailedOpenSaysWhereAndWhyInChinese) {
+TEST_F(PresenterTest, FailedOpenSaysWhereAndWhyInChinese) {
   struct Case {
     const char* file;
     std::string_view details;  // how the details begin
@@ -126,7 +125,7 @@ TEST_F(MarcFunTest, FailedOpenSaysWhereAndWhyInChinese) {
 // Once read, the rows are the program's own: the file rewritten in place (as a nightly export
 // does), cut short or emptied changes nothing listed or exported, and a name that does not exist
 // gives the rows read last again rather than the file's new bytes.
-TEST_F(MarcFunTest, RowsStayAsRead) {
+TEST_F(PresenterTest, RowsStayAsRead) {
   struct Case {
     const char* replacement;  // the file's new content, from this file
     std::ptrdiff_t size;      // cut to this size (-1: the whole replacement)
@@ -137,13 +136,13 @@ TEST_F(MarcFunTest, RowsStayAsRead) {
   for (const Case& c : cases) {
     std::filesystem::copy_file(Data("cases_lines.mrc"), path,
                                std::filesystem::copy_options::overwrite_existing);
-    logic.OpenFile(path);
+    logic.Open(path);
     workers.RunAll();
     loop.Tick();
     ASSERT_EQ(logic.RowCount(), 3u);
     auto snapshot = [&] {
       std::vector<std::string> all;
-      const ExportSource& list = logic.List();
+      const ExportSource& list = logic.Books().ExportView();
       for (std::size_t r = 0; r < logic.RowCount(); ++r) {
         all.push_back(list.ItemCaption(static_cast<std::int64_t>(r)));
         for (int k = 0; k < 12; ++k) {
@@ -161,7 +160,7 @@ TEST_F(MarcFunTest, RowsStayAsRead) {
       std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     }
     EXPECT_EQ(snapshot(), before) << c.replacement << " " << c.size;
-    logic.OpenFile(dir / "no such file.mrc");
+    logic.Open(dir / "no such file.mrc");
     workers.RunAll();
     loop.Tick();
     EXPECT_EQ(snapshot(), before) << c.replacement << " " << c.size;
@@ -171,13 +170,13 @@ TEST_F(MarcFunTest, RowsStayAsRead) {
 }
 
 // Rows the window cannot keep (out of memory) end the read as a failed one, with one box.
-TEST_F(MarcFunTest, RowsThatCannotBeKeptEndTheReadOnce) {
+TEST_F(PresenterTest, RowsThatCannotBeKeptEndTheReadOnce) {
   struct StarvedView : FakeView {
     void RowsAppended(std::size_t, std::size_t) override { throw std::bad_alloc(); }
   } starved;
-  TMarcFun l{starved, dialogs, loop, clock};
+  Presenter l{starved, dialogs, loop, clock};
   l.SetWorkers(workers);
-  l.OpenFile(Data("realcn_lines.mrc"));
+  l.Open(Data("realcn_lines.mrc"));
   workers.RunAll();
   for (int i = 0; i < 3; ++i) loop.Tick();
   ASSERT_EQ(dialogs.boxes.size(), 1u);
@@ -187,21 +186,20 @@ TEST_F(MarcFunTest, RowsThatCannotBeKeptEndTheReadOnce) {
   EXPECT_EQ(l.CurrentState(), State::Idle);
 }
 
-TEST_F(MarcFunTest, CommandsOutsideIdleAreIgnored) {
+TEST_F(PresenterTest, CommandsOutsideIdleAreIgnored) {
   // Each event arrives although its command is disabled (queued before it went off).
-  const std::function<void(TMarcFun&)> events[] = {
-      [](TMarcFun& l) { l.Button1Click(); },
-      [](TMarcFun& l) { l.Button2Click(); },
-      [](TMarcFun& l) { l.Button3Click(); },
-      [](TMarcFun& l) { l.Button4Click(); },
-      [](TMarcFun& l) { l.Button5Click(); },
-      [](TMarcFun& l) { l.OpenFile(Data("realcn_lines.mrc")); },
+  const std::function<void(Presenter&)> events[] = {
+      [](Presenter& l) { l.OpenWithDialog(); },
+      [](Presenter& l) { l.Clear(); },
+      [](Presenter& l) { l.Quit(); },
+      [](Presenter& l) { l.Export(); },
+      [](Presenter& l) { l.Open(Data("realcn_lines.mrc")); },
   };
   for (const State state : {State::Reading, State::Exporting}) {
     for (const auto& event : events) {
       if (state == State::Reading) {
         dialogs.openAnswers.push_back(Data("realcn_lines.mrc"));
-        logic.Button1Click();
+        logic.OpenWithDialog();
       } else {
         StartExport();
       }
@@ -219,33 +217,33 @@ TEST_F(MarcFunTest, CommandsOutsideIdleAreIgnored) {
   }
 }
 
-TEST_F(MarcFunTest, ClosingStopsAReadAtOnceAndAnExportOnceItHasStopped) {
+TEST_F(PresenterTest, ClosingStopsAReadAtOnceAndAnExportOnceItHasStopped) {
   dialogs.openAnswers.push_back(Data("realcn_lines.mrc"));
-  logic.Button1Click();
-  EXPECT_TRUE(logic.FormCloseQuery());
+  logic.OpenWithDialog();
+  EXPECT_TRUE(logic.CloseRequested());
   workers.RunAll();  // the worker stops at its first rows; nothing reaches the window
   loop.Tick();
   EXPECT_EQ(view.rows, 0u);
   EXPECT_TRUE(dialogs.boxes.empty());
 
   StartExport();
-  EXPECT_FALSE(logic.FormCloseQuery());
+  EXPECT_FALSE(logic.CloseRequested());
   EXPECT_EQ(logic.CurrentState(), State::ClosingAfterExport);
-  EXPECT_FALSE(logic.FormCloseQuery());
+  EXPECT_FALSE(logic.CloseRequested());
   workers.RunAll();
   loop.Tick();
   EXPECT_EQ(view.closes, 1);
   EXPECT_TRUE(dialogs.boxes.empty()) << "a cancelled export reports nothing";
-  EXPECT_TRUE(logic.FormCloseQuery());
+  EXPECT_TRUE(logic.CloseRequested());
 }
 
 // The worker of a read stopped by closing goes on with its reader after the window has closed:
 // closing lets go of that reader rather than touching it, and the next read starts afresh.
-TEST_F(MarcFunTest, AReadStoppedByClosingLeavesNothingToTheNextRead) {
+TEST_F(PresenterTest, AReadStoppedByClosingLeavesNothingToTheNextRead) {
   dialogs.openAnswers.push_back(Data("realcn_lines.mrc"));
-  logic.Button1Click();
-  ASSERT_TRUE(logic.FormCloseQuery());
-  logic.FormClose();
+  logic.OpenWithDialog();
+  ASSERT_TRUE(logic.CloseRequested());
+  logic.Closed();
   workers.RunAll();
   Read("no such file.mrc");
   EXPECT_EQ(view.rows, 0u) << "the stopped read's rows came back";
@@ -253,49 +251,99 @@ TEST_F(MarcFunTest, AReadStoppedByClosingLeavesNothingToTheNextRead) {
   EXPECT_EQ(dialogs.boxes[0].details.rfind("文件无法打开", 0), 0u) << dialogs.boxes[0].details;
 }
 
-TEST_F(MarcFunTest, ExportWatchdogOnTheClock) {
-  StartExport();
-  At(999ms);
-  EXPECT_FALSE(view.progress) << "an export that ends within a second shows nothing";
-  At(1000ms);
-  ASSERT_TRUE(view.progress);
-  EXPECT_EQ(view.progress->text, texts::ExportProgressText(0, 0));
-  At(9999ms);
-  EXPECT_FALSE(view.box);
-  At(10000ms);
-  ASSERT_TRUE(view.box);
-  EXPECT_EQ(view.box->text, "电子表格没有响应");
-  logic.KeepWaiting();
-  EXPECT_FALSE(view.box);
-  At(19999ms);
-  EXPECT_FALSE(view.box) << "another full wait after keep waiting";
-  At(20000ms);
-  EXPECT_EQ(view.boxesShown, 2);
+// A spreadsheet that answers every call at once, but lets the test act while it is being reached
+// and while it writes the list's first row.
+class ScriptedSpreadsheet final : public SpreadsheetApplication {
+ public:
+  std::function<void()> whileConnecting, whileWritingFirstRow;
+  void ConnectApplication() override { whileConnecting(); }
+  void AddWorkbook() override {}
+  void AttachFirstWorksheet() override {}
+  void SetVisible() override {}
+  std::int64_t SheetRows() override { return 1'048'576; }
+  void AddWorksheet() override {}
+  void PutCell(std::int32_t row, std::int32_t column, std::string_view) override {
+    if (row == 2 && column == 1) whileWritingFirstRow();
+  }
+  void DisconnectWorksheet() noexcept override {}
+  void DisconnectWorkbook() noexcept override {}
+  void DisconnectApplication() noexcept override {}
+};
 
-  // The export finishes while the box is open.
-  workers.RunAll();
-  At(20050ms);
-  EXPECT_FALSE(view.box);
-  EXPECT_FALSE(view.progress);
-  EXPECT_EQ(logic.CurrentState(), State::Idle);
-  EXPECT_TRUE(view.enabled);
-  EXPECT_TRUE(dialogs.boxes.empty());
-  EXPECT_GT(sheet->Calls().size(), 0u);
-}
-
-TEST_F(MarcFunTest, ExportOutcomesAndTheirBoxes) {
+// The export watch on the fake clock: the GUI thread's ticks while the spreadsheet is reached and
+// while it writes the first row (it beat once the worksheet was ready), and what each shows.
+TEST_F(PresenterTest, ExportWatchOnTheClock) {
+  struct Tick {
+    std::chrono::milliseconds at;
+    bool progress, box;  // shown after the tick
+    bool keepWaiting = false;
+  };
   struct Case {
     const char* name;
-    std::function<void(MarcFunTest&)> during;  // before the worker runs
-    std::string_view caption, text, details;   // the one box expected, or none
+    std::vector<Tick> connecting, writing;
+    int boxes;  // not-answering boxes shown in all
   } cases[] = {
-      {"done", [](MarcFunTest&) {}, "", "", ""},
-      {"cancelled", [](MarcFunTest& t) { t.logic.Cancel(); }, "", "", ""},
-      {"no spreadsheet", [](MarcFunTest& t) { t.sheet->RefuseConnect(true); }, "错误",
+      {"silent after the worksheet was ready",
+       {},
+       {{0ms, false, false},
+        {999ms, false, false},  // an export that ends within a second shows nothing
+        {1000ms, true, false},
+        {9999ms, true, false},
+        {10000ms, true, true, true},
+        {19999ms, true, false},  // another full wait after keep waiting
+        {20000ms, true, true}},
+       2},
+      {"office slow to start",
+       {{1000ms, true, false}, {10000ms, true, false}, {29999ms, true, false}},
+       {{30000ms, true, false}, {39999ms, true, false}, {40000ms, true, true}},
+       1},
+  };
+  Read("realcn_lines.mrc");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto owned = std::make_unique<ScriptedSpreadsheet>();
+    ScriptedSpreadsheet& scripted = *owned;
+    TMarc2ExcelFm slow(std::move(owned));
+    logic.SetExportModule(&slow);
+    view.boxesShown = 0;
+    const auto run = [&](const std::vector<Tick>& ticks) {
+      for (const Tick& t : ticks) {
+        At(t.at);
+        EXPECT_EQ(view.progress.has_value(), t.progress) << t.at.count() << " ms";
+        EXPECT_EQ(view.box.has_value(), t.box) << t.at.count() << " ms";
+        if (t.keepWaiting) logic.KeepWaiting();
+      }
+    };
+    scripted.whileConnecting = [&] { run(c.connecting); };
+    scripted.whileWritingFirstRow = [&] { run(c.writing); };
+    clock.now = 0ms;
+    logic.Export();
+    workers.RunAll();
+    EXPECT_EQ(view.boxesShown, c.boxes);
+    // The export has finished while the box was open: both dialogs go.
+    At(clock.now + 50ms);
+    EXPECT_FALSE(view.box);
+    EXPECT_FALSE(view.progress);
+    EXPECT_EQ(logic.CurrentState(), State::Idle);
+    EXPECT_TRUE(view.enabled);
+    EXPECT_TRUE(dialogs.boxes.empty());
+    logic.SetExportModule(module.get());
+  }
+}
+
+TEST_F(PresenterTest, ExportOutcomesAndTheirBoxes) {
+  struct Case {
+    const char* name;
+    std::function<void(PresenterTest&)> during;  // before the worker runs
+    std::string_view caption, text, details;     // the one box expected, or none
+  } cases[] = {
+      {"done", [](PresenterTest&) {}, "", "", ""},
+      {"cancelled", [](PresenterTest& t) { t.logic.CancelExport(); }, "", "", ""},
+      {"no spreadsheet", [](PresenterTest& t) { t.sheet->RefuseConnect(true); }, "错误",
        "NO excel ！", "无法连接电子表格程序：refused"},
-      {"failed", [](MarcFunTest& t) { t.sheet->FailCell(2, 1, "坏了"); }, "Tessaly", "坏了.", ""},
+      {"failed", [](PresenterTest& t) { t.sheet->FailCell(2, 1, "坏了"); }, "Tessaly", "坏了.", ""},
       {"gave up",
-       [](MarcFunTest& t) {
+       [](PresenterTest& t) {
          t.At(10s);
          t.logic.GiveUp();
          t.logic.GiveUp();  // twice: the second click finds the box gone
@@ -324,21 +372,21 @@ TEST_F(MarcFunTest, ExportOutcomesAndTheirBoxes) {
   }
 }
 
-TEST_F(MarcFunTest, CaptionEditsAreRefusedWhileExporting) {
+TEST_F(PresenterTest, CaptionEditsAreRefusedWhileExporting) {
   Read("realcn_lines.mrc");
-  EXPECT_TRUE(logic.CaptionEdited(0, "新书名"));
+  EXPECT_TRUE(logic.TitleEdited(0, "新书名"));
   EXPECT_EQ(logic.Cell(0, 0), "新书名");
-  EXPECT_FALSE(logic.CaptionEdited(logic.RowCount(), "x"));
-  logic.Button5Click();
-  EXPECT_FALSE(logic.CaptionEdited(0, "改不了"));
+  EXPECT_FALSE(logic.TitleEdited(logic.RowCount(), "x"));
+  logic.Export();
+  EXPECT_FALSE(logic.TitleEdited(0, "改不了"));
   workers.RunAll();
   loop.Tick();
-  EXPECT_EQ(logic.List().ItemCaption(0), "新书名");
+  EXPECT_EQ(logic.Books().ExportView().ItemCaption(0), "新书名");
 }
 
-TEST_F(MarcFunTest, FailuresOfHandlersReachTheTopLevelDisplay) {
+TEST_F(PresenterTest, FailuresOfHandlersReachTheTopLevelDisplay) {
   logic.SetExportModule(nullptr);
-  logic.Button5Click();
+  logic.Export();
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].text, "导出模块尚未创建.");
   EXPECT_EQ(dialogs.boxes[0].icon, BoxIcon::Error);

@@ -1,5 +1,6 @@
-// Ending the program: the exit button ends the loop without FormClose; closing the window runs
-// FormClose (which releases LineList) and then ends the loop. Each test runs the real loop.
+// Ending the program: the exit button ends the loop without Closed; closing the window runs
+// Closed (which lets go of the last read's rows) and then ends the loop. Each test runs the real
+// loop.
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -13,23 +14,23 @@ using namespace tessaly;
 class WindowExitTest : public QObject {
   Q_OBJECT
 
-  // A window that has read a file, so that LineList exists.
-  void ReadFile(MarcFunWindow& w, FakeDialogs& dialogs) {
+  // A window that has read a file, so that its rows are kept.
+  void ReadFile(MainWindow& w, FakeDialogs& dialogs) {
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     dialogs.openAnswers.push_back(TESSALY_TEST_DATA "/cases_lines.mrc");
-    w.Logic().Button1Click();
-    QTRY_VERIFY(w.Logic().LineList());
+    w.Logic().OpenWithDialog();
+    QTRY_VERIFY(w.Logic().LastRead());
   }
 
  private slots:
-  void exitButton_quitsWithoutFormClose() {
+  void exitButton_quitsWithoutClosed() {
     FakeDialogs dialogs;
-    MarcFunWindow w(dialogs);
+    MainWindow w(dialogs);
     ReadFile(w, dialogs);
     bool returnedFirst = false;
     QTimer::singleShot(0, &w, [&] {
-      QTest::mouseClick(w.Button4, Qt::LeftButton);
+      QTest::mouseClick(w.Button(layout::Command::Quit), Qt::LeftButton);
       returnedFirst = true;  // the click returned before the loop ended
     });
     QTimer watchdog;
@@ -38,12 +39,12 @@ class WindowExitTest : public QObject {
     QCOMPARE(QCoreApplication::exec(), 0);
     QVERIFY(returnedFirst);
     QVERIFY(w.isVisible());
-    QVERIFY(w.Logic().LineList());
+    QVERIFY(w.Logic().LastRead());
   }
 
-  void closeWindow_runsFormCloseAndQuits() {
+  void closeWindow_runsClosedAndQuits() {
     FakeDialogs dialogs;
-    MarcFunWindow w(dialogs);
+    MainWindow w(dialogs);
     ReadFile(w, dialogs);
     QTimer::singleShot(0, &w, [&] { w.close(); });
     QTimer watchdog;
@@ -51,7 +52,7 @@ class WindowExitTest : public QObject {
     watchdog.start(10000);
     QCOMPARE(QCoreApplication::exec(), 0);
     QVERIFY(!w.isVisible());
-    QVERIFY(!w.Logic().LineList());
+    QVERIFY(!w.Logic().LastRead());
   }
 };
 

@@ -1,6 +1,6 @@
 // The Windows side of tessaly_e2e.sh, run under wine beside tessaly.exe:
 //   e2e_helper register STATE   the fake Excel (a local server beside this program) as Excel
-//   e2e_helper label TEXT       waits until the window's Label1 reads TEXT (UTF-8)
+//   e2e_helper label TEXT       waits until the window's row count (Label1) reads TEXT (UTF-8)
 //   e2e_helper idle             waits until the window's commands are available again
 //   e2e_helper cells STATE      prints what the fake received, a line per sheet row, TAB between
 //                               cells, escaped as marcrows escapes them
@@ -81,7 +81,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"label") {
     const std::wstring want = fake_excel::Wide(fake_excel::Utf8(arg));
     return WaitFor([&] {
-      // Label1 is the window's first static control.
+      // The row count (Label1) is the window's first static control.
       const HWND label = FindWindowExW(MainWindow(), nullptr, L"Static", nullptr);
       return label && Text(label) == want;
     });

@@ -1,6 +1,6 @@
 // The Win32 window in the test process under wine (with a display): what the list shows, the
 // in-place edit, what a disabled button and an export in progress let through, and the boxes the
-// user reads. The logic is the real TMarcFun over a recording spreadsheet and a clock the test
+// user reads. The logic is the real Presenter over a recording spreadsheet and a clock the test
 // moves; waits pump the thread's messages and fail after a bounded number of rounds.
 #include "window_win.h"
 
@@ -20,7 +20,7 @@
 #include "fake_backend.h"
 #include "loop_win.h"
 #include "marc2excel.h"
-#include "marcfn.h"
+#include "presenter.h"
 #include "record_builder.h"
 
 namespace tessaly::win32 {
@@ -128,11 +128,11 @@ class WindowTest : public ::testing::Test {
     dialogs_.SetOwner(window_.Handle());
     logic_.SetExportModule(module_.get());
     window_.Show();
-    list_ = window_.Control("ListView1");
+    list_ = window_.List();
   }
   void TearDown() override {
     sheet_->Release();
-    Until([&] { return logic_.CurrentState() != TMarcFun::State::Exporting; });
+    Until([&] { return logic_.CurrentState() != Presenter::State::Exporting; });
     logic_.SetExportModule(nullptr);
     std::error_code ec;
     for (const auto& file : files_) std::filesystem::remove(file, ec);
@@ -160,9 +160,9 @@ class WindowTest : public ::testing::Test {
                       ("window_win_test_" + std::to_string(files_.size()) + ".mrc");
     std::ofstream(file, std::ios::binary) << bytes;
     files_.push_back(file);
-    logic_.OpenFile(file);
+    logic_.Open(file);
     ASSERT_TRUE(Until([&] {
-      return logic_.CurrentState() == TMarcFun::State::Idle && logic_.RowCount() == titles.size();
+      return logic_.CurrentState() == Presenter::State::Idle && logic_.RowCount() == titles.size();
     }));
   }
   std::wstring Shown(int row) {
@@ -184,7 +184,7 @@ class WindowTest : public ::testing::Test {
   }
   void StartExport() {
     sheet_->HangAtCell(2, 1);
-    SendMessageW(window_.Control("Button5"), BM_CLICK, 0, 0);
+    SendMessageW(window_.Button(layout::Command::Export), BM_CLICK, 0, 0);
     ASSERT_TRUE(Until([&] { return sheet_->Hanging(); }));
   }
 
@@ -192,7 +192,7 @@ class WindowTest : public ::testing::Test {
   Win32Dialogs dialogs_;
   TestClock clock_;
   Win32Window window_{loop_};
-  TMarcFun logic_{window_, dialogs_, loop_, clock_};
+  Presenter logic_{window_, dialogs_, loop_, clock_};
   RecordingSpreadsheet* sheet_;
   std::unique_ptr<TMarc2ExcelFm> module_;
   HWND list_;
@@ -236,23 +236,23 @@ TEST_F(WindowTest, F2AndASecondClickEditTheCaption) {
 TEST_F(WindowTest, WhileExportingNeitherEditsNorDisabledButtonsChangeTheList) {
   Open({"a", "b"});
   StartExport();
-  EXPECT_FALSE(IsWindowEnabled(window_.Control("Button3")));
+  EXPECT_FALSE(IsWindowEnabled(window_.Button(layout::Command::Clear)));
   // wine sends BN_CLICKED for a disabled button too.
-  SendMessageW(window_.Control("Button3"), BM_CLICK, 0, 0);
+  SendMessageW(window_.Button(layout::Command::Clear), BM_CLICK, 0, 0);
   Select(0);
   SendMessageW(list_, WM_KEYDOWN, VK_F2, 0);
   Pump();
   EXPECT_FALSE(Editing());
   EXPECT_EQ(logic_.RowCount(), 2u);
   sheet_->Release();
-  ASSERT_TRUE(Until([&] { return logic_.CurrentState() == TMarcFun::State::Idle; }));
-  EXPECT_TRUE(IsWindowEnabled(window_.Control("Button3")));
+  ASSERT_TRUE(Until([&] { return logic_.CurrentState() == Presenter::State::Idle; }));
+  EXPECT_TRUE(IsWindowEnabled(window_.Button(layout::Command::Clear)));
 }
 
 TEST_F(WindowTest, BoxesShowTheirTextsAndButtons) {
   {
     BoxWatcher boxes;
-    logic_.OpenFile(std::filesystem::temp_directory_path() / "window_win_test_missing.mrc");
+    logic_.Open(std::filesystem::temp_directory_path() / "window_win_test_missing.mrc");
     ASSERT_TRUE(Until([&] { return !boxes.seen.empty(); }));
     EXPECT_EQ(boxes.seen[0].caption, L"Tessaly");
     EXPECT_TRUE(boxes.seen[0].Has(L"打开文件失败！"));
@@ -261,12 +261,12 @@ TEST_F(WindowTest, BoxesShowTheirTextsAndButtons) {
   {
     BoxWatcher boxes;
     sheet_->RefuseConnect(true);
-    SendMessageW(window_.Control("Button5"), BM_CLICK, 0, 0);
+    SendMessageW(window_.Button(layout::Command::Export), BM_CLICK, 0, 0);
     ASSERT_TRUE(Until([&] { return !boxes.seen.empty(); }));
     EXPECT_EQ(boxes.seen[0].caption, L"错误");
     EXPECT_TRUE(boxes.seen[0].Has(L"NO excel ！"));
     sheet_->RefuseConnect(false);
-    ASSERT_TRUE(Until([&] { return logic_.CurrentState() == TMarcFun::State::Idle; }));
+    ASSERT_TRUE(Until([&] { return logic_.CurrentState() == Presenter::State::Idle; }));
   }
   {
     // The spreadsheet stops answering: the progress dialog with 取消, then the box with
@@ -278,7 +278,7 @@ TEST_F(WindowTest, BoxesShowTheirTextsAndButtons) {
     EXPECT_TRUE(boxes.seen[1].Has(L"继续等待"));
     EXPECT_TRUE(boxes.seen[1].Has(L"放弃"));
     EXPECT_EQ(boxes.seen[2].caption, L"Tessaly");
-    ASSERT_TRUE(Until([&] { return logic_.CurrentState() == TMarcFun::State::Idle; }));
+    ASSERT_TRUE(Until([&] { return logic_.CurrentState() == Presenter::State::Idle; }));
   }
 }
 
@@ -291,10 +291,24 @@ TEST_F(WindowTest, TheNotAnsweringBoxGoesWhenTheSpreadsheetAnswers) {
     if (window_.NotAnsweringDialog()) sheet_->Release();
   };
   ASSERT_TRUE(Until([&] {
-    return logic_.CurrentState() == TMarcFun::State::Idle && !window_.NotAnsweringDialog() &&
+    return logic_.CurrentState() == Presenter::State::Idle && !window_.NotAnsweringDialog() &&
            !window_.ProgressDialog();
   }));
   EXPECT_EQ(boxes.seen.size(), 2u);  // the progress and the box, nothing after them
+}
+
+// Windows announces a change of the regional settings to the window: the next elapsed time
+// follows the new pattern, as it does in the Qt window.
+TEST_F(WindowTest, TheElapsedTimeFollowsTheRegionalSettings) {
+  wchar_t separator[16] = L"";
+  ASSERT_GT(GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, 16), 0);
+  ASSERT_TRUE(SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, L"#"));
+  SendMessageW(window_.Handle(), WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"intl"));
+  Open({"a"});
+  const std::wstring elapsed = TextOf(window_.Label(LabelId::Elapsed));
+  SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, separator);
+  SendMessageW(window_.Handle(), WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"intl"));
+  EXPECT_EQ(std::ranges::count(elapsed, L'#'), 2) << Utf8(elapsed);
 }
 
 // Windows starts no program without its manifest's common controls 6 (wine starts any): the

@@ -1,20 +1,17 @@
-// ListView1's view: a report-style list over BookListModel whose columns share the client width.
+// The book list's view: a report-style list over BookListModel whose columns share the client
+// width (layout::ColumnWidths).
 #pragma once
 
 #include <QTreeView>
-#include <vector>
 
 namespace tessaly {
 
-class TListView : public QTreeView {
+class BookListView : public QTreeView {
   Q_OBJECT
 
  public:
-  explicit TListView(QWidget* parent = nullptr);
+  explicit BookListView(QWidget* parent = nullptr);
 
-  // Widths of count columns sharing a client width: width div count each, the remainder added
-  // to the first column.
-  static std::vector<int> ColumnWidths(int clientWidth, int count);
   // Shares the viewport's current width among the columns.
   void ShareColumnWidths();
   void setModel(QAbstractItemModel* model) override;

@@ -1,9 +1,12 @@
-#include "listview.h"
+#include "booklistview.h"
 
 #include <QEvent>
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QStyledItemDelegate>
+#include <vector>
+
+#include "layout.h"
 
 namespace tessaly {
 
@@ -22,7 +25,7 @@ class RowHeightDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-TListView::TListView(QWidget* parent) : QTreeView(parent) {
+BookListView::BookListView(QWidget* parent) : QTreeView(parent) {
   setRootIsDecorated(false);
   setItemsExpandable(false);
   setUniformRowHeights(true);  // also keeps a million rows cheap to lay out
@@ -43,48 +46,40 @@ TListView::TListView(QWidget* parent) : QTreeView(parent) {
   ShowHighlight(false);
 }
 
-std::vector<int> TListView::ColumnWidths(int clientWidth, int count) {
-  if (count <= 0) return {};
-  const int w = clientWidth > 0 ? clientWidth : 0;
-  std::vector<int> widths(static_cast<std::size_t>(count), w / count);
-  widths[0] += w % count;
-  return widths;
-}
-
-void TListView::ShareColumnWidths() {
-  const std::vector<int> widths = ColumnWidths(viewport()->width(), header()->count());
+void BookListView::ShareColumnWidths() {
+  const std::vector<int> widths = layout::ColumnWidths(viewport()->width(), header()->count());
   for (std::size_t i = 0; i < widths.size(); ++i)
     header()->resizeSection(static_cast<int>(i), widths[i]);
 }
 
-void TListView::setModel(QAbstractItemModel* model) {
+void BookListView::setModel(QAbstractItemModel* model) {
   QTreeView::setModel(model);
   ShareColumnWidths();
 }
 
-bool TListView::viewportEvent(QEvent* event) {
+bool BookListView::viewportEvent(QEvent* event) {
   const bool handled = QTreeView::viewportEvent(event);
   // The viewport resizes with the list and when a scroll bar comes or goes.
   if (event->type() == QEvent::Resize) ShareColumnWidths();
   return handled;
 }
 
-void TListView::focusInEvent(QFocusEvent* event) {
+void BookListView::focusInEvent(QFocusEvent* event) {
   ShowHighlight(true);
   QTreeView::focusInEvent(event);
 }
 
-void TListView::focusOutEvent(QFocusEvent* event) {
+void BookListView::focusOutEvent(QFocusEvent* event) {
   ShowHighlight(false);
   QTreeView::focusOutEvent(event);
 }
 
-bool TListView::HighlightShown() const {
+bool BookListView::HighlightShown() const {
   return palette().brush(QPalette::Active, QPalette::Highlight) !=
          palette().brush(QPalette::Active, QPalette::Base);
 }
 
-void TListView::ShowHighlight(bool shown) {
+void BookListView::ShowHighlight(bool shown) {
   // The selected row is highlighted only while the list has the keyboard focus: without it the
   // highlight takes the colours of an unselected row.
   QPalette p = palette();
