@@ -12,8 +12,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 dir="$root/${BENCH_BUILD_DIR:-build-bench-app}"
 data="${TESSALY_BENCH_DATA:-$dir/bench-data}"
 "$root/scripts/setup.sh" packages-build.txt packages-test.txt
-if [[ ! -f "$dir/build.ninja" ]]; then
-  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+# Configured anew unless the folder builds the benchmarks already (they are off by default).
+if ! grep -qx 'TESSALY_BENCH:BOOL=ON' "$dir/CMakeCache.txt" 2>/dev/null; then
+  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSALY_BENCH=ON >/dev/null
 fi
 cmake --build "$dir" --target window_open marcrows gen_cnmarc export_bench read_bench
 mkdir -p "$data"

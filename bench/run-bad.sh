@@ -7,7 +7,7 @@
 # records listed compared with the generator's truth.
 #   bench/run-bad.sh [BASELINE_MARCROWS]   (another marcrows, e.g. main's, read the clean file
 #                                           the same way first)
-# BENCH_BUILD_DIR names a Release build folder with marcrows and gen_cnmarc (default build-rel);
+# BENCH_BUILD_DIR names the Release build folder, configured when new (default build-rel);
 # the files go to $TESSALY_BENCH_DATA, else BENCH_BUILD_DIR/bench-data (about 3.2 GB for a
 # million records).
 set -euo pipefail
@@ -17,6 +17,10 @@ data="${TESSALY_BENCH_DATA:-$dir/bench-data}"
 records=${RECORDS:-1000000}
 repeat=${REPEAT:-3}
 baseline=${1:-}
+if [[ ! -f "$dir/build.ninja" ]]; then
+  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSALY_GUI=None \
+    -DTESSALY_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
+fi
 cmake --build "$dir" --target marcrows gen_cnmarc >/dev/null
 mkdir -p "$data"
 for p in 0 1 10; do

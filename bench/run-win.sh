@@ -3,8 +3,9 @@
 # command line until Label1 shows every row (program start included), beside the start alone and
 # marcrows.exe --quiet on the same file; three runs each, wall time.
 #   bench/run-win.sh [RECORDS...]   (default: 100000 1000000)
-# Needs build-win/ (scripts/test-win.sh) for the programs and build/ for the generator; the files
-# go to $TESSALY_BENCH_DATA, else /tmp (about 1.1 GB for a million records).
+# Needs build-win/ (scripts/test-win.sh) for the programs; the generator is built in
+# BENCH_BUILD_DIR (default build-bench, the benchmarks turned on there); the files go to
+# $TESSALY_BENCH_DATA, else /tmp (about 1.1 GB for a million records).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 data="${TESSALY_BENCH_DATA:-/tmp}"
@@ -13,13 +14,19 @@ counts=("$@")
 if [[ -z "${DISPLAY:-}" || -z "${TESSALY_WINE_DISPLAY:-}" ]]; then
   exec "$root/cmake/wine-window.sh" "$root/build-win/wine-window" "$0" "${counts[@]}"
 fi
+bench="$root/${BENCH_BUILD_DIR:-build-bench}"
+if ! grep -qx 'TESSALY_BENCH:BOOL=ON' "$bench/CMakeCache.txt" 2>/dev/null; then
+  cmake -S "$root" -B "$bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSALY_GUI=None \
+    -DTESSALY_BENCH=ON >/dev/null
+fi
+cmake --build "$bench" --target gen_cnmarc >/dev/null
 bin="$root/build-win/bin"
 run="$root/cmake/wine-emulator.sh"
 ms() { date +%s%3N; }
 echo "== load before: $(uptime)"
 for n in "${counts[@]}"; do
   file="$data/tessaly-win-$n.mrc"
-  [[ -f "$file" ]] || "$root/build/bin/gen_cnmarc" --records "$n" --layout lines "$file" >/dev/null
+  [[ -f "$file" ]] || "$bench/bin/gen_cnmarc" --records "$n" --layout lines "$file" >/dev/null
   for i in 1 2 3; do
     t0=$(ms)
     "$run" "$bin/marcrows.exe" --quiet "Z:$file" 2>/dev/null

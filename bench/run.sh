@@ -10,9 +10,11 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 dir="$root/${BENCH_BUILD_DIR:-build-bench}"
 "$root/scripts/setup.sh" packages-build.txt packages-test.txt
-if [[ ! -f "$dir/build.ninja" ]]; then
-  # The decoding library needs no Qt; timings need an optimised build.
-  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSALY_CORE_ONLY=ON >/dev/null
+# Configured anew unless the folder builds the benchmarks already (they are off by default).
+if ! grep -qx 'TESSALY_BENCH:BOOL=ON' "$dir/CMakeCache.txt" 2>/dev/null; then
+  # The decoding library needs no window; timings need an optimised build.
+  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSALY_GUI=None \
+    -DTESSALY_BENCH=ON >/dev/null
 fi
 cmake --build "$dir" --target read_bench read_peak gen_cnmarc marcrows
 data="${TESSALY_BENCH_DATA:-$dir/bench-data}"

@@ -28,3 +28,24 @@ file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/debian_depends.cmake
      INPUT ${CMAKE_BINARY_DIR}/debian_depends.cmake.gen)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/debian_depends.cmake)
 include(CPack)
+
+# The licence as Debian keeps it, /usr/share/doc/tessaly/copyright, in Debian's machine-readable
+# format, made from LICENSE (Debian calls the MIT licence "Expat"). Its text follows the summary
+# line, each line indented by a space and an empty line written " .".
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE TESSALY_LICENSE_TEXT)
+string(REGEX REPLACE "\n+$" "" TESSALY_LICENSE_TEXT "${TESSALY_LICENSE_TEXT}")
+string(REGEX REPLACE "^MIT License\n\n" "" TESSALY_LICENSE_TEXT "${TESSALY_LICENSE_TEXT}")
+string(REPLACE "\n\n" "\n.\n" TESSALY_LICENSE_TEXT "${TESSALY_LICENSE_TEXT}")
+string(REPLACE "\n" "\n " TESSALY_LICENSE_TEXT "${TESSALY_LICENSE_TEXT}")
+file(WRITE ${CMAKE_BINARY_DIR}/copyright
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: ${CPACK_PACKAGE_NAME}
+
+Files: *
+Copyright: 2026 The Tessaly developers
+License: Expat
+ ${TESSALY_LICENSE_TEXT}
+")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+install(FILES ${CMAKE_BINARY_DIR}/copyright
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME})

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows packages from the mingw-w64 cross build (Release, static): under
 # build-package-win/, an .msi made by wixl from packaging/tessaly.wxs, and a portable zip holding
-# the programs and a read-me. Prints the two files' paths on the last two lines.
+# the programs, a read-me and the licence. Prints the two files' paths on the last two lines.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 dir="$root/build-package-win"
@@ -12,7 +12,7 @@ if [[ ! -f "$dir/build.ninja" ]]; then
   cmake -S "$root" -B "$dir" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release \
-    -DTESSALY_CORE_ONLY=ON -DTESSALY_TESTS=OFF -DTESSALY_BENCH=OFF >/dev/null
+    -DBUILD_TESTING=OFF >/dev/null
 fi
 cmake --build "$dir" --target "${programs[@]}"
 
@@ -35,6 +35,7 @@ for program in "${programs[@]}"; do cp "bin/$program.exe" files/Tessaly/; done
   printf '\xef\xbb\xbf'
   sed 's/$/\r/' "$root/packaging/README-windows.txt"
 } >files/Tessaly/README.txt
+sed 's/$/\r/' "$root/LICENSE" >files/Tessaly/LICENSE.txt
 cp "$root/resources/tessaly.ico" files/
 
 # wixl takes source paths relative to the current folder (it fails on absolute ones).

@@ -5,7 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/setup.sh" packages-build.txt packages-package.txt
 "$root/scripts/build.sh" build-package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DTESSALY_TESTS=OFF -DTESSALY_BENCH=OFF
+  -DBUILD_TESTING=OFF
 cd "$root/build-package"
 rm -f ./*.deb
 cpack -G DEB >/dev/null

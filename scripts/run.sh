@@ -4,5 +4,5 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/setup.sh" packages-build.txt
-"$root/scripts/build.sh" build-run -DTESSALY_TESTS=OFF -DTESSALY_BENCH=OFF
+"$root/scripts/build.sh" build-run -DBUILD_TESTING=OFF
 exec "$root/build-run/bin/tessaly" "$@"

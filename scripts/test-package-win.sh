@@ -40,9 +40,10 @@ until_true() {
 }
 lacks() { ! grep -qiE "$1" "${@:2}"; }
 
-# The portable zip: the two programs and the read-me in a folder.
+# The portable zip: the two programs, the read-me and the licence in a folder.
 check test "$(unzip -Z1 "$zip" | sort | tr '\n' ' ')" = \
-  "Tessaly/ Tessaly/README.txt Tessaly/marcrows.exe Tessaly/tessaly.exe "
+  "Tessaly/ Tessaly/LICENSE.txt Tessaly/README.txt Tessaly/marcrows.exe Tessaly/tessaly.exe "
+check cmp -s <(unzip -p "$zip" Tessaly/LICENSE.txt | tr -d '\r') LICENSE
 
 # A private prefix, home and display; wine writes no menu entries and downloads nothing.
 export HOME="$tmp/home" WINEPREFIX="$tmp/wine" WINEDEBUG=-all
@@ -68,6 +69,7 @@ winpath() { echo "Z:${1//\//\\}"; }
 check timeout 120 wine msiexec /i "$(winpath "$msi")" /qn
 dir="$c/Program Files/Tessaly"
 for f in tessaly.exe marcrows.exe; do check test -f "$dir/$f"; done
+check cmp -s <(tr -d '\r' <"$dir/LICENSE.txt") LICENSE
 code=$(msiinfo export "$msi" Property | sed -n 's/^ProductCode\t//p' | tr -d '\r')
 check grep -q 'DisplayName.*REG_SZ.*Tessaly$' \
   <(reg "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code" /v DisplayName)

@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # The Debian package as a user meets it: built by scripts/package.sh, installed with dpkg, then
-# checked: its dependencies, desktop entry, AppStream metainfo, icons and MIME type; the installed
-# marcrows on the real records; the installed Calc module exporting into a headless office of this
+# checked: its dependencies, desktop entry, AppStream metainfo, licence, icons and MIME type; the
+# installed marcrows on the real records; the installed Calc module exporting into a headless office of this
 # test's own; and the installed tessaly on a virtual X display, started through its desktop entry
 # with a record file as a file manager starts it, showing its window and that file's rows, which
 # reach that office when 生成Excel is clicked. The package is removed again, by name, however the check ends.
-# Needs the regular build in build/ (export_bench, the office guard) and root or sudo.
+# Needs the regular build in build/ with the benchmarks (export_bench, the office guard; scripts/
+# test.sh builds it so) and root or sudo.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 sudo_cmd=()
 [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
+for tool in export_bench tessaly_office_guard; do
+  [[ -x build/bin/$tool ]] || { echo "no build/bin/$tool: scripts/build.sh build -DTESSALY_BENCH=ON"; exit 1; }
+done
 
 deb=$(scripts/package.sh | tail -n 1) || exit 1
 name=$(dpkg-deb -f "$deb" Package)
@@ -63,6 +67,12 @@ done
 check desktop-file-validate /usr/share/applications/tessaly.desktop
 check grep -qx 'Icon=tessaly' /usr/share/applications/tessaly.desktop
 check appstreamcli validate --no-net "$metainfo" >/dev/null
+check grep -q '<project_license>MIT</project_license>' "$metainfo"
+# The licence, where Debian keeps it: the MIT licence's text in the machine-readable format.
+copyright=/usr/share/doc/$name/copyright
+check grep -qx "$copyright" <<<"$files"
+check grep -qx 'License: Expat' "$copyright"
+check grep -qF 'Permission is hereby granted, free of charge' "$copyright"
 # dpkg's triggers have rebuilt the MIME database: *.mrc is MARC, *.iso stays a disc image.
 check grep -q ':application/marc:\*\.mrc$' /usr/share/mime/globs2
 check test -f /usr/share/mime/application/marc.xml

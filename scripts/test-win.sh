@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows build under wine: cross-compiles the decoding core with its tests, the Excel
-# backend with its fake-Excel tests and the Windows program tessaly.exe with its window tests
+# backend with its fake-Excel tests, the window's logic with its tests and the Windows program
+# tessaly.exe (TESSALY_GUI=Win32, the default for a Windows target) with its window tests
 # (mingw-w64, static), then runs them with CTest, wine being the emulator; the window tests run
 # on an Xvfb of their own (cmake/wine-window.sh). test-win.sh [BUILD_DIR], default build-win.
 # Leaves no wineserver and no Xvfb running.
@@ -14,7 +15,6 @@ if [[ ! -f "$dir/build.ninja" ]]; then
   cmake -S "$root" -B "$dir" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release \
-    -DTESSALY_CORE_ONLY=ON \
     -DTESSALY_GTEST_SOURCE=/usr/src/googletest >/dev/null
 fi
 cmake --build "$dir"

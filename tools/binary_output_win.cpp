@@ -1,9 +1,9 @@
-#include "binary_output.h"
-
 #include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
+
+#include "binary_output.h"
 
 namespace tessaly {
 

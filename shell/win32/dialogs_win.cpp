@@ -57,7 +57,12 @@ void Win32Dialogs::ShowBox(const Box& box) {
     MessageBoxW(owner_, text.c_str(), caption.c_str(), MB_OK | BoxStyle(box.icon));
     return;
   }
-  RunTaskDialog(owner_, {caption, text, Wide(box.details), TaskIcon(box.icon)});
+  TaskSpec spec;
+  spec.title = caption;
+  spec.text = text;
+  spec.details = Wide(box.details);
+  spec.icon = TaskIcon(box.icon);
+  RunTaskDialog(owner_, spec);
 }
 
 }  // namespace tessaly::win32

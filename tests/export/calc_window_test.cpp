@@ -5,6 +5,8 @@
 // The test reads the office back over connections of its own that it drops again before the
 // window exports: two bridges to one office in one process share their proxies, so a call of the
 // export could otherwise travel over the test's connection, which giving up does not drop.
+#include <gtest/gtest.h>
+
 #include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -27,19 +29,21 @@
 #include "fakeports.h"
 #include "mainwindow.h"
 #include "marc2excel.h"
-#include "qtestmain.h"
 #include "test_office.h"
 
-using namespace tessaly;
 using namespace std::chrono_literals;
+
+namespace tessaly {
+namespace {
+
 using testing::Doc;
 using testing::TestOffice;
 
-class CalcWindowTest : public QObject {
-  Q_OBJECT
-
-  std::unique_ptr<TestOffice> office;
-  std::unique_ptr<TMarc2ExcelFm> module;
+class CalcWindowTest : public ::testing::Test {
+ protected:
+  // One office and one export module for the whole suite: the office starts once.
+  static inline std::unique_ptr<TestOffice> office;
+  static inline std::unique_ptr<TMarc2ExcelFm> module;
   std::unique_ptr<MainWindow> w;
   QTemporaryDir dir;
   FakeDialogs dialogs;
@@ -55,8 +59,8 @@ class CalcWindowTest : public QObject {
       for (long n = 0; n < rows; n += perCopy) out << records;
     }
     w->Logic().Open(path);
-    QTRY_COMPARE_WITH_TIMEOUT(w->Logic().CurrentState(), Presenter::State::Idle, 60'000);
-    QVERIFY(w->Logic().RowCount() >= static_cast<std::size_t>(rows));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(); }, 60'000));
+    ASSERT_GE(w->Logic().RowCount(), static_cast<std::size_t>(rows));
   }
 
   // The document's rows below the header: how many there are, each checked to be the list's.
@@ -106,8 +110,7 @@ class CalcWindowTest : public QObject {
     }
   }
 
- private slots:
-  void initTestCase() {
+  static void SetUpTestSuite() {
     office = std::make_unique<TestOffice>(testing::UniquePipeName("window"));
     testing::Connect(office->Pipe());
     CalcOptions options;
@@ -116,73 +119,74 @@ class CalcWindowTest : public QObject {
     options.block_rows = 200;
     module = std::make_unique<TMarc2ExcelFm>(MakeLibreOfficeCalc(options));
   }
-  void cleanupTestCase() {
+  static void TearDownTestSuite() {
     module.reset();
     office.reset();
   }
-  void init() {
+  void SetUp() override {
     CloseAllDocuments();
-    dialogs = FakeDialogs();
     w = std::make_unique<MainWindow>(dialogs);
     w->Logic().SetExportModule(module.get());
     w->show();
   }
-  void cleanup() {
+  void TearDown() override {
     office->Signal(SIGCONT);
     w.reset();
   }
-
-  void stoppedOffice_giveUp_thenEveryRowArrives() {
-    w->Logic().SetExportTimings({300ms, 0ms});
-    const int rows = 20000;
-    Fill(rows);
-    QTest::mouseClick(w->Button(layout::Command::Export), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(RowsWritten() >= 1000, 60'000);
-    office->Signal(SIGSTOP);
-
-    QTRY_VERIFY_WITH_TIMEOUT(w->NotAnsweringBox() && w->NotAnsweringBox()->isVisible(), 30'000);
-    // The window's loop runs while the office is stopped: timers fire, clicks are refused.
-    bool ticked = false;
-    QTimer::singleShot(0, w.get(), [&] { ticked = true; });
-    QTRY_VERIFY(ticked);
-    QVERIFY(!w->Button(layout::Command::Clear)->isEnabled());
-
-    QTest::mouseClick(w->NotAnsweringBox()->findChild<QPushButton*>("giveUp"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(Idle(), 30'000);
-    QCOMPARE(dialogs.boxes.size(), std::size_t{1});
-    QVERIFY2(dialogs.boxes[0].text.starts_with("电子表格没有响应"), dialogs.boxes[0].text.c_str());
-    QVERIFY(w->Button(layout::Command::Export)->isEnabled());
-
-    office->Signal(SIGCONT);
-    QTest::mouseClick(w->Button(layout::Command::Export), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(Idle(), 120'000);
-    QCOMPARE(dialogs.boxes.size(), std::size_t{1});
-    // The document given up on stays with what reached it, its row heights given back; the new
-    // one holds every row.
-    const std::vector<int> documents = RowsPerDocument();
-    QCOMPARE(documents.size(), std::size_t{2});
-    QVERIFY(std::count(documents.begin(), documents.end(),
-                       static_cast<int>(w->Logic().RowCount())) == 1);
-    QVERIFY(std::count(documents.begin(), documents.end(), -1) == 0);
-  }
-
-  void cancel_keepsWhatWasWritten() {
-    w->Logic().SetExportTimings({10s, 0ms});
-    const int rows = 30000;
-    Fill(rows);
-    QTest::mouseClick(w->Button(layout::Command::Export), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(RowsWritten() >= 2000, 60'000);
-    if (Idle()) QSKIP("the export ended before it could be cancelled");
-    QTRY_VERIFY(w->ProgressDialog() && w->ProgressDialog()->isVisible());
-    QTest::mouseClick(w->ProgressDialog()->findChild<QPushButton*>("cancel"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(Idle(), 30'000);
-    QVERIFY(dialogs.boxes.empty());
-    const std::vector<int> documents = RowsPerDocument();
-    QCOMPARE(documents.size(), std::size_t{1});
-    QVERIFY2(documents[0] >= 2000 && documents[0] < rows,
-             qPrintable(QString::number(documents[0])));
-  }
 };
 
-TESSALY_QTEST_MAIN(CalcWindowTest)
-#include "calc_window_test.moc"
+TEST_F(CalcWindowTest, StoppedOfficeGiveUpThenEveryRowArrives) {
+  w->Logic().SetExportTimings({300ms, 0ms});
+  const int rows = 20000;
+  ASSERT_NO_FATAL_FAILURE(Fill(rows));
+  QTest::mouseClick(w->Button(layout::Command::Export), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return RowsWritten() >= 1000; }, 60'000));
+  office->Signal(SIGSTOP);
+
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return w->NotAnsweringBox() && w->NotAnsweringBox()->isVisible(); }, 30'000));
+  // The window's loop runs while the office is stopped: timers fire, clicks are refused.
+  bool ticked = false;
+  QTimer::singleShot(0, w.get(), [&] { ticked = true; });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ticked; }));
+  EXPECT_FALSE(w->Button(layout::Command::Clear)->isEnabled());
+
+  QTest::mouseClick(w->NotAnsweringBox()->findChild<QPushButton*>("giveUp"), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(); }, 30'000));
+  ASSERT_EQ(dialogs.boxes.size(), std::size_t{1});
+  EXPECT_TRUE(dialogs.boxes[0].text.starts_with("电子表格没有响应")) << dialogs.boxes[0].text;
+  EXPECT_TRUE(w->Button(layout::Command::Export)->isEnabled());
+
+  office->Signal(SIGCONT);
+  QTest::mouseClick(w->Button(layout::Command::Export), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(); }, 120'000));
+  EXPECT_EQ(dialogs.boxes.size(), std::size_t{1});
+  // The document given up on stays with what reached it, its row heights given back; the new
+  // one holds every row.
+  const std::vector<int> documents = RowsPerDocument();
+  ASSERT_EQ(documents.size(), std::size_t{2});
+  EXPECT_EQ(std::count(documents.begin(), documents.end(), static_cast<int>(w->Logic().RowCount())),
+            1);
+  EXPECT_EQ(std::count(documents.begin(), documents.end(), -1), 0);
+}
+
+TEST_F(CalcWindowTest, CancelKeepsWhatWasWritten) {
+  w->Logic().SetExportTimings({10s, 0ms});
+  const int rows = 30000;
+  ASSERT_NO_FATAL_FAILURE(Fill(rows));
+  QTest::mouseClick(w->Button(layout::Command::Export), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return RowsWritten() >= 2000; }, 60'000));
+  if (Idle()) GTEST_SKIP() << "the export ended before it could be cancelled";
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return w->ProgressDialog() && w->ProgressDialog()->isVisible(); }));
+  QTest::mouseClick(w->ProgressDialog()->findChild<QPushButton*>("cancel"), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle(); }, 30'000));
+  EXPECT_TRUE(dialogs.boxes.empty());
+  const std::vector<int> documents = RowsPerDocument();
+  ASSERT_EQ(documents.size(), std::size_t{1});
+  EXPECT_GE(documents[0], 2000);
+  EXPECT_LT(documents[0], rows);
+}
+
+}  // namespace
+}  // namespace tessaly

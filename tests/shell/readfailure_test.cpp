@@ -33,8 +33,10 @@ marc::BadRecord Bad(std::int64_t record, std::string bytes, marc::ReadFault faul
 class SaveBadRecordsTest : public testing::Test {
  protected:
   void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("tessaly-badsave-" + std::to_string(testing::UnitTest::GetInstance()->random_seed()));
+    // A folder of the test's own: the cases run side by side in processes of their own.
+    dir =
+        fs::temp_directory_path() / (std::string("tessaly-badsave-") +
+                                     testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir);
     read = dir / "书目.mrc";
     std::ofstream(read, std::ios::binary) << "the file read";

@@ -1,5 +1,6 @@
 // The Qt skin's wiring: the buttons reach the logic, the logic's rows, labels and boxes reach
 // the widgets, an edit in the list reaches the rows.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <QDir>
@@ -17,89 +18,85 @@
 #include "fakeports.h"
 #include "mainwindow.h"
 #include "marc2excel.h"
-#include "qtestmain.h"
+#include "qt_gtest.h"
 #include "qtports.h"
 
 using namespace tessaly;
 using State = Presenter::State;
 
-class WindowTest : public QObject {
-  Q_OBJECT
+namespace {
 
- private slots:
-  void readThroughTheButtonAndEditACaption() {
-    FakeDialogs dialogs;
-    MainWindow w(dialogs);
-    w.show();
-    dialogs.openAnswers.push_back(TESSALY_TEST_DATA "/realcn_lines.mrc");
-    QTest::mouseClick(w.Button(layout::Command::Open), Qt::LeftButton);
-    QTRY_COMPARE(w.Logic().CurrentState(), State::Idle);
-    const int rows = w.ListModel().rowCount();
-    QVERIFY(rows > 0);
-    QCOMPARE(w.Label(LabelId::RowCount)->text(), QStringLiteral("读入:%1 条").arg(rows));
-    QVERIFY(w.Button(layout::Command::Open)->isEnabled());
+TEST(WindowTest, ReadThroughTheButtonAndEditACaption) {
+  FakeDialogs dialogs;
+  MainWindow w(dialogs);
+  w.show();
+  dialogs.openAnswers.push_back(TESSALY_TEST_DATA "/realcn_lines.mrc");
+  QTest::mouseClick(w.Button(layout::Command::Open), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.Logic().CurrentState() == State::Idle; }));
+  const int rows = w.ListModel().rowCount();
+  EXPECT_GT(rows, 0);
+  EXPECT_EQ(w.Label(LabelId::RowCount)->text(), QStringLiteral("读入:%1 条").arg(rows));
+  EXPECT_TRUE(w.Button(layout::Command::Open)->isEnabled());
 
-    QVERIFY(
-        w.ListModel().setData(w.ListModel().index(0, 0), QStringLiteral("新书名"), Qt::EditRole));
-    QCOMPARE(QString::fromStdString(w.Logic().Cell(0, 0)), QStringLiteral("新书名"));
+  ASSERT_TRUE(
+      w.ListModel().setData(w.ListModel().index(0, 0), QStringLiteral("新书名"), Qt::EditRole));
+  EXPECT_EQ(w.Logic().Cell(0, 0), "新书名");
 
-    QTest::mouseClick(w.Button(layout::Command::Clear), Qt::LeftButton);
-    QCOMPARE(w.ListModel().rowCount(), 0);
-  }
+  QTest::mouseClick(w.Button(layout::Command::Clear), Qt::LeftButton);
+  EXPECT_EQ(w.ListModel().rowCount(), 0);
+}
 
-  // A read waiting on a pipe's writer leaves the loop running, the commands unavailable.
-  void answersWhileAPipeHoldsTheRead() {
-    const QString fifo = QDir::temp().filePath(
-        QStringLiteral("tessaly_window_test_%1.mrc").arg(QCoreApplication::applicationPid()));
-    QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
-    const std::shared_ptr<void> remove(nullptr, [&](void*) { QFile::remove(fifo); });
-    FakeDialogs dialogs;
-    MainWindow w(dialogs);
-    w.show();
-    w.Logic().Open(ToPath(fifo));
-    QFile writer(fifo);
-    QVERIFY(writer.open(QIODevice::WriteOnly));
-    bool ran = false;
-    QTimer::singleShot(0, &w, [&] { ran = true; });
-    QTRY_VERIFY(ran);
-    QCOMPARE(w.Logic().CurrentState(), State::Reading);
-    QVERIFY(!w.Button(layout::Command::Open)->isEnabled());
-    QFile records(TESSALY_TEST_DATA "/realcn_lines.mrc");
-    QVERIFY(records.open(QIODevice::ReadOnly));
-    writer.write(records.readAll());
-    writer.close();
-    QTRY_COMPARE(w.Logic().CurrentState(), State::Idle);
-    QVERIFY(dialogs.boxes.empty());
-    QVERIFY(w.ListModel().rowCount() > 0);
-  }
+// A read waiting on a pipe's writer leaves the loop running, the commands unavailable.
+TEST(WindowTest, AnswersWhileAPipeHoldsTheRead) {
+  const QString fifo = QDir::temp().filePath(
+      QStringLiteral("tessaly_window_test_%1.mrc").arg(QCoreApplication::applicationPid()));
+  ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const std::shared_ptr<void> remove(nullptr, [&](void*) { QFile::remove(fifo); });
+  FakeDialogs dialogs;
+  MainWindow w(dialogs);
+  w.show();
+  w.Logic().Open(ToPath(fifo));
+  QFile writer(fifo);
+  ASSERT_TRUE(writer.open(QIODevice::WriteOnly));
+  bool ran = false;
+  QTimer::singleShot(0, &w, [&] { ran = true; });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ran; }));
+  EXPECT_EQ(w.Logic().CurrentState(), State::Reading);
+  EXPECT_FALSE(w.Button(layout::Command::Open)->isEnabled());
+  QFile records(TESSALY_TEST_DATA "/realcn_lines.mrc");
+  ASSERT_TRUE(records.open(QIODevice::ReadOnly));
+  writer.write(records.readAll());
+  writer.close();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.Logic().CurrentState() == State::Idle; }));
+  EXPECT_TRUE(dialogs.boxes.empty());
+  EXPECT_GT(w.ListModel().rowCount(), 0);
+}
 
-  // The export's dialogs are the window's, and their buttons reach the logic.
-  void exportNotAnsweringGiveUp() {
-    FakeDialogs dialogs;
-    MainWindow w(dialogs);
-    auto backend = std::make_unique<RecordingSpreadsheet>();
-    RecordingSpreadsheet& sheet = *backend;
-    TMarc2ExcelFm module(std::move(backend));
-    w.Logic().SetExportModule(&module);
-    w.Logic().SetExportTimings({std::chrono::milliseconds(50), std::chrono::milliseconds(0),
-                                std::chrono::milliseconds(10)});
-    w.show();
-    dialogs.openAnswers.push_back(TESSALY_TEST_DATA "/realcn_lines.mrc");
-    w.Logic().OpenWithDialog();
-    QTRY_COMPARE(w.Logic().CurrentState(), State::Idle);
-    sheet.HangAtCell(2, 1);
-    QTest::mouseClick(w.Button(layout::Command::Export), Qt::LeftButton);
-    QVERIFY(!w.Button(layout::Command::Open)->isEnabled());
-    QTRY_VERIFY(w.ProgressDialog());
-    QTRY_VERIFY(w.NotAnsweringBox());
-    QTest::mouseClick(w.NotAnsweringBox()->findChild<QPushButton*>("giveUp"), Qt::LeftButton);
-    QTRY_COMPARE(w.Logic().CurrentState(), State::Idle);
-    QVERIFY(!w.ProgressDialog());
-    QVERIFY(w.Button(layout::Command::Open)->isEnabled());
-    QCOMPARE(dialogs.boxes.size(), std::size_t{1});
-    w.Logic().SetExportModule(nullptr);
-  }
-};
+// The export's dialogs are the window's, and their buttons reach the logic.
+TEST(WindowTest, ExportNotAnsweringGiveUp) {
+  FakeDialogs dialogs;
+  MainWindow w(dialogs);
+  auto backend = std::make_unique<RecordingSpreadsheet>();
+  RecordingSpreadsheet& sheet = *backend;
+  TMarc2ExcelFm module(std::move(backend));
+  w.Logic().SetExportModule(&module);
+  const std::shared_ptr<void> detach(nullptr, [&](void*) { w.Logic().SetExportModule(nullptr); });
+  w.Logic().SetExportTimings(
+      {std::chrono::milliseconds(50), std::chrono::milliseconds(0), std::chrono::milliseconds(10)});
+  w.show();
+  dialogs.openAnswers.push_back(TESSALY_TEST_DATA "/realcn_lines.mrc");
+  w.Logic().OpenWithDialog();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.Logic().CurrentState() == State::Idle; }));
+  sheet.HangAtCell(2, 1);
+  QTest::mouseClick(w.Button(layout::Command::Export), Qt::LeftButton);
+  EXPECT_FALSE(w.Button(layout::Command::Open)->isEnabled());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.ProgressDialog() != nullptr; }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.NotAnsweringBox() != nullptr; }));
+  QTest::mouseClick(w.NotAnsweringBox()->findChild<QPushButton*>("giveUp"), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.Logic().CurrentState() == State::Idle; }));
+  EXPECT_FALSE(w.ProgressDialog());
+  EXPECT_TRUE(w.Button(layout::Command::Open)->isEnabled());
+  EXPECT_EQ(dialogs.boxes.size(), std::size_t{1});
+}
 
-TESSALY_QTEST_MAIN(WindowTest)
-#include "window_test.moc"
+}  // namespace
