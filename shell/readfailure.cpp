@@ -113,7 +113,7 @@ std::optional<std::string> SaveBadRecords(const marc::BadList& list,
   std::error_code ec;
   // The report takes the records' name with ".txt": a record file named so is not overwritten.
   if (std::filesystem::equivalent(report, read, ec))
-    return "\"" + marc::PathBytes(report) + "\" is the file that was read";
+    return std::string("\"").append(marc::PathBytes(report)).append("\" is the file that was read");
   if (auto failed = marc::WriteReplacing(saved, marc::BadRecordsBytes(list), read)) return failed;
   return marc::WriteReplacing(report, BadRecordsReport(list), read);
 }
