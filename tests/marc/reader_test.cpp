@@ -202,7 +202,8 @@ Damaged MakeDamaged(Damage damage, Layout layout) {
   Damaged out;
   std::int64_t record = 0, line = 1;
   for (int i = 1; i <= 5; ++i) {
-    const std::string title = "T" + std::to_string(i);
+    std::string title = "T";
+    title += std::to_string(i);
     std::string r = Iso2709Record({{"200",
                                     "10\x1F"
                                     "a" +
