@@ -38,7 +38,7 @@ class SaveBadRecordsTest : public testing::Test {
         fs::temp_directory_path() / (std::string("tessaly-badsave-") +
                                      testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir);
-    read = dir / "书目.mrc";
+    read = dir / u8"书目.mrc";
     std::ofstream(read, std::ios::binary) << "the file read";
     list.records = {Bad(3, "00050nam0 22\x1Dpiece", marc::ReadFault::Directory,
                         marc::BadRecord::Hint::CutBeforeNext, 30),
