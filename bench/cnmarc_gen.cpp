@@ -321,18 +321,96 @@ void CnmarcGenerator::AppendRecord(std::string& out) {
   if (out.size() - start != total) throw std::logic_error("record length miscounted");
 }
 
+namespace {
+
+// The tags whose fields fill cells: a directory entry naming one finds no field when the data
+// part is missing.
+bool KnownTag(std::string_view tag) {
+  for (const char* known : {"200", "010", "210", "215", "690", "606", "330"})
+    if (tag == known) return true;
+  return false;
+}
+
+std::size_t Number(std::string_view digits) {
+  std::size_t n = 0;
+  for (const char c : digits) n = n * 10 + static_cast<std::size_t>(c - '0');
+  return n;
+}
+
+// Where a line break cuts record into two bad pieces: just after the 0x1F that begins the 200
+// field's first subfield, when an entry of a known tag follows 200 in the directory (the first
+// piece then lacks that field, and the second begins with the subfield's code, no number). 0
+// when the record has no such place.
+std::size_t CutPlace(std::string_view record) {
+  const std::size_t base = Number(record.substr(12, 5));
+  std::size_t field200 = 0;
+  bool after200 = false;
+  for (std::size_t e = 24; e + 12 <= base - 1; e += 12) {
+    const std::string_view tag = record.substr(e, 3);
+    if (after200 && KnownTag(tag)) return field200;
+    if (tag == "200" && !after200) {
+      field200 = base + Number(record.substr(e + 7, 5)) + 3;
+      after200 = record[field200 - 1] == kSubfieldDelimiter;
+    }
+  }
+  return 0;
+}
+
+// splitmix64 of its own, so that the damage draws leave the records' draws as they are.
+std::uint64_t Draw(std::uint64_t& state) {
+  std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+  return z ^ (z >> 31);
+}
+
+}  // namespace
+
 std::uint64_t WriteCnmarcFile(const std::string& path, std::int64_t records, Layout layout,
-                              std::uint64_t seed) {
+                              std::uint64_t seed, const Damage& damage,
+                              std::vector<BadTruth>* truth) {
   const std::string part = path + ".part";
   std::FILE* f = std::fopen(part.c_str(), "wb");
   if (!f) throw std::runtime_error("cannot create " + part);
   CnmarcGenerator gen(seed);
+  std::uint64_t draws = damage.seed ^ 0xDA3A9EULL;
+  const auto threshold =
+      static_cast<std::uint64_t>(damage.percent / 100.0 * 18446744073709551615.0);
+  const std::string lineEnd = layout == Layout::Lines ? "\r\n" : "";
+  // An editor adds the file's own line end; in a file of no line ends, a mail program's LF.
+  const std::string added = layout == Layout::Lines ? "\r\n" : "\n";
   std::string chunk;
   std::uint64_t size = 0;
+  std::int64_t piece = 0, line = 1;
   bool ok = true;
   for (std::int64_t i = 0; i < records && ok; ++i) {
+    const std::size_t start = chunk.size();
     gen.AppendRecord(chunk);
-    if (layout == Layout::Lines) chunk += "\r\n";
+    const std::size_t length = chunk.size() - start;
+    const std::uint64_t offset = size + start;
+    ++piece;
+    if (damage.percent > 0 && Draw(draws) < threshold) {
+      int kind = static_cast<int>(Draw(draws) % 3);
+      const std::size_t cut = kind == 0 ? CutPlace(std::string_view(chunk).substr(start)) : 0;
+      if (kind == 0 && cut == 0) kind = 1;
+      if (kind == 0) {
+        chunk.insert(start + cut, added);
+        if (truth) {
+          truth->push_back({piece, line, offset, cut, "Directory", "CutBeforeNext"});
+          truth->push_back({piece + 1, line + 1, offset + cut + added.size(), length - cut,
+                            "Number", "RestOfPrevious"});
+        }
+        ++piece, ++line;
+      } else if (kind == 1) {
+        chunk[start + 2] = 'x';
+        if (truth) truth->push_back({piece, line, offset, length, "Number", ""});
+      } else {
+        chunk.replace(start + 12, 5, "99999");
+        if (truth) truth->push_back({piece, line, offset, length, "Directory", ""});
+      }
+    }
+    chunk += lineEnd;
+    if (layout == Layout::Lines) ++line;
     if (chunk.size() >= (1u << 20) || i + 1 == records) {
       ok = std::fwrite(chunk.data(), 1, chunk.size(), f) == chunk.size();
       size += chunk.size();

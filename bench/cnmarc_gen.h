@@ -54,11 +54,29 @@ class CnmarcGenerator {
   std::int64_t serial_ = 0;
 };
 
+// Damage done to a known share of the records, in known ways, as files that library systems
+// export come damaged: a line break inside a record (one record cut in two), a leader whose
+// record length is no number, a directory that points past the data (a base address of 99999).
+struct Damage {
+  double percent = 0;  // of the records, each drawn at random
+  std::uint64_t seed = 1;
+};
+
+// A bad record as a reader that passes over bad records should list it.
+struct BadTruth {
+  std::int64_t record = 0, line = 0;  // 1-based, counting the pieces a cut record makes
+  std::uint64_t offset = 0, length = 0;
+  const char* fault = "";  // "Number" or "Directory"
+  const char* hint = "";   // "", "CutBeforeNext" or "RestOfPrevious"
+};
+
 // Writes records records in layout to path (through a temporary name, so an interrupted run leaves
-// no half file under path). Returns the file's size in bytes; throws std::runtime_error on an
-// I/O failure.
+// no half file under path), damaged as damage says, the truth of the damage into truth when
+// given. Returns the file's size in bytes; throws std::runtime_error on an I/O failure. The
+// records damaged are those the same seed gives undamaged, so the clean file is their yardstick.
 std::uint64_t WriteCnmarcFile(const std::string& path, std::int64_t records, Layout layout,
-                              std::uint64_t seed = 1);
+                              std::uint64_t seed = 1, const Damage& damage = {},
+                              std::vector<BadTruth>* truth = nullptr);
 
 // The file of records records in layout under dir, written first when missing.
 std::string EnsureCnmarcFile(const std::string& dir, std::int64_t records, Layout layout);

@@ -88,10 +88,11 @@ int Digits(const char* p, int n) {
 // cannot be skipped.
 class CountingSink : public marc::ReadSink {
  public:
-  void AppendRows(std::shared_ptr<const marc::RowBlock> block, std::int64_t) override {
+  bool AppendRows(std::shared_ptr<const marc::RowBlock> block, std::int64_t) override {
     rows += static_cast<std::int64_t>(block->Size());
     for (std::size_t r = 0; r < block->Size(); ++r)
       cellBytes += block->Cell(r, marc::Title).size() + block->Cell(r, marc::Summary).size();
+    return true;
   }
   void Progress(std::int64_t) override {}
   void Elapsed(std::chrono::steady_clock::duration) override {}

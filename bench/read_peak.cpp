@@ -23,9 +23,10 @@ namespace {
 class Sink : public marc::ReadSink {
  public:
   explicit Sink(bool keep) : keep_(keep) {}
-  void AppendRows(std::shared_ptr<const marc::RowBlock> block, std::int64_t) override {
+  bool AppendRows(std::shared_ptr<const marc::RowBlock> block, std::int64_t) override {
     rows += static_cast<std::int64_t>(block->Size());
     if (keep_) kept.push_back(std::move(block));
+    return true;
   }
   void Progress(std::int64_t) override {}
   void Elapsed(std::chrono::steady_clock::duration) override {}
@@ -86,11 +87,9 @@ int main(int argc, char** argv) {
   const long long before = PeakRssBytes();
   marc::RecordReader reader;
   Sink sink(keep);
-  try {
-    reader.Read(path, sink);
-  } catch (const marc::Exception& e) {
+  if (const marc::ReadOutcome outcome = reader.Read(path, sink); outcome.error) {
     std::fprintf(stderr, "read_peak: record %lld: %s\n",
-                 static_cast<long long>(reader.Position().record), e.what());
+                 static_cast<long long>(outcome.error->record), outcome.error->reason.c_str());
     return 1;
   }
   const long long peak = PeakRssBytes();

@@ -1,4 +1,5 @@
-// Error kinds raised by the decoder. Their messages are shown to the user as they are.
+// Exceptions of the text operations and the file layer. A read turns them into values
+// (readerror.h); their messages are shown to the user as they are.
 #pragma once
 
 #include <cstdint>
@@ -28,18 +29,6 @@ class EFOpenError : public Exception {
 class EStringListError : public Exception {
  public:
   explicit EStringListError(std::int64_t index);
-};
-
-// A file another program cut short while it was read.
-class EReadError : public Exception {
- public:
-  using Exception::Exception;
-};
-
-// A record the decoder refuses for a reason none of the kinds above covers (too long a line).
-class ERecordError : public Exception {
- public:
-  using Exception::Exception;
 };
 
 }  // namespace marc

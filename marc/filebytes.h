@@ -36,6 +36,8 @@ class FileBytes {
   // The absolute path the bytes were loaded from, as messages spell it (PathBytes; empty for
   // FromString).
   const std::string& Path() const { return path_; }
+  // A regular file, which can be read again from its start (a pipe cannot).
+  bool Regular() const { return regular_; }
   // True once the file was found shorter than its mapping: another program truncated it. The
   // mapping then reads as zero bytes where the file is gone instead of ending the program.
   virtual bool Shrank() const { return false; }
@@ -52,6 +54,7 @@ class FileBytes {
  protected:
   std::string_view view_;
   std::string path_;
+  bool regular_ = false;
 };
 
 // "Cannot open file "%s". %s" with path made absolute against the current folder.

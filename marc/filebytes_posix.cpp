@@ -224,6 +224,11 @@ std::shared_ptr<const FileBytes> FileBytes::Load(const std::filesystem::path& pa
   if (!pipe) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   std::error_code ec;
   const std::string absolute = PathBytes(fs::absolute(path, ec));
+  // A regular file can be read again from its start; a pipe's bytes are gone once read.
+  const auto marked = [&](std::shared_ptr<FileBytes> bytes) {
+    bytes->regular_ = S_ISREG(st.st_mode);
+    return bytes;
+  };
 
   const auto size = static_cast<std::uint64_t>(st.st_size);
   if (S_ISREG(st.st_mode) && size > 0 && size <= SIZE_MAX / 2) {
@@ -242,7 +247,8 @@ std::shared_ptr<const FileBytes> FileBytes::Load(const std::filesystem::path& pa
       const bool grown = pread(fd, &probe, 1, static_cast<off_t>(size)) > 0;
       if (slot && !grown) {
         const int kept = dup(fd);
-        if (kept >= 0) return std::make_shared<MappedBytes>(data, size, slot, kept, absolute);
+        if (kept >= 0)
+          return marked(std::make_shared<MappedBytes>(data, size, slot, kept, absolute));
       }
       // Copied out while still guarded, so a cut meanwhile reads as zeros rather than ending
       // the program; the copy is then checked like a mapping.
@@ -253,12 +259,12 @@ std::shared_ptr<const FileBytes> FileBytes::Load(const std::filesystem::path& pa
       if (shrank) Fail(path, EIO);
       if (lseek(fd, static_cast<off_t>(size), SEEK_SET) < 0) Fail(path, errno);
       ReadToEnd(fd, false, options, path, bytes);
-      return std::make_shared<BufferBytes>(std::move(bytes), absolute);
+      return marked(std::make_shared<BufferBytes>(std::move(bytes), absolute));
     }
   }
   std::string bytes;
   ReadToEnd(fd, pipe, options, path, bytes);
-  return std::make_shared<BufferBytes>(std::move(bytes), absolute);
+  return marked(std::make_shared<BufferBytes>(std::move(bytes), absolute));
 }
 
 PageBuffer::~PageBuffer() {

@@ -106,17 +106,23 @@ std::shared_ptr<const FileBytes> FileBytes::Load(const std::filesystem::path& pa
   std::error_code ec;
   const std::string absolute = PathBytes(std::filesystem::absolute(path, ec));
 
+  // A file on disk can be read again from its start; a pipe's bytes are gone once read.
+  const bool disk = GetFileType(file) == FILE_TYPE_DISK;
+  const auto marked = [&](std::shared_ptr<FileBytes> bytes) {
+    bytes->regular_ = disk;
+    return bytes;
+  };
   LARGE_INTEGER size{};
-  if (GetFileType(file) == FILE_TYPE_DISK) {
+  if (disk) {
     if (!GetFileSizeEx(file, &size)) Fail(path, GetLastError());
     if (size.QuadPart == 0)
-      return std::make_shared<HandleBytes>(closer.Release(), std::string(), absolute);
+      return marked(std::make_shared<HandleBytes>(closer.Release(), std::string(), absolute));
     if (const HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr)) {
       const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
       CloseHandle(mapping);  // the view keeps the section alive
       if (view)
-        return std::make_shared<HandleBytes>(closer.Release(), view,
-                                             static_cast<std::size_t>(size.QuadPart), absolute);
+        return marked(std::make_shared<HandleBytes>(
+            closer.Release(), view, static_cast<std::size_t>(size.QuadPart), absolute));
     }
   }
   // Not mappable: read to the end.
@@ -135,7 +141,7 @@ std::shared_ptr<const FileBytes> FileBytes::Load(const std::filesystem::path& pa
     have += got;
   }
   bytes.resize(have);
-  return std::make_shared<HandleBytes>(closer.Release(), std::move(bytes), absolute);
+  return marked(std::make_shared<HandleBytes>(closer.Release(), std::move(bytes), absolute));
 }
 
 PageBuffer::~PageBuffer() {

@@ -321,11 +321,12 @@ void RowBlock::Append(const BookRow& row) {
   Append(cells);
 }
 
-void ReadSink::AppendRows(std::shared_ptr<const RowBlock> rows, std::int64_t rowsBefore) {
+bool ReadSink::AppendRows(std::shared_ptr<const RowBlock> rows, std::int64_t rowsBefore) {
   for (std::size_t r = 0; r < rows->Size(); ++r) {
     AppendRow(rows->Row(r));
     Progress(++rowsBefore);
   }
+  return true;
 }
 
 std::size_t RecordReader::LastRead::Rows() const {
@@ -354,9 +355,9 @@ void RecordDecoder::Mark(unsigned mask, std::size_t at) {
 
 namespace {
 
-[[noreturn]] void TooLong(std::uint64_t size) {
-  throw ERecordError("Record of " + IntToText(static_cast<std::int64_t>(size)) +
-                     " bytes is longer than the 2147483647 bytes a record may have");
+RecordFault TooLongFault(std::uint64_t size) {
+  return {ReadFault::TooLong, "Record of " + IntToText(static_cast<std::int64_t>(size)) +
+                                  " bytes is longer than the 2147483647 bytes a record may have"};
 }
 
 bool IsBreak(char c) { return c == '\r' || c == '\n' || c == kRecordTerminator || c == '\0'; }
@@ -365,6 +366,7 @@ bool IsBreak(char c) { return c == '\r' || c == '\n' || c == kRecordTerminator |
 
 const char* RecordDecoder::Scan(const char* p, const char* const end) {
   size_ = 0;
+  tooLong_ = 0;
   marks_.clear();
   for (;;) {
     // In runs of at most 64 KB, so that the copy grows with the record, not with the line.
@@ -375,7 +377,10 @@ const char* RecordDecoder::Scan(const char* p, const char* const end) {
       const char* q = NextBreak(p, end);
       const std::uint64_t total =
           size_ + static_cast<std::uint64_t>(q - p) + (q < end && *q == kRecordTerminator);
-      if (total > static_cast<std::uint64_t>(kMaxRecordBytes)) TooLong(total);
+      if (total > static_cast<std::uint64_t>(kMaxRecordBytes)) {
+        tooLong_ = total;
+        return q;
+      }
     }
     char* out = Reserve(size_ + run) + size_;
     const char* const runEnd = p + run;
@@ -414,12 +419,15 @@ const char* RecordDecoder::Scan(const char* p, const char* const end) {
 
 bool RecordDecoder::ScannedBlankOnly() const { return BlankOnly(copy_.get(), copy_.get() + size_); }
 
-void RecordDecoder::Decode(std::string_view record, TextEncoding encoding,
+bool RecordDecoder::Decode(std::string_view record, TextEncoding encoding,
                            std::array<std::string_view, CellCount>& cells) {
-  if (static_cast<std::int64_t>(record.size()) > kMaxRecordBytes) TooLong(record.size());
+  LeaderNumbers = 0;
+  if (static_cast<std::int64_t>(record.size()) > kMaxRecordBytes)
+    return fault_ = TooLongFault(record.size()), false;
   const bool terminated = !record.empty() && record.back() == kRecordTerminator;
   if (terminated) record.remove_suffix(1);
   size_ = 0;
+  tooLong_ = 0;
   marks_.clear();
   char* out = Reserve(record.size());
   for (std::size_t i = 0; i < record.size(); ++i) {
@@ -428,11 +436,13 @@ void RecordDecoder::Decode(std::string_view record, TextEncoding encoding,
     out[i] = c == kSubfieldDelimiter ? '$' : c;
   }
   size_ = record.size();
-  DecodeScanned(terminated, encoding, cells);
+  return DecodeScanned(terminated, encoding, cells);
 }
 
-void RecordDecoder::DecodeScanned(bool terminated, TextEncoding encoding,
+bool RecordDecoder::DecodeScanned(bool terminated, TextEncoding encoding,
                                   std::array<std::string_view, CellCount>& cells) {
+  LeaderNumbers = 0;
+  if (tooLong_) return fault_ = TooLongFault(tooLong_), false;
   // Every subfield delimiter reads as "$" (0x1F is never a second byte, so each one is read so
   // under either encoding); the copy keeps the record's offsets.
   if (terminated) copy_[size_] = kRecordTerminator;
@@ -440,10 +450,15 @@ void RecordDecoder::DecodeScanned(bool terminated, TextEncoding encoding,
   const auto length = static_cast<std::int64_t>(rt.size());
 
   // Leader: the two numbers the decoder needs.
-  LeaderNumbers = 0;
-  RecordLength = StrToIntStrict(MidView(rt, 1, 5));
+  const std::string_view lengthDigits = MidView(rt, 1, 5);
+  const std::optional<std::int32_t> recordLength = ParseIntStrict(lengthDigits);
+  if (!recordLength) return fault_ = {ReadFault::Number, NotAnIntegerReason(lengthDigits)}, false;
+  RecordLength = *recordLength;
   LeaderNumbers = 1;
-  BaseAddress = StrToIntStrict(MidView(rt, 13, 5));
+  const std::string_view baseDigits = MidView(rt, 13, 5);
+  const std::optional<std::int32_t> baseAddress = ParseIntStrict(baseDigits);
+  if (!baseAddress) return fault_ = {ReadFault::Number, NotAnIntegerReason(baseDigits)}, false;
+  BaseAddress = *baseAddress;
   LeaderNumbers = 2;
   const std::int64_t base = BaseAddress;
 
@@ -472,14 +487,40 @@ void RecordDecoder::DecodeScanned(bool terminated, TextEncoding encoding,
     const Tag tag = KnownTag(MidView(directory, kEntryLength * k + 1, 3));
     if (tag == Tag::None) continue;
     const auto index = static_cast<std::size_t>(k + 1);
-    if (index >= pieces) throw EStringListError(k + 1);
+    if (index >= pieces) {
+      fault_ = {ReadFault::Directory, "List index out of bounds (" + IntToText(k + 1) + ")"};
+      return false;
+    }
     Extract(tag, piece(index), encoding, cells, extra_);
   }
+  return true;
 }
 
 namespace {
 
-// One stretch of the text, cut at a record or line end, and what decoding it gave.
+// One piece of the text between record and line ends that held a record, as far as pairing it
+// with its neighbours needs: a record cut in two by a line break is two such pieces.
+struct Piece {
+  std::int64_t record = 0, line = 0;     // counted from its stretch's start
+  std::uint64_t offset = 0, length = 0;  // length counts a 0x1D ending the piece
+  std::int64_t declared = -1;            // the leader's record length, -1 when no number
+  bool terminated = false;               // ended by 0x1D, so complete
+  std::ptrdiff_t bad = -1;               // index in its block's bad records, -1 when good
+};
+
+// Whether b holds exactly the rest of a: a ended early at one line end (LF, CR or CR LF), and
+// the two together make the length a's leader declares.
+bool CutInTwo(std::string_view text, const Piece& a, const Piece& b) {
+  if (a.terminated || a.declared <= static_cast<std::int64_t>(a.length) ||
+      static_cast<std::uint64_t>(a.declared) != a.length + b.length)
+    return false;
+  const std::uint64_t end = a.offset + a.length;
+  const std::string_view gap = text.substr(end, b.offset - end);
+  return gap == "\n" || gap == "\r" || gap == "\r\n";
+}
+
+// One stretch of the text, cut at a record or line end, and what decoding it gave. Records and
+// lines are counted from the stretch's start.
 struct Block {
   std::uint64_t begin = 0, end = 0;
   bool done = false;
@@ -488,7 +529,9 @@ struct Block {
   std::int64_t lineEnds = 0;  // line ends passed (up to the failing record when failed)
   std::int64_t records = 0;   // records met, the failing one included
   bool nul = false;           // the text ends at a NUL inside this block
-  std::exception_ptr error;
+  std::optional<ReadError> error;
+  std::vector<BadRecord> bad;  // passed over (ReadMode::PassOver)
+  std::optional<Piece> first, last;
   // Leader numbers as the last record decoded here left them, when it got that far.
   bool lengthSet = false, baseSet = false;
   std::int32_t recordLength = 0, baseAddress = 0;
@@ -499,10 +542,60 @@ struct Block {
   }
 };
 
+RecordFault RestOfCutRecordFault() {
+  return {ReadFault::RestOfCutRecord, "Not a record of its own"};
+}
+
+// Hints that two neighbouring pieces give each other.
+void Pair(std::string_view text, const Piece& a, const Piece& b, BadRecord* badA, BadRecord* badB) {
+  if (!CutInTwo(text, a, b)) return;
+  if (badA) badA->hint = BadRecord::Hint::CutBeforeNext;
+  if (badB) badB->hint = BadRecord::Hint::RestOfPrevious;
+}
+
+// Passing over bad records: the row of a record decoded, or the bad record of one that could
+// not be (fault) or that holds the rest of a bad record cut in two; the piece paired with the
+// one before it for the hints.
+void PassOver(std::string_view text, const RecordFault* fault,
+              const std::array<std::string_view, CellCount>& cells, const RowExtra& extra,
+              const char* p, const char* q, bool terminated, std::int64_t declared, Block& block) {
+  Piece piece{block.records,
+              block.lineEnds + 1,
+              static_cast<std::uint64_t>(p - text.data()),
+              static_cast<std::uint64_t>(q - p) + (terminated ? 1 : 0),
+              declared,
+              terminated,
+              -1};
+  std::optional<RecordFault> rest;
+  if (!fault && block.last && block.last->bad >= 0 && CutInTwo(text, *block.last, piece))
+    fault = &rest.emplace(RestOfCutRecordFault());
+  if (!fault) {
+    block.rows->Append(cells, extra);
+  } else {
+    ReadError error{fault->fault, block.records, block.lineEnds + 1, piece.offset, fault->reason};
+    BadRecord& bad = block.bad.emplace_back();
+    bad.error = std::move(error);
+    bad.length = piece.length;
+    bad.declared = piece.declared;
+    // The file's text ends inside this record.
+    const bool textEnds = q == text.data() + text.size() || *q == '\0';
+    if (!terminated && textEnds && piece.declared > static_cast<std::int64_t>(piece.length))
+      bad.hint = BadRecord::Hint::FileEndsInside;
+    piece.bad = static_cast<std::ptrdiff_t>(block.bad.size()) - 1;
+  }
+  if (block.last) {
+    Pair(text, *block.last, piece,
+         block.last->bad >= 0 ? &block.bad[static_cast<std::size_t>(block.last->bad)] : nullptr,
+         piece.bad >= 0 ? &block.bad[static_cast<std::size_t>(piece.bad)] : nullptr);
+  }
+  if (!block.first) block.first = piece;
+  block.last = piece;
+}
+
 // Decodes the records of [block.begin, block.end) of text. expected: the rows' bytes the stretch
 // is likely to give.
-void DecodeBlock(std::string_view text, TextEncoding encoding, RecordDecoder& decoder, Block& block,
-                 std::size_t expected) {
+void DecodeBlock(std::string_view text, TextEncoding encoding, ReadMode mode,
+                 RecordDecoder& decoder, Block& block, std::size_t expected) {
   const char* const base = text.data();
   const char* p = base + block.begin;
   const char* end = base + block.end;
@@ -510,27 +603,31 @@ void DecodeBlock(std::string_view text, TextEncoding encoding, RecordDecoder& de
   // Cells make up about half of a generated record: room for three quarters (unwritten pages
   // cost nothing), grown when short.
   block.rows->Reserve((block.end - block.begin) / 512, (block.end - block.begin) / 4 * 3, expected);
+  const auto offsetOf = [&](const char* at) { return static_cast<std::uint64_t>(at - base); };
+  bool scanning = false;
   try {
     for (;;) {
-      const char* q;
-      try {
-        q = decoder.Scan(p, end);
-      } catch (...) {
-        ++block.records;  // a record too long to be one is still the record that failed
-        throw;
-      }
+      scanning = true;
+      const char* const q = decoder.Scan(p, end);
+      scanning = false;
       const bool terminated = q < end && *q == kRecordTerminator;
       // A terminator alone is no record, nor is an empty or blank piece ending a line.
-      if (terminated ? q > p : q > p && !decoder.ScannedBlankOnly()) {
+      if (terminated ? q > p : q > p && (decoder.TooLong() || !decoder.ScannedBlankOnly())) {
         ++block.records;
-        try {
-          decoder.DecodeScanned(terminated, encoding, cells);
-        } catch (...) {
-          block.Leader(decoder);  // a number converted before the failure still counts
-          throw;
-        }
+        const bool decoded = decoder.DecodeScanned(terminated, encoding, cells);
+        // A number converted before a failure still counts.
         block.Leader(decoder);
-        block.rows->Append(cells, decoder.Extra());
+        if (mode == ReadMode::Stop) {
+          if (!decoded) {
+            block.error = ReadError{decoder.Fault().fault, block.records, block.lineEnds + 1,
+                                    offsetOf(p), decoder.Fault().reason};
+            return;
+          }
+          block.rows->Append(cells, decoder.Extra());
+        } else {
+          PassOver(text, decoded ? nullptr : &decoder.Fault(), cells, decoder.Extra(), p, q,
+                   terminated, decoder.LeaderNumbers >= 1 ? decoder.RecordLength : -1, block);
+        }
       }
       if (terminated) {
         p = q + 1;
@@ -539,14 +636,20 @@ void DecodeBlock(std::string_view text, TextEncoding encoding, RecordDecoder& de
       if (q == end) break;
       if (*q == '\0') {
         block.nul = true;
-        block.end = static_cast<std::uint64_t>(q - base);
+        block.end = offsetOf(q);
         break;
       }
       ++block.lineEnds;
       p = (*q == '\r' && q + 1 < end && q[1] == '\n') ? q + 2 : q + 1;
     }
-  } catch (...) {
-    block.error = std::current_exception();
+  } catch (const std::exception&) {
+    // No more memory for the rows or the copy (bad_alloc, or a size no allocation can have):
+    // nothing else here throws, and a helper thread must not let it escape.
+    block.error = ReadError{ReadFault::OutOfMemory,
+                            block.records + (scanning ? 1 : 0),
+                            block.lineEnds + 1,
+                            offsetOf(p),
+                            {}};
   }
 }
 
@@ -566,10 +669,12 @@ std::uint64_t BlockEnd(std::string_view text, std::uint64_t from, std::size_t si
 // in file order by the calling thread.
 class BlockRun {
  public:
-  BlockRun(const FileBytes& file, TextEncoding encoding, std::size_t blockBytes, bool fourBytes)
+  BlockRun(const FileBytes& file, TextEncoding encoding, ReadMode mode, std::size_t blockBytes,
+           bool fourBytes)
       : file_(file),
         text_(file.View()),
         encoding_(encoding),
+        mode_(mode),
         blockBytes_(std::max<std::size_t>(blockBytes, 1)),
         fourBytes_(fourBytes && encoding == TextEncoding::Gb18030) {}
 
@@ -653,7 +758,7 @@ class BlockRun {
     }
     lock.unlock();
     file_.Prefault(block.begin, block.end - block.begin);
-    DecodeBlock(text_, encoding_, decoder, block, expected);
+    DecodeBlock(text_, encoding_, mode_, decoder, block, expected);
     // While the stretch is in the cache; a stretch starts on a character boundary (after a line
     // or record end), and one the text ends in ends at its NUL.
     if (findFourBytes)
@@ -672,6 +777,7 @@ class BlockRun {
   const FileBytes& file_;
   const std::string_view text_;
   const TextEncoding encoding_;
+  const ReadMode mode_;
   const std::size_t blockBytes_;
   const bool fourBytes_;
   bool foundFourBytes_ = false;
@@ -688,66 +794,151 @@ class BlockRun {
 
 }  // namespace
 
-void RecordReader::Read(const std::filesystem::path& path, ReadSink& sink) {
+ReadOutcome RecordReader::Read(const std::filesystem::path& path, ReadSink& sink, ReadMode mode) {
   const std::chrono::steady_clock::time_point start = clock_();
   std::error_code ec;
   if (last_ && std::filesystem::status(path, ec).type() == std::filesystem::file_type::not_found)
     return Replay(*last_, sink, start);
   position_ = {};
   fourByteSequences_ = false;
-  // A file that cannot be opened leaves no rows to give again, as a new, empty list.
+  // A file that cannot be opened leaves no rows to give again, as a new, empty list; the rows
+  // of the read before go here, before the new file's bytes come in.
   auto last = std::make_shared<LastRead>();
   last_ = last;
-  std::shared_ptr<const FileBytes> file = FileBytes::Load(path, tuning_.file);
-  encoding_ = forcedEncoding_ ? *forcedEncoding_ : DetectInFile(*file);
+  ReadOutcome& outcome = last->outcome;
   try {
-    Decode(*file, sink, *last);
-  } catch (...) {
-    last->error = std::current_exception();
-    last->position = position_;
-    throw;  // the file goes with the unwinding
+    std::shared_ptr<const FileBytes> file;
+    try {
+      file = FileBytes::Load(path, tuning_.file);
+    } catch (const EFOpenError& e) {
+      outcome.error = ReadError{ReadFault::Open, 0, 0, 0, e.what()};
+      return outcome;
+    }
+    outcome.rereadable = file->Regular();
+    encoding_ = forcedEncoding_ ? *forcedEncoding_ : DetectInFile(*file);
+    Decode(*file, sink, mode, *last);
+  } catch (const std::bad_alloc&) {
+    // The rows before stay; the position is the decoder's when it got that far.
+    outcome.error = ReadError{ReadFault::OutOfMemory, position_.record, position_.line, 0, {}};
   }
   last->position = position_;
-  file.reset();  // let go of the file (mapping and handle) before the time is taken
+  if (!outcome.Completed()) return outcome;
+  // The file (mapping and handle) is let go before the time is taken.
   sink.Elapsed(clock_() - start);
+  return outcome;
 }
 
-void RecordReader::Replay(const LastRead& last, ReadSink& sink,
-                          std::chrono::steady_clock::time_point start) {
+ReadOutcome RecordReader::Replay(const LastRead& last, ReadSink& sink,
+                                 std::chrono::steady_clock::time_point start) {
   position_ = {};
+  ReadOutcome outcome = last.outcome;
   std::int64_t rows = 0;
+  std::size_t bad = 0;
+  const std::vector<BadRecord>& list = outcome.bad->records;
   for (const auto& block : last.blocks) {
-    sink.AppendRows(block, rows);
+    // The records passed over among this block's rows come before them, as in the read.
+    const auto upTo = rows + static_cast<std::int64_t>(block->Size());
+    for (; bad < list.size() && list[bad].error.record - 1 - static_cast<std::int64_t>(bad) < upTo;
+         ++bad)
+      sink.PassedOver(list[bad]);
+    if (!sink.AppendRows(block, rows)) {
+      outcome.stopped = true;
+      return outcome;
+    }
     rows += static_cast<std::int64_t>(block->Size());
   }
+  for (; bad < list.size(); ++bad) sink.PassedOver(list[bad]);
   RecordLength = last.recordLength;
   BaseAddress = last.baseAddress;
   position_ = last.position;
-  if (last.error) std::rethrow_exception(last.error);
-  sink.Elapsed(clock_() - start);
+  if (outcome.Completed()) sink.Elapsed(clock_() - start);
+  return outcome;
 }
 
-void RecordReader::Decode(const FileBytes& file, ReadSink& sink, LastRead& last) {
+void RecordReader::Decode(const FileBytes& file, ReadSink& sink, ReadMode mode, LastRead& last) {
   position_ = {};
   const std::string_view text = file.View();
-  BlockRun run(file, encoding_, tuning_.blockBytes, tuning_.findFourByteSequences);
+  BlockRun run(file, encoding_, mode, tuning_.blockBytes, tuning_.findFourByteSequences);
+  ReadOutcome& outcome = last.outcome;
+  auto bad = std::make_shared<BadList>();
+  outcome.bad = bad;
   std::int64_t rows = 0, records = 0, lineEnds = 0;
-  std::exception_ptr error;
   std::uint64_t textEnd = text.size();
+  // The last piece handed over, its index in the bad list when bad.
+  std::optional<Piece> previous;
+  // Bad records the sink has been told of; the last one waits while the next piece may still
+  // give it a hint.
+  std::size_t told = 0;
+  bool full = false;  // the bad records' bytes reached the cap
+  auto tell = [&](std::size_t upTo) {
+    for (; told < upTo; ++told) sink.PassedOver(bad->records[told]);
+  };
   auto deliver = [&](Block& block) {
     // Rows cut from a file that shrank under the read may hold its lost bytes as zeros.
     if (file.Shrank()) {
       position_ = {};
-      throw EReadError("The file \"" + file.Path() +
-                       "\" was cut short by another program while it was read");
+      outcome.error = ReadError{
+          ReadFault::CutShort, 0, 0, 0,
+          "The file \"" + file.Path() + "\" was cut short by another program while it was read"};
+      return false;
     }
     if (block.lengthSet) last.recordLength = RecordLength = block.recordLength;
     if (block.baseSet) last.baseAddress = BaseAddress = block.baseAddress;
     if (block.fourByte) fourByteSequences_ = true;
+    // A first piece that holds the rest of the bad record the stretch before ended in is no
+    // record of its own: its row goes, and it is listed with the other.
+    if (mode == ReadMode::PassOver && previous && previous->bad >= 0 && block.first &&
+        block.first->bad < 0 && CutInTwo(text, *previous, *block.first)) {
+      const Piece& first = *block.first;
+      block.rows->EraseFirst();
+      BadRecord rest;
+      RecordFault fault = RestOfCutRecordFault();
+      rest.error = {fault.fault, first.record, first.line, first.offset, std::move(fault.reason)};
+      rest.length = first.length;
+      rest.declared = first.declared;
+      block.bad.insert(block.bad.begin(), std::move(rest));
+      if (block.last->bad >= 0) ++block.last->bad;
+      if (block.last->offset == first.offset) block.last->bad = 0;
+      block.first->bad = 0;
+    }
+    // The records passed over, numbered across the stretches before; the first piece pairs
+    // with the last of the stretch before.
+    const std::size_t before = bad->records.size();
+    for (BadRecord& b : block.bad) {
+      b.error.record += records;
+      b.error.line += lineEnds;
+      // The first bad records' bytes, up to the cap: none after the first that passes it.
+      full =
+          full || b.length > BadList::kHeldCap || bad->heldBytes + b.length > tuning_.heldBadBytes;
+      if (!full) {
+        // The bytes as the file held them, copied here (the stretch is still at hand) so that
+        // the records past the cap cost no copy.
+        b.held = true;
+        b.bytes.assign(text.substr(b.error.offset, b.length));
+        bad->heldBytes += b.length;
+      }
+      bad->records.push_back(std::move(b));
+    }
+    if (previous && block.first) {
+      Pair(text, *previous, *block.first,
+           previous->bad >= 0 ? &bad->records[static_cast<std::size_t>(previous->bad)] : nullptr,
+           block.first->bad >= 0
+               ? &bad->records[before + static_cast<std::size_t>(block.first->bad)]
+               : nullptr);
+    }
+    if (block.last) {
+      previous = block.last;
+      if (previous->bad >= 0) previous->bad += static_cast<std::ptrdiff_t>(before);
+    }
+    // Every hint is final but that of a last piece the next stretch may still pair with.
+    tell(bad->records.size() -
+         (previous && previous->bad >= 0 && !block.error && !block.nul ? 1 : 0));
     if (block.error) {
       // The failing record and its line, counted across the stretches before it.
-      position_.record = records + block.records;
-      position_.line = lineEnds + block.lineEnds + 1;
+      block.error->record += records;
+      block.error->line += lineEnds;
+      position_.record = block.error->record;
+      position_.line = block.error->line;
     }
     const auto n = static_cast<std::int64_t>(block.rows->Size());
     if (n > 0) {
@@ -755,13 +946,16 @@ void RecordReader::Decode(const FileBytes& file, ReadSink& sink, LastRead& last)
         block.rows->Trim();  // kept for good: no room to spare
         last.blocks.push_back(block.rows);
       }
-      sink.AppendRows(block.rows, rows);
+      if (!sink.AppendRows(block.rows, rows)) {
+        outcome.stopped = true;
+        return false;
+      }
     }
     rows += n;
     records += block.records;
     lineEnds += block.lineEnds;
     if (block.error) {
-      error = block.error;
+      outcome.error = std::move(block.error);
       return false;
     }
     if (block.nul) {
@@ -783,29 +977,24 @@ void RecordReader::Decode(const FileBytes& file, ReadSink& sink, LastRead& last)
   }
   run.Stop();
   if (helper.joinable()) helper.join();
-  if (error) std::rethrow_exception(error);
+  if (outcome.stopped) return;
+  tell(bad->records.size());
+  if (outcome.error) return;
   // Completed: the last line (a line end at the very end adds none) and the last record.
   const bool openLine = textEnd > 0 && text[textEnd - 1] != '\r' && text[textEnd - 1] != '\n';
   position_.line = lineEnds + (openLine ? 1 : 0);
   position_.record = records;
 }
 
-BookRow RecordReader::DecodeRecord(std::string_view record) {
+RecordReader::Decoded RecordReader::DecodeRecord(std::string_view record) {
   std::array<std::string_view, CellCount> cells;
-  auto leader = [&] {
-    if (decoder_.LeaderNumbers >= 1) RecordLength = decoder_.RecordLength;
-    if (decoder_.LeaderNumbers >= 2) BaseAddress = decoder_.BaseAddress;
-  };
-  try {
-    decoder_.Decode(record, encoding_, cells);
-  } catch (...) {
-    leader();
-    throw;
-  }
-  leader();
-  BookRow row;
-  for (std::size_t c = 0; c < CellCount; ++c) row[c] = Text(cells[c]);
-  return row;
+  Decoded out;
+  if (!decoder_.Decode(record, encoding_, cells)) out.fault = decoder_.Fault();
+  if (decoder_.LeaderNumbers >= 1) RecordLength = decoder_.RecordLength;
+  if (decoder_.LeaderNumbers >= 2) BaseAddress = decoder_.BaseAddress;
+  if (!out.fault)
+    for (std::size_t c = 0; c < CellCount; ++c) out.row[c] = Text(cells[c]);
+  return out;
 }
 
 }  // namespace marc

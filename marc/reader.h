@@ -11,7 +11,6 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -22,6 +21,7 @@
 #include "extract.h"
 #include "filebytes.h"
 #include "pages.h"
+#include "readerror.h"
 #include "text.h"
 
 namespace marc {
@@ -65,6 +65,8 @@ class RowBlock {
   void Reserve(std::size_t rows, std::size_t bytes, std::size_t expected = 0);
   // Gives back the memory reserved and not written to.
   void Trim() { pages_.Trim(size_); }
+  // Drops the first row (its bytes stay until the block goes).
+  void EraseFirst() { starts_.erase(starts_.begin()); }
   // Empties the block for reuse, keeping its pages.
   void Clear() { size_ = 0, starts_.clear(); }
   std::size_t WrittenBytes() const { return size_; }
@@ -89,8 +91,32 @@ class ReadSink {
   virtual void Elapsed(std::chrono::steady_clock::duration elapsed) = 0;
   // The rows of one stretch of the file, in file order, on the thread that called Read;
   // rowsBefore rows of this read came before them. The block is the sink's to keep (no copy).
-  // By default each row goes to AppendRow as texts, followed by its Progress.
-  virtual void AppendRows(std::shared_ptr<const RowBlock> rows, std::int64_t rowsBefore);
+  // By default each row goes to AppendRow as texts, followed by its Progress. Returns whether
+  // the read goes on: false stops it (the window closing), and Read returns at once.
+  virtual bool AppendRows(std::shared_ptr<const RowBlock> rows, std::int64_t rowsBefore);
+  // A record a read in ReadMode::PassOver passed over, in file order among the others, once its
+  // hint is known (on the thread that called Read; the read's outcome lists it too).
+  virtual void PassedOver(const BadRecord& record) { (void)record; }
+};
+
+// What a read does at a record it cannot decode.
+enum class ReadMode {
+  Stop,      // the read ends there (rows before it stay)
+  PassOver,  // the read passes over it, lists it and goes on; a fault of the file still ends it
+};
+
+// How a read ended.
+struct ReadOutcome {
+  std::optional<ReadError> error;  // the fault that ended it; none when it read to the end
+  bool stopped = false;            // the sink stopped it
+  // The file is a regular file, which can be read again from its start (a pipe cannot).
+  bool rereadable = false;
+  // The records passed over (ReadMode::PassOver), shared with the read's LineList.
+  std::shared_ptr<const BadList> bad = std::make_shared<BadList>();
+
+  bool Completed() const { return !error && !stopped; }
+  // Whether reading the file again in ReadMode::PassOver can get past the fault.
+  bool CanPassOver() const { return error && error->OfOneRecord() && rereadable; }
 };
 
 // Where a failed read stopped (after a completed read: the last line and record).
@@ -112,16 +138,21 @@ int DefaultDecodeThreads();
 // the cells are views into that copy, at the record's own offsets.
 class RecordDecoder {
  public:
-  // Decodes one record (a line's piece, its 0x1D included when present).
-  void Decode(std::string_view record, TextEncoding encoding,
+  // Decodes one record (a line's piece, its 0x1D included when present); false when it cannot,
+  // and then Fault() says why and the cells are not to be used.
+  bool Decode(std::string_view record, TextEncoding encoding,
               std::array<std::string_view, CellCount>& cells);
 
   // The read path's two steps: Scan copies the bytes from p up to the first CR, LF, 0x1D or
   // NUL (or end) and returns where it stopped; DecodeScanned decodes them, with the 0x1D at the
-  // stop when terminated. Scan throws ERecordError for a record longer than 32 bits can count.
+  // stop when terminated. A record longer than 32 bits can count is measured, not copied:
+  // TooLong() then tells its size and DecodeScanned refuses it.
   const char* Scan(const char* p, const char* end);
-  void DecodeScanned(bool terminated, TextEncoding encoding,
+  bool DecodeScanned(bool terminated, TextEncoding encoding,
                      std::array<std::string_view, CellCount>& cells);
+  // Why the last record could not be decoded.
+  const RecordFault& Fault() const { return fault_; }
+  std::uint64_t TooLong() const { return tooLong_; }
   // The bytes Scan copied: whether they are blanks, TABs and 0x1A only (no record).
   bool ScannedBlankOnly() const;
   std::size_t ScannedSize() const { return size_; }
@@ -143,6 +174,8 @@ class RecordDecoder {
   std::unique_ptr<char[]> copy_;
   std::size_t capacity_ = 0;
   std::size_t size_ = 0;
+  std::uint64_t tooLong_ = 0;
+  RecordFault fault_{ReadFault::Number, {}};
   std::vector<std::uint32_t> marks_;  // offsets of the field terminators in the copy
   RowExtra extra_;
 };
@@ -161,6 +194,8 @@ class RecordReader {
     // that does not exist. Without, a block the sink let go is reused for a later stretch: fresh
     // memory costs a page fault a page.
     bool keepRows = true;
+    // The bad records' bytes a read in ReadMode::PassOver holds at most (BadRecord::held).
+    std::uint64_t heldBadBytes = BadList::kHeldCap;
   };
 
   // The clock a read is timed on (tests give their own).
@@ -171,23 +206,30 @@ class RecordReader {
   // Reads files in this encoding instead of telling it from their bytes (nullopt: tell).
   void ForceEncoding(std::optional<TextEncoding> encoding) { forcedEncoding_ = encoding; }
 
-  // Reads the file at path into sink. Throws the error that ended it (EFOpenError, EConvertError,
-  // EStringListError, ERecordError, EReadError); rows before the failing record, and only those,
-  // have reached the sink. The file is let go before it returns, whatever the outcome.
+  // Reads the file at path into sink and says how it ended. After a fault rows before the
+  // failing record, and only those, have reached the sink; in ReadMode::PassOver a record's own
+  // fault ends nothing, and the outcome lists the records passed over. The file is let go
+  // before it returns, whatever the outcome. Sinks' exceptions pass through.
   //
-  // A path that names nothing gives the rows of the read made last again (the same failure
+  // A path that names nothing gives the rows of the read made last again (the same outcome
   // too, after the same rows), since every row is decoded afresh from its own record: the file
   // is not needed for that. Before any read it fails like a file that cannot be opened.
-  void Read(const std::filesystem::path& path, ReadSink& sink);
+  ReadOutcome Read(const std::filesystem::path& path, ReadSink& sink,
+                   ReadMode mode = ReadMode::Stop);
 
-  // Decodes one record (a line's piece, its 0x1D included when present) into a fresh row.
-  BookRow DecodeRecord(std::string_view record);
+  // Decodes one record (a line's piece, its 0x1D included when present) into a fresh row, or
+  // says why it cannot.
+  struct Decoded {
+    BookRow row;
+    std::optional<RecordFault> fault;
+  };
+  Decoded DecodeRecord(std::string_view record);
 
   // What the read made last gave, shared with the sink that kept its rows: null before the first
   // read and after ReleaseLineList; no rows after a file that could not be opened.
   struct LastRead {
     std::vector<std::shared_ptr<const RowBlock>> blocks;
-    std::exception_ptr error;
+    ReadOutcome outcome;
     ReadPosition position;
     std::int32_t recordLength = 0, baseAddress = 0;
     std::size_t Rows() const;
@@ -207,8 +249,9 @@ class RecordReader {
  private:
   Clock clock_ = std::chrono::steady_clock::now;
   Tuning tuning_;
-  void Decode(const FileBytes& file, ReadSink& sink, LastRead& last);
-  void Replay(const LastRead& last, ReadSink& sink, std::chrono::steady_clock::time_point start);
+  void Decode(const FileBytes& file, ReadSink& sink, ReadMode mode, LastRead& last);
+  ReadOutcome Replay(const LastRead& last, ReadSink& sink,
+                     std::chrono::steady_clock::time_point start);
 
   std::shared_ptr<const LastRead> last_;
   std::optional<TextEncoding> forcedEncoding_;

@@ -116,10 +116,21 @@ std::int64_t PosOnBoundary(std::string_view p, std::string_view s, TextEncoding 
 
 // --- Numbers -------------------------------------------------------------------------------
 
+std::string NotAnIntegerReason(std::string_view s) {
+  std::string reason(1, '\'');
+  reason += s;
+  reason += "' is not a valid integer value";
+  return reason;
+}
+
 std::int32_t StrToIntStrict(std::string_view s) {
-  auto fail = [&]() -> std::int32_t {
-    throw EConvertError("'" + std::string(s) + "' is not a valid integer value");
-  };
+  const std::optional<std::int32_t> value = ParseIntStrict(s);
+  if (!value) throw EConvertError(NotAnIntegerReason(s));
+  return *value;
+}
+
+std::optional<std::int32_t> ParseIntStrict(std::string_view s) {
+  auto fail = []() -> std::optional<std::int32_t> { return std::nullopt; };
   std::size_t i = 0;
   while (i < s.size() && s[i] == ' ') ++i;
   bool negative = false;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,10 @@ inline std::string_view MidView(std::string_view s, std::int64_t start, std::int
 // The 32-bit integer s spells (decimal, or hexadecimal after "$", "x" or "0x"); EConvertError
 // otherwise.
 std::int32_t StrToIntStrict(std::string_view s);
+// The same rule without the exception: nullopt where StrToIntStrict fails.
+std::optional<std::int32_t> ParseIntStrict(std::string_view s);
+// "'%s' is not a valid integer value", the reason a text that is no integer is refused with.
+std::string NotAnIntegerReason(std::string_view s);
 
 Text IntToText(std::int64_t n);
 

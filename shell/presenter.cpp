@@ -8,6 +8,7 @@
 
 #include "charset.h"
 #include "errors.h"
+#include "readfailure.h"
 #include "readsession.h"
 #include "spreadsheet_export.h"
 #include "usertexts.h"
@@ -218,13 +219,16 @@ void Presenter::Open(const std::filesystem::path& file) {
 
 void Presenter::StartRead(const std::filesystem::path& file) {
   lastOpened_ = file;
+  // The last read's rows: the reader holds them for a name that does not exist, until the next
+  // file opens; the window's share of them goes now.
+  lastRead_.reset();
   try {
     read_ = std::make_unique<ReadSession>(reader_, file, *workers_);
     rowsShownAt_ = clock_.Now() - kRowsShownEvery;  // the first rows show at once
     EnterState(State::Reading);
   } catch (...) {
     read_.reset();
-    ShowOpenFailed(std::current_exception(), {});
+    ShowOpenFailed(ReadFailureDetails(std::current_exception()));
   }
 }
 
@@ -260,31 +264,20 @@ void Presenter::FinishRead() {
   // empty list would tell of rows that are not there.
   view_.SetLabel(LabelId::RowCount, texts::Progress(read->RowsRead()));
   if (const std::exception_ptr failure = read->Failure()) {
-    ShowOpenFailed(failure, read->Position());
+    ShowOpenFailed(ReadFailureDetails(failure));
+    return;
+  }
+  if (read->Outcome().error) {
+    ShowOpenFailed(ReadFailureDetails(*read->Outcome().error));
     return;
   }
   view_.SetLabel(LabelId::Elapsed, MessageText(FormatElapsed(read->Elapsed(), timeFormat_)) + "  " +
                                        std::string(read->EncodingName()));
 }
 
-void Presenter::ShowOpenFailed(std::exception_ptr failure, const marc::ReadPosition& at) {
-  texts::ReadFault fault = texts::ReadFault::Other;
-  std::string reason;
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::bad_alloc&) {
-    fault = texts::ReadFault::OutOfMemory;
-  } catch (const std::exception& e) {
-    reason = MessageText(e.what());
-    if (dynamic_cast<const marc::EFOpenError*>(&e)) fault = texts::ReadFault::Open;
-    if (dynamic_cast<const marc::EConvertError*>(&e)) fault = texts::ReadFault::Number;
-    if (dynamic_cast<const marc::EStringListError*>(&e)) fault = texts::ReadFault::Directory;
-    if (dynamic_cast<const marc::EReadError*>(&e)) fault = texts::ReadFault::CutShort;
-    if (dynamic_cast<const marc::ERecordError*>(&e)) fault = texts::ReadFault::Record;
-  } catch (...) {
-  }
-  dialogs_.ShowBox({std::string(texts::kApplicationTitle), std::string(texts::kOpenFailed),
-                    texts::ReadFailureDetails(at.record, at.line, fault, reason), BoxIcon::None});
+void Presenter::ShowOpenFailed(const std::string& details) {
+  dialogs_.ShowBox({std::string(texts::kApplicationTitle), std::string(texts::kOpenFailed), details,
+                    BoxIcon::None});
 }
 
 void Presenter::Clear() {

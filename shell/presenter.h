@@ -106,7 +106,7 @@ class Presenter {
   void Tick();
   void HandOverRows();
   void FinishRead();
-  void ShowOpenFailed(std::exception_ptr failure, const marc::ReadPosition& at);
+  void ShowOpenFailed(const std::string& details);
   void FinishExport();
   void EnterState(State state);
 

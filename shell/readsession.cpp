@@ -4,13 +4,6 @@
 
 namespace tessaly {
 
-namespace {
-
-// A read stopped because the window closed; nobody is told.
-struct ReadStopped {};
-
-}  // namespace
-
 // The worker's side. Everything here outlives the session when the worker is still running.
 struct ReadSession::Job final : marc::ReadSink {
   struct Batch {
@@ -27,22 +20,25 @@ struct ReadSession::Job final : marc::ReadSink {
   std::mutex mutex;
   std::vector<Batch> pending;  // under mutex
   // Written by the worker before ended.
-  std::exception_ptr failure;
+  marc::ReadOutcome outcome;
+  std::exception_ptr failure;  // what the read's own outcome does not hold
   std::chrono::steady_clock::duration elapsed{};
   bool fourByteSequences = false;
 
-  void AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t) override {
-    if (stop.load(std::memory_order_relaxed)) throw ReadStopped{};
+  bool AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t) override {
+    // A read stopped because the window closed; nobody is told.
+    if (stop.load(std::memory_order_relaxed)) return false;
     Batch batch{std::move(rows), reader->Encoding()};
     const std::lock_guard lock(mutex);
     pending.push_back(std::move(batch));
+    return true;
   }
   void Progress(std::int64_t) override {}
   void Elapsed(std::chrono::steady_clock::duration time) override { elapsed = time; }
 
   void Run() {
     try {
-      reader->Read(path, *this);
+      outcome = reader->Read(path, *this);
       fourByteSequences = reader->FourByteSequences();
     } catch (...) {
       failure = std::current_exception();
@@ -88,7 +84,7 @@ std::exception_ptr ReadSession::Failure() const {
   return handOverFailure_ ? handOverFailure_ : job_->failure;
 }
 
-const marc::ReadPosition& ReadSession::Position() const { return job_->reader->Position(); }
+const marc::ReadOutcome& ReadSession::Outcome() const { return job_->outcome; }
 
 std::chrono::steady_clock::duration ReadSession::Elapsed() const { return job_->elapsed; }
 

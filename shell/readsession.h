@@ -40,10 +40,11 @@ class ReadSession {
 
   // The rows handed over so far.
   std::int64_t RowsRead() const { return rowsRead_; }
-  // Once ended: why it failed (null when it did not), where, the time it took, and the file's
-  // encoding by name ("GBK", "GB18030", "UTF-8").
+  // Once ended: how the read ended (its fault and where), a failure of the window's own side
+  // (null when none: rows it could not keep), the time it took, and the file's encoding by name
+  // ("GBK", "GB18030", "UTF-8").
+  const marc::ReadOutcome& Outcome() const;
   std::exception_ptr Failure() const;
-  const marc::ReadPosition& Position() const;
   std::chrono::steady_clock::duration Elapsed() const;
   std::string_view EncodingName() const;
 

@@ -20,35 +20,49 @@ std::string FailureDisplayText(std::string_view message) {
   return text;
 }
 
-std::string ReadFailureDetails(std::int64_t record, std::int64_t line, ReadFault fault,
-                               std::string_view reason) {
-  std::string_view what;
+std::string_view ReadFaultText(ReadFault fault) {
   switch (fault) {
     case ReadFault::Open:
-      what = "文件无法打开";
-      break;
+      return "文件无法打开";
     case ReadFault::Number:
-      what = "记录头中的记录长度或数据起始地址不是整数";
-      break;
+      return "记录头中的记录长度或数据起始地址不是整数";
     case ReadFault::Directory:
-      what = "记录的目录指向记录中不存在的字段";
-      break;
+      return "记录的目录指向记录中不存在的字段";
     case ReadFault::CutShort:
-      what = "文件在读取时被其他程序截短";
-      break;
+      return "文件在读取时被其他程序截短";
     case ReadFault::Record:
-      what = "记录无法解读";
-      break;
+      return "记录无法解读";
+    case ReadFault::RestOfCutRecord:
+      return "这一段是被换行截断的上一条记录的其余部分，不是一条记录";
     case ReadFault::OutOfMemory:
-      what = "内存不足，无法读完文件";
-      break;
+      return "内存不足，无法读完文件";
     case ReadFault::Other:
-      what = "读取时出错";
-      break;
+      return "读取时出错";
   }
+  return {};
+}
+
+std::string CutBeforeNextHint(std::int64_t nextRecord, std::uint64_t restBytes) {
+  return Cat({"一条记录被换行截成了两段：后一段是第 ", std::to_string(nextRecord),
+              " 条，正好是记录头长度所缺的 ", std::to_string(restBytes), " 字节"});
+}
+
+std::string RestOfPreviousHint(std::int64_t previousRecord) {
+  return Cat({"一条记录被换行截成了两段：这是第 ", std::to_string(previousRecord), " 条的后一段"});
+}
+
+std::string FileEndsInsideHint(std::uint64_t haveBytes, std::int64_t declaredBytes) {
+  return Cat({"文件在这条记录中间结束：记录头说有 ", std::to_string(declaredBytes),
+              " 字节，文件里只有 ", std::to_string(haveBytes), " 字节"});
+}
+
+std::string ReadFailureDetails(std::int64_t record, std::int64_t line, std::uint64_t offset,
+                               ReadFault fault, std::string_view reason) {
+  const std::string_view what = ReadFaultText(fault);
   std::string out;
   if (record > 0) {
-    out = Cat({"第 ", std::to_string(record), " 条记录（第 ", std::to_string(line), " 行）："});
+    out = Cat({"第 ", std::to_string(record), " 条记录（第 ", std::to_string(line),
+               " 行，字节位置 ", std::to_string(offset), "）："});
   }
   out += what;
   if (!reason.empty()) out += Cat({"。原因：", reason});

@@ -39,11 +39,32 @@ inline constexpr std::string_view kUnknownFailure = "未知错误";
 std::string FailureDisplayText(std::string_view message);
 
 // What went wrong in a read, by the kind of failure.
-enum class ReadFault { Open, Number, Directory, CutShort, Record, OutOfMemory, Other };
-// The open failure's details: where (record and line, when the read had reached one), what was
-// wrong, then the raw reason as the failure gave it.
-std::string ReadFailureDetails(std::int64_t record, std::int64_t line, ReadFault fault,
-                               std::string_view reason);
+enum class ReadFault {
+  Open,
+  Number,
+  Directory,
+  CutShort,
+  Record,
+  RestOfCutRecord,
+  OutOfMemory,
+  Other
+};
+// The open failure's details: where (record, line and the record's byte offset, when the read
+// had reached one), what was wrong, then the raw reason as the failure gave it.
+std::string ReadFailureDetails(std::int64_t record, std::int64_t line, std::uint64_t offset,
+                               ReadFault fault, std::string_view reason);
+// What was wrong, by the kind of failure.
+std::string_view ReadFaultText(ReadFault fault);
+
+// The bad records a read passed over: the report saved beside them (a header line, then one
+// line a record), and what comparing a record's declared length with its bytes suggests.
+inline constexpr std::string_view kBadRecordsReportHeader =
+    "记录\t行\t字节位置\t字节数\t原因\t提示";
+// The saved records' name: the file's own name with this added before its extension.
+inline constexpr std::string_view kBadRecordsNameSuffix = "_坏记录";
+std::string CutBeforeNextHint(std::int64_t nextRecord, std::uint64_t restBytes);
+std::string RestOfPreviousHint(std::int64_t previousRecord);
+std::string FileEndsInsideHint(std::uint64_t haveBytes, std::int64_t declaredBytes);
 
 // "NO excel ！"'s details: why the spreadsheet could not be reached. The backends' words; raw
 // is the system's or the office's own text.

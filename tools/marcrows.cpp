@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "badrecords.h"
 #include "binary_output.h"
 #include "charset.h"
 #include "checks.h"
@@ -26,8 +27,10 @@ namespace {
 
 void Usage() {
   std::fputs(
-      "usage: marcrows [--raw] [--quiet] [--encoding auto|gb18030|utf-8] FILE\n"
-      "       marcrows [--encoding auto|gb18030|utf-8] --xlsx OUT.xlsx FILE\n"
+      "usage: marcrows [--raw] [--quiet] [--encoding auto|gb18030|utf-8]\n"
+      "                [--keep-going] [--bad OUT.mrc] FILE\n"
+      "       marcrows [--encoding auto|gb18030|utf-8] [--keep-going] [--bad OUT.mrc]\n"
+      "                --xlsx OUT.xlsx FILE\n"
       "       marcrows [--encoding auto|gb18030|utf-8] --check [--tsv] FILE\n",
       stderr);
 }
@@ -53,6 +56,65 @@ void AppendEscaped(std::string& out, std::string_view cell) {
         out += c;
     }
   }
+}
+
+// One line on stderr for a record passed over: where, how long, why, and what its length says.
+void PrintBad(const marc::BadRecord& bad) {
+  std::string hint;
+  switch (bad.hint) {
+    case marc::BadRecord::Hint::CutBeforeNext:
+      hint = "; cut in two by a line break: record " + std::to_string(bad.error.record + 1) +
+             " holds the remaining " +
+             std::to_string(static_cast<std::uint64_t>(bad.declared) - bad.length) + " bytes";
+      break;
+    case marc::BadRecord::Hint::RestOfPrevious:
+      hint = "; the rest of record " + std::to_string(bad.error.record - 1) +
+             ", cut in two by a line break";
+      break;
+    case marc::BadRecord::Hint::FileEndsInside:
+      hint = "; the file ends inside this record: " + std::to_string(bad.length) + " of its " +
+             std::to_string(bad.declared) + " bytes are there";
+      break;
+    case marc::BadRecord::Hint::None:
+      break;
+  }
+  std::fprintf(stderr, "bad record %lld (line %lld, byte %llu, %llu bytes): %s%s\n",
+               static_cast<long long>(bad.error.record), static_cast<long long>(bad.error.line),
+               static_cast<unsigned long long>(bad.error.offset),
+               static_cast<unsigned long long>(bad.length), bad.error.reason.c_str(), hint.c_str());
+}
+
+// What --keep-going and --bad ask for.
+struct BadRecordsOptions {
+  bool keepGoing = false;
+  std::optional<std::filesystem::path> badOut;  // --bad OUT.mrc
+  marc::ReadMode Mode() const {
+    return keepGoing ? marc::ReadMode::PassOver : marc::ReadMode::Stop;
+  }
+};
+
+// The end of a read: the bad records passed over, written to --bad's file; the exit status (0
+// clean, 3 when bad records were passed over, 1 after a failure, of the read or the writing).
+int Finish(const marc::ReadOutcome& outcome, const BadRecordsOptions& options,
+           const std::filesystem::path& path) {
+  const auto bad = static_cast<long long>(outcome.bad->records.size());
+  int status = outcome.error ? 1 : bad > 0 ? 3 : 0;
+  if (bad > 0) std::fprintf(stderr, "%lld bad record%s passed over\n", bad, bad == 1 ? "" : "s");
+  if (!options.badOut) return status;
+  if (const auto failed =
+          marc::WriteReplacing(*options.badOut, marc::BadRecordsBytes(*outcome.bad), path)) {
+    std::fprintf(stderr, "marcrows: %s\n", failed->c_str());
+    return 1;
+  }
+  const long long written = bad - outcome.bad->NotHeld();
+  std::fprintf(stderr, "%s: %lld bad record%s written", marc::PathBytes(*options.badOut).c_str(),
+               written, written == 1 ? "" : "s");
+  if (outcome.bad->NotHeld() > 0)
+    std::fprintf(stderr, ", %lld more past the %llu MB of bad records held",
+                 static_cast<long long>(outcome.bad->NotHeld()),
+                 static_cast<unsigned long long>(marc::BadList::kHeldCap >> 20));
+  std::fputs("\n", stderr);
+  return status;
 }
 
 // Only the window names a file GB18030 (the search would cost the tool a pass over the file) and
@@ -93,12 +155,14 @@ class PrintSink : public marc::ReadSink {
     std::fwrite(line_.data(), 1, line_.size(), stdout);
   }
   // --quiet counts the rows without making texts of their cells.
-  void AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t rowsBefore) override {
+  bool AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t rowsBefore) override {
     if (!quiet_) return marc::ReadSink::AppendRows(std::move(rows), rowsBefore);
     rows_ += static_cast<std::int64_t>(rows->Size());
+    return true;
   }
   void Progress(std::int64_t) override {}
   void Elapsed(std::chrono::steady_clock::duration) override {}
+  void PassedOver(const marc::BadRecord& bad) override { PrintBad(bad); }
 
   std::int64_t Rows() const { return rows_; }
   // Malformed byte sequences replaced by U+FFFD, and the first one's record and column (1-based).
@@ -180,6 +244,14 @@ bool ParseEncoding(const char* name, std::optional<marc::TextEncoding>& encoding
   return true;
 }
 
+// "record N (line M): reason" for the fault that ended a read.
+void PrintFailure(const marc::ReadError& error) {
+  const char* what =
+      error.fault == marc::ReadFault::OutOfMemory ? "Out of memory" : error.reason.c_str();
+  std::fprintf(stderr, "record %lld (line %lld): %s\n", static_cast<long long>(error.record),
+               static_cast<long long>(error.line), what);
+}
+
 // Input above this size may give a sheet whose XML passes 4 GB (short cells cost more XML than
 // text), so its workbook is written with ZIP64; smaller input keeps the plain ZIP that every
 // spreadsheet opens without a word.
@@ -198,6 +270,7 @@ class XlsxSink : public marc::ReadSink {
   }
   void Progress(std::int64_t) override {}
   void Elapsed(std::chrono::steady_clock::duration) override {}
+  void PassedOver(const marc::BadRecord& bad) override { PrintBad(bad); }
 
  private:
   tessaly::XlsxOut& out_;
@@ -207,7 +280,7 @@ class XlsxSink : public marc::ReadSink {
 
 // The rows into a workbook; a failed read still keeps the rows before it.
 int WriteWorkbook(const std::filesystem::path& outPath, const std::filesystem::path& path,
-                  std::optional<marc::TextEncoding> encoding) {
+                  std::optional<marc::TextEncoding> encoding, const BadRecordsOptions& bad) {
   // The workbook holds UTF-8, as the captions are.
   std::vector<std::string> captions(tessaly::texts::kColumnCaptions.begin(),
                                     tessaly::texts::kColumnCaptions.end());
@@ -223,24 +296,16 @@ int WriteWorkbook(const std::filesystem::path& outPath, const std::filesystem::p
   try {
     tessaly::XlsxOut out(out_path, std::move(captions), options);
     XlsxSink sink(out, reader);
-    try {
-      reader.Read(path, sink);
-    } catch (const tessaly::XlsxError&) {
-      throw;
-    } catch (const std::exception& e) {
-      const char* what = dynamic_cast<const std::bad_alloc*>(&e) ? "Out of memory" : e.what();
-      std::fprintf(stderr, "record %lld (line %lld): %s\n",
-                   static_cast<long long>(reader.Position().record),
-                   static_cast<long long>(reader.Position().line), what);
-      status = 1;
-    }
+    const marc::ReadOutcome outcome = reader.Read(path, sink, bad.Mode());
+    if (outcome.error) PrintFailure(*outcome.error);
+    status = Finish(outcome, bad, path);
     out.Finish();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(stderr, "%lld rows in %.3f s\n", static_cast<long long>(out.Rows()), seconds);
     std::fprintf(stderr, "%s: %lld rows on %d sheet%s%s\n", out_path.c_str(),
                  static_cast<long long>(out.Rows()), out.Sheets(), out.Sheets() == 1 ? "" : "s",
-                 status ? ", the rows read before the failure" : "");
+                 status == 1 ? ", the rows read before the failure" : "");
     if (out.CutCells() > 0) {
       std::fprintf(stderr, "%lld cell%s cut to 32,767 characters\n",
                    static_cast<long long>(out.CutCells()), out.CutCells() == 1 ? "" : "s");
@@ -258,10 +323,14 @@ int WriteWorkbook(const std::filesystem::path& outPath, const std::filesystem::p
 // would go through the ANSI code page and lose every character outside it). FILE and OUT stay
 // paths; the options are read from their UTF-8.
 int Main(const std::vector<std::filesystem::path>& argv) {
+  // A line per bad record: written in blocks, not a system call each (stderr is unbuffered).
+  static char errors[1 << 16];
+  std::setvbuf(stderr, errors, _IOFBF, sizeof errors);
   bool raw = false, quiet = false, check = false, tsv = false;
   std::optional<marc::TextEncoding> encoding;
   std::optional<std::filesystem::path> path, xlsx;
   const int argc = static_cast<int>(argv.size());
+  BadRecordsOptions bad;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = marc::PathBytes(argv[i]);
     if (arg == "--raw") {
@@ -278,6 +347,11 @@ int Main(const std::vector<std::filesystem::path>& argv) {
       if (!ParseEncoding(name.c_str(), encoding)) return Usage(), 2;
     } else if (arg == "--xlsx" && i + 1 < argc && !xlsx) {
       xlsx = argv[++i];
+    } else if (arg == "--keep-going") {
+      bad.keepGoing = true;
+    } else if (arg == "--bad" && i + 1 < argc && !bad.badOut) {
+      bad.badOut = argv[++i];
+      bad.keepGoing = true;
     } else if ((arg.size() > 1 && arg[0] == '-') || path) {
       return Usage(), 2;
     } else {
@@ -285,21 +359,26 @@ int Main(const std::vector<std::filesystem::path>& argv) {
     }
   }
   if (!path) return Usage(), 2;
+  std::error_code ec;
+  if (bad.badOut && std::filesystem::equivalent(*bad.badOut, *path, ec)) {
+    std::fputs("marcrows: the bad records' file must differ from FILE\n", stderr);
+    return 2;
+  }
   // The report is text of its own: no rows beside it, raw or in a workbook.
   if (tsv && !check) return Usage(), 2;
-  if (check) return raw || quiet || xlsx ? (Usage(), 2) : Check(*path, encoding, tsv);
+  if (check)
+    return raw || quiet || xlsx || bad.keepGoing ? (Usage(), 2) : Check(*path, encoding, tsv);
   if (xlsx) {
     // A workbook holds text: the raw bytes have no place in it.
     if (raw || quiet) return Usage(), 2;
     // The workbook replaces OUT: never a record file named by a slip of the arguments.
     std::string extension = marc::PathBytes(xlsx->extension());
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::error_code ec;
     if (extension != ".xlsx" || std::filesystem::equivalent(*xlsx, *path, ec)) {
       std::fputs("marcrows: the workbook's name must end in .xlsx and differ from FILE\n", stderr);
       return 2;
     }
-    return WriteWorkbook(*xlsx, *path, encoding);
+    return WriteWorkbook(*xlsx, *path, encoding, bad);
   }
 
   tessaly::SetBinaryOutput();
@@ -309,19 +388,9 @@ int Main(const std::vector<std::filesystem::path>& argv) {
   reader.ForceEncoding(encoding);
   PrintSink sink(raw, quiet, reader);
   const auto start = std::chrono::steady_clock::now();
-  int status = 0;
-  try {
-    reader.Read(*path, sink);
-  } catch (const std::exception& e) {
-    // The decoder's own errors, and running out of memory on a file larger than it.
-    std::fflush(stdout);
-    const char* what = dynamic_cast<const std::bad_alloc*>(&e) ? "Out of memory" : e.what();
-    std::fprintf(stderr, "record %lld (line %lld): %s\n",
-                 static_cast<long long>(reader.Position().record),
-                 static_cast<long long>(reader.Position().line), what);
-    status = 1;
-  }
+  const marc::ReadOutcome outcome = reader.Read(*path, sink, bad.Mode());
   std::fflush(stdout);
+  if (outcome.error) PrintFailure(*outcome.error);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::fprintf(stderr, "%lld rows in %.3f s\n", static_cast<long long>(sink.Rows()), seconds);
@@ -331,7 +400,7 @@ int Main(const std::vector<std::filesystem::path>& argv) {
                  "column %d\n",
                  static_cast<long long>(sink.Replaced()),
                  static_cast<long long>(sink.FirstRecord()), sink.FirstColumn());
-  return status;
+  return Finish(outcome, bad, *path);
 }
 
 #ifdef _WIN32

@@ -102,7 +102,7 @@ check grep -q "^record 2 (line 2): " "$tmp/err"
 # Usage errors exit 2.
 for args in "" "--bogus $data/cases_lines.mrc" "a b" "--encoding gbk $data/cases_lines.mrc" \
   "$data/cases_lines.mrc --encoding" "--xlsx" "--raw --xlsx $tmp/r.xlsx $data/cases_lines.mrc" \
-  "--tsv $data/cases_lines.mrc" "--check --quiet $data/cases_lines.mrc"; do
+  "--tsv $data/cases_lines.mrc" "--check --quiet $data/cases_lines.mrc" "--bad"; do
   # shellcheck disable=SC2086
   bin $args >/dev/null 2>&1
   check test $? -eq 2
@@ -142,6 +142,57 @@ if [[ "$build" != emulated ]]; then
   bin --xlsx "$tmp/keep.mrc" "$tmp/book/none.xlsx" 2>/dev/null
   check test $? -eq 2
   check cmp -s "$tmp/keep.mrc" "$data/cases_lines.mrc"
+fi
+
+# --keep-going passes over bad records: the good rows on stdout, a line per bad record on stderr
+# (record, line, byte, bytes, reason, hint), exit 3; 0 when none was bad, 1 when the file failed.
+bin --keep-going "$data/cases_bad_leader.mrc" >"$tmp/out" 2>"$tmp/err"
+check test $? -eq 3
+check test "$(wc -l <"$tmp/out")" -eq 2
+check grep -q "^bad record 2 (line 2, byte 267, 26 bytes): '0x12Z' is not a valid integer value$" "$tmp/err"
+check grep -q '^1 bad record passed over$' "$tmp/err"
+bin --keep-going "$data/realcn_lines.mrc" >"$tmp/out" 2>/dev/null
+check test $? -eq 0
+check cmp -s "$tmp/out" "$data/realcn.rows.tsv"
+bin --keep-going "$tmp/missing.mrc" >/dev/null 2>&1
+check test $? -eq 1
+# A record cut in two by a line break: both pieces listed, each with its hint; --bad writes their
+# bytes as the file held them, each followed by CR LF, and implies --keep-going.
+python3 - "$data/realcn_lines.mrc" "$tmp/cut.mrc" "$tmp/cut.want" <<'PY'
+import sys
+lines = open(sys.argv[1], 'rb').read().split(b'\r\n')
+fifth = lines[4]
+lines[4] = fifth[:100] + b'\r\n' + fifth[100:]
+open(sys.argv[2], 'wb').write(b'\r\n'.join(lines))
+open(sys.argv[3], 'wb').write(fifth[:100] + b'\r\n' + fifth[100:] + b'\r\n')
+PY
+bin --bad "$tmp/cut.bad.mrc" "$data/realcn_lines.mrc" >/dev/null 2>&1
+check test $? -eq 0
+check test "$(wc -c <"$tmp/cut.bad.mrc")" -eq 0
+bin --bad "$tmp/cut.bad.mrc" "$tmp/cut.mrc" >"$tmp/out" 2>"$tmp/err"
+check test $? -eq 3
+check cmp -s "$tmp/out" <(sed 5d "$data/realcn.rows.tsv")
+check grep -q '^bad record 5 (line 5, byte [0-9]*, 100 bytes): .*; cut in two by a line break: record 6 holds the remaining 428 bytes$' "$tmp/err"
+check grep -q '^bad record 6 (line 6, byte [0-9]*, 428 bytes): Not a record of its own; the rest of record 5, cut in two by a line break$' "$tmp/err"
+check grep -q "^$tmp/cut.bad.mrc: 2 bad records written$" "$tmp/err"
+check cmp -s "$tmp/cut.bad.mrc" "$tmp/cut.want"
+# The saved records read again give no rows and the same faults.
+bin --keep-going "$tmp/cut.bad.mrc" >"$tmp/out" 2>"$tmp/err2"
+check test $? -eq 3
+check test ! -s "$tmp/out"
+check cmp -s <(grep '^bad record' "$tmp/err" | sed 's/^[^:]*: //; s/; .*//') \
+  <(grep '^bad record' "$tmp/err2" | sed 's/^[^:]*: //; s/; .*//')
+# --bad never writes over FILE.
+cp "$tmp/cut.mrc" "$tmp/keep2.mrc"
+bin --bad "$tmp/keep2.mrc" "$tmp/keep2.mrc" >/dev/null 2>&1
+check test $? -eq 2
+check cmp -s "$tmp/keep2.mrc" "$tmp/cut.mrc"
+if [[ "$build" != emulated ]]; then
+  # With --xlsx: the good rows in the workbook, the bad records beside.
+  bin --bad "$tmp/x.bad.mrc" --xlsx "$tmp/cut.xlsx" "$tmp/cut.mrc" >/dev/null 2>"$tmp/err"
+  check test $? -eq 3
+  check cmp -s "$tmp/x.bad.mrc" "$tmp/cut.want"
+  check grep -q "cut.xlsx: 26 rows on 1 sheet$" "$tmp/err"
 fi
 
 # Escaping: a TAB, CR, LF and backslash inside a cell stay on one line.

@@ -3,7 +3,7 @@
 // and loads it exactly as it would a file on disk.
 //
 // Beyond "no crash, no undefined behaviour" every read must:
-// - fail only with one of the decoder's own error kinds;
+// - fail only with one of the decoder's own faults, as a value;
 // - give one row per record (a line cut at each 0x1D; empty pieces, and pieces without 0x1D of
 //   blanks, TABs and 0x1A alone, giving none) when it succeeds, and stop at the record after the
 //   last row when it fails;
@@ -12,7 +12,8 @@
 //   as "$");
 // - take the file as UTF-8 exactly when it is well-formed UTF-8 beyond ASCII;
 // - give the same outcome when read again by the same reader (nothing carried over), this time
-//   cut into stretches of a few bytes decoded on two threads.
+//   cut into stretches of a few bytes decoded on two threads;
+// - passing over bad records, give every record as a row or as a bad record, in file order.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -58,15 +59,17 @@ struct Outcome {
 Outcome ReadOnce(marc::RecordReader& reader, const std::string& path) {
   CollectSink sink;
   Outcome out;
-  try {
-    reader.Read(path, sink);
+  const marc::ReadOutcome outcome = reader.Read(path, sink);
+  if (outcome.Completed()) {
     if (sink.elapsedCalls != 1) Broken("completed read did not report its time once");
-  } catch (const marc::Exception& e) {
-    out.error = std::string(typeid(e).name()) + ": " + e.what();
-    if (std::string_view(e.what()).empty()) Broken("error without a message");
+  } else {
+    if (!outcome.error) Broken("a read stopped that nobody stopped");
+    out.error =
+        std::to_string(static_cast<int>(outcome.error->fault)) + ": " + outcome.error->reason;
+    if (outcome.error->reason.empty()) Broken("error without a message");
     if (sink.elapsedCalls != 0) Broken("failed read reported a time");
   }
-  // Anything but the decoder's own kinds (bad_alloc, out_of_range, ...) escapes and aborts.
+  // Anything but the decoder's own faults (out_of_range, ...) escapes and aborts.
   out.rows = std::move(sink.rows);
   out.position = reader.Position();
   return out;
@@ -185,5 +188,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   stretches.blockBytes = 509;
   reader.SetTuning(stretches);
   if (!(ReadOnce(reader, path) == first)) Broken("a second read gave another outcome");
+
+  CollectSink all;
+  const marc::ReadOutcome passed = reader.Read(path, all, marc::ReadMode::PassOver);
+  if (!passed.Completed()) Broken("passing over bad records, a fault of no file ended the read");
+  std::size_t row = 0;
+  for (std::size_t r = 0, bad = 0; r < records.size(); ++r) {
+    const auto& list = passed.bad->records;
+    if (bad < list.size() && list[bad].error.record == static_cast<std::int64_t>(r) + 1) {
+      if (list[bad].bytes != records[r]) Broken("a bad record's bytes are not its record's");
+      ++bad;
+    } else if (row < all.rows.size() && r < records.size()) {
+      ++row;
+    } else {
+      Broken("a record neither a row nor a bad record");
+    }
+  }
+  if (row != all.rows.size()) Broken("more rows than good records");
   return 0;
 }

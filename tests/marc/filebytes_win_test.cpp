@@ -39,15 +39,15 @@ TEST(WindowsOpen, DeniesWritingBothWays) {
   CollectSink sink;
   const HANDLE writer = OpenForWriting(path);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-  try {
-    reader.Read(path.string(), sink);
-    ADD_FAILURE() << "read a file held open for writing";
-  } catch (const EFOpenError& e) {
+  {
+    const ReadOutcome outcome = reader.Read(path.string(), sink);
+    ASSERT_TRUE(outcome.error) << "read a file held open for writing";
+    EXPECT_EQ(outcome.error->fault, ReadFault::Open);
     // The system's text, without its line end and full stop.
     std::string reason = SystemText(ERROR_SHARING_VIOLATION);
     reason.erase(reason.find_last_not_of(" \r\n.") + 1);
     ASSERT_FALSE(reason.empty());
-    EXPECT_EQ(std::string(e.what()),
+    EXPECT_EQ(outcome.error->reason,
               "Cannot open file \"" + std::filesystem::absolute(path).string() + "\". " + reason);
   }
   CloseHandle(writer);
@@ -56,10 +56,10 @@ TEST(WindowsOpen, DeniesWritingBothWays) {
   struct TryingSink : CollectSink {
     std::filesystem::path path;
     DWORD refused = 0;
-    void AppendRows(std::shared_ptr<const RowBlock> rows, std::int64_t rowsBefore) override {
+    bool AppendRows(std::shared_ptr<const RowBlock> rows, std::int64_t rowsBefore) override {
       const HANDLE h = OpenForWriting(path);
       refused = h == INVALID_HANDLE_VALUE ? GetLastError() : (CloseHandle(h), 0);
-      CollectSink::AppendRows(std::move(rows), rowsBefore);
+      return CollectSink::AppendRows(std::move(rows), rowsBefore);
     }
   } trying;
   trying.path = path;

@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "badrecords.h"
 #include "collect_sink.h"
+#include "record_builder.h"
 
 namespace marc {
 namespace {
@@ -103,12 +105,10 @@ const std::string kA = "\xBC\xD7\xCA\xE9";  // 甲书
 const std::string kB = "\xD2\xD2\xCA\xE9";  // 乙书
 const std::string kC = "\xB1\xFB\xCA\xE9";  // 丙书
 
-enum class Failure { None, Convert, StringList };
-
 struct FileCase {
   const char* file;
   std::vector<std::string> titles;
-  Failure failure;
+  std::optional<ReadFault> failure;
   ReadPosition failedAt;
 };
 
@@ -120,23 +120,14 @@ TEST_P(CaseFileTest, Rows) {
   const FileCase& c = GetParam();
   RecordReader reader;
   CollectSink sink;
-  std::optional<Failure> failed;
-  try {
-    reader.Read(kData + "/" + c.file, sink);
-    failed = Failure::None;
-  } catch (const EConvertError&) {
-    failed = Failure::Convert;
-  } catch (const EStringListError&) {
-    failed = Failure::StringList;
-  }
-  ASSERT_TRUE(failed.has_value());
-  EXPECT_EQ(*failed, c.failure);
+  const ReadOutcome outcome = reader.Read(kData + "/" + c.file, sink);
+  EXPECT_EQ(outcome.error ? std::optional(outcome.error->fault) : std::nullopt, c.failure);
   std::vector<std::string> titles;
   for (const auto& row : sink.rows) titles.push_back(row[Title]);
   EXPECT_EQ(titles, c.titles);
   EXPECT_EQ(sink.progress.size(), c.titles.size());
-  EXPECT_EQ(sink.elapsed.size(), c.failure == Failure::None ? 1u : 0u);
-  if (c.failure != Failure::None) {
+  EXPECT_EQ(sink.elapsed.size(), c.failure ? 0u : 1u);
+  if (c.failure) {
     EXPECT_EQ(reader.Position().line, c.failedAt.line);
     EXPECT_EQ(reader.Position().record, c.failedAt.record);
   }
@@ -144,38 +135,256 @@ TEST_P(CaseFileTest, Rows) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, CaseFileTest,
-    testing::Values(FileCase{"cases_lines.mrc", {kA, kB, kC}, Failure::None, {}},
-                    FileCase{"cases_concat.mrc", {kA, kB, kC}, Failure::None, {}},
-                    FileCase{"cases_blank_lines.mrc", {kA, kB, kC}, Failure::None, {}},
-                    FileCase{"cases_nul.mrc", {kA, kB}, Failure::None, {}},
-                    FileCase{"cases_crlf_only.mrc", {}, Failure::None, {}},
-                    FileCase{"cases_empty.mrc", {}, Failure::None, {}},
-                    FileCase{"cases_bad_leader.mrc", {kA}, Failure::Convert, {2, 2}},
+    testing::Values(FileCase{"cases_lines.mrc", {kA, kB, kC}, std::nullopt, {}},
+                    FileCase{"cases_concat.mrc", {kA, kB, kC}, std::nullopt, {}},
+                    FileCase{"cases_blank_lines.mrc", {kA, kB, kC}, std::nullopt, {}},
+                    FileCase{"cases_nul.mrc", {kA, kB}, std::nullopt, {}},
+                    FileCase{"cases_crlf_only.mrc", {}, std::nullopt, {}},
+                    FileCase{"cases_empty.mrc", {}, std::nullopt, {}},
+                    FileCase{"cases_bad_leader.mrc", {kA}, ReadFault::Number, {2, 2}},
                     // No empty row for the record whose fields are missing.
-                    FileCase{"cases_missing_field.mrc", {kA, kB}, Failure::StringList, {1, 3}},
+                    FileCase{"cases_missing_field.mrc", {kA, kB}, ReadFault::Directory, {1, 3}},
                     // 0x1A, blanks and TABs alone after a record or on a line give no record.
-                    FileCase{"cases_dos_eof_lines.mrc", {kA, kB, kC}, Failure::None, {}},
-                    FileCase{"cases_dos_eof_concat.mrc", {kA, kB, kC}, Failure::None, {}},
-                    FileCase{"cases_blank_only_line.mrc", {kA, kB, kC}, Failure::None, {}},
-                    FileCase{"cases_blank_then_text.mrc", {kA, kB}, Failure::Convert, {1, 3}}),
+                    FileCase{"cases_dos_eof_lines.mrc", {kA, kB, kC}, std::nullopt, {}},
+                    FileCase{"cases_dos_eof_concat.mrc", {kA, kB, kC}, std::nullopt, {}},
+                    FileCase{"cases_blank_only_line.mrc", {kA, kB, kC}, std::nullopt, {}},
+                    FileCase{"cases_blank_then_text.mrc", {kA, kB}, ReadFault::Number, {1, 3}}),
     [](const auto& info) {
       std::string name = info.param.file;
       return name.substr(6, name.size() - 10);
     });
 
+// --- Bad records: stopping at the first, or passing over each -----------------------------
+
+enum class Damage {
+  None,
+  CutInTwo,
+  CutInDirectory,
+  LeaderDigits,
+  DirectoryPastData,
+  FileEndsInside
+};
+enum class Layout { Lines, BackToBack };
+
+// A bad record as the read should list it.
+struct WantBad {
+  std::int64_t record, line;
+  std::uint64_t offset, length;
+  ReadFault fault;
+  BadRecord::Hint hint;
+  bool operator==(const WantBad&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const WantBad& b) {
+  return os << "record " << b.record << " line " << b.line << " offset " << b.offset << " length "
+            << b.length << " fault " << static_cast<int>(b.fault) << " hint "
+            << static_cast<int>(b.hint);
+}
+
+std::vector<WantBad> Listed(const BadList& list) {
+  std::vector<WantBad> out;
+  for (const BadRecord& b : list.records)
+    out.push_back({b.error.record, b.error.line, b.error.offset, b.length, b.error.fault, b.hint});
+  return out;
+}
+
+// Five records titled T1..T5, the third damaged (the fifth when the file ends inside it), and
+// what the damage makes of them, known from where the bytes were put.
+struct Damaged {
+  std::string bytes;
+  std::vector<std::string> goodTitles;
+  std::vector<WantBad> bad;
+};
+
+Damaged MakeDamaged(Damage damage, Layout layout) {
+  using tessaly::test::Iso2709Record;
+  const std::string lineEnd = layout == Layout::Lines ? "\r\n" : "";
+  Damaged out;
+  std::int64_t record = 0, line = 1;
+  for (int i = 1; i <= 5; ++i) {
+    std::string title = "T";
+    title += std::to_string(i);
+    std::string r = Iso2709Record({{"200",
+                                    "10\x1F"
+                                    "a" +
+                                        title +
+                                        "\x1F"
+                                        "fAUTHOR"},
+                                   {"330",
+                                    "  \x1F"
+                                    "aSUMMARY"}});
+    const auto offset = static_cast<std::uint64_t>(out.bytes.size());
+    const bool damaged = i == (damage == Damage::FileEndsInside ? 5 : 3);
+    ++record;
+    if (!damaged || damage == Damage::None) {
+      out.goodTitles.push_back(title);
+    } else if (damage == Damage::CutInTwo || damage == Damage::CutInDirectory) {
+      // A line end within the title: the 330 entry finds no field before it, and the second
+      // piece begins with no leader. Within the directory, after its first tag: the second
+      // piece reads as a record of no fields, and is none.
+      const std::size_t cut = damage == Damage::CutInTwo ? r.find(title) + 1 : 31;
+      const std::string added = layout == Layout::Lines ? "\r\n" : "\n";
+      out.bad.push_back(
+          {record, line, offset, cut, ReadFault::Directory, BadRecord::Hint::CutBeforeNext});
+      ++record, ++line;
+      out.bad.push_back(
+          {record, line, offset + cut + added.size(), r.size() - cut,
+           damage == Damage::CutInTwo ? ReadFault::Number : ReadFault::RestOfCutRecord,
+           BadRecord::Hint::RestOfPrevious});
+      r.insert(cut, added);
+    } else if (damage == Damage::LeaderDigits) {
+      r[2] = 'x';
+      out.bad.push_back({record, line, offset, r.size(), ReadFault::Number, BadRecord::Hint::None});
+    } else if (damage == Damage::DirectoryPastData) {
+      r.replace(12, 5, "99999");
+      out.bad.push_back(
+          {record, line, offset, r.size(), ReadFault::Directory, BadRecord::Hint::None});
+    } else {
+      r.resize(60);
+      out.bad.push_back(
+          {record, line, offset, r.size(), ReadFault::Directory, BadRecord::Hint::FileEndsInside});
+      out.bytes += r;
+      break;
+    }
+    out.bytes += r + lineEnd;
+    if (layout == Layout::Lines) ++line;
+  }
+  return out;
+}
+
+// A file of the running test's own: the cases run side by side in processes of their own.
+std::string WriteTemp(const std::string& name, const std::string& bytes) {
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string unique = std::string(test->test_suite_name()) + "-" + test->name();
+  for (char& c : unique)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  const auto path = std::filesystem::temp_directory_path() / ("tessaly-" + unique + "-" + name);
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path.string();
+}
+
+struct DamageCase {
+  Damage damage;
+  Layout layout;
+  ReadMode mode;
+};
+
+class DamageTest : public testing::TestWithParam<DamageCase> {};
+
+// Stopping, the read ends at the first bad record with its place; passing over, every good
+// record gives its row and every bad one is listed with its place, length, fault and hint.
+TEST_P(DamageTest, RowsAndBadRecords) {
+  const DamageCase& c = GetParam();
+  const Damaged made = MakeDamaged(c.damage, c.layout);
+  const std::string path = WriteTemp("damage.mrc", made.bytes);
+  RecordReader reader;
+  CollectSink sink;
+  const ReadOutcome outcome = reader.Read(path, sink, c.mode);
+  std::filesystem::remove(path);
+  std::vector<std::string> titles;
+  for (const auto& row : sink.rows) titles.push_back(row[Title]);
+  EXPECT_TRUE(outcome.rereadable);
+  EXPECT_FALSE(outcome.stopped);
+  if (c.mode == ReadMode::PassOver || made.bad.empty()) {
+    EXPECT_FALSE(outcome.error);
+    EXPECT_EQ(titles, made.goodTitles);
+    EXPECT_EQ(Listed(*outcome.bad), made.bad);
+    EXPECT_EQ(sink.elapsed.size(), 1u);
+    for (const BadRecord& b : outcome.bad->records) {
+      EXPECT_TRUE(b.held);
+      EXPECT_EQ(b.bytes, made.bytes.substr(b.error.offset, b.length));
+    }
+    // The sink heard of each, in file order, with its hint.
+    EXPECT_EQ(sink.passedOver, outcome.bad->records);
+    return;
+  }
+  const WantBad& first = made.bad.front();
+  ASSERT_TRUE(outcome.error);
+  EXPECT_EQ(outcome.error->fault, first.fault);
+  EXPECT_EQ(outcome.error->record, first.record);
+  EXPECT_EQ(outcome.error->line, first.line);
+  EXPECT_EQ(outcome.error->offset, first.offset);
+  EXPECT_TRUE(outcome.CanPassOver());
+  EXPECT_TRUE(outcome.bad->records.empty());
+  EXPECT_EQ(titles.size(), static_cast<std::size_t>(first.record - 1));
+}
+
+std::vector<DamageCase> AllDamageCases() {
+  std::vector<DamageCase> out;
+  for (Damage d : {Damage::None, Damage::CutInTwo, Damage::CutInDirectory, Damage::LeaderDigits,
+                   Damage::DirectoryPastData, Damage::FileEndsInside})
+    for (Layout l : {Layout::Lines, Layout::BackToBack})
+      for (ReadMode m : {ReadMode::Stop, ReadMode::PassOver}) out.push_back({d, l, m});
+  return out;
+}
+
+std::string DamageCaseName(const testing::TestParamInfo<DamageCase>& info) {
+  static const char* const damages[] = {"None", "CutInTwo", "LeaderDigits", "DirectoryPastData",
+                                        "FileEndsInside"};
+  const DamageCase& c = info.param;
+  return std::string(damages[static_cast<int>(c.damage)]) +
+         (c.layout == Layout::Lines ? "_Lines" : "_BackToBack") +
+         (c.mode == ReadMode::Stop ? "_Stop" : "_PassOver");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DamageTest, testing::ValuesIn(AllDamageCases()), DamageCaseName);
+
+// The bad records saved and read again passing over bad records give no row and the same
+// faults; only the first bad records' bytes up to the cap are held and saved.
+TEST(BadRecords, SavedFileReadsAsTheSameFaults) {
+  std::string bytes;
+  for (Damage d :
+       {Damage::CutInTwo, Damage::LeaderDigits, Damage::DirectoryPastData, Damage::CutInDirectory})
+    bytes += MakeDamaged(d, Layout::Lines).bytes;
+  const std::string path = WriteTemp("bad-source.mrc", bytes);
+  RecordReader reader;
+  CollectSink sink;
+  const ReadOutcome first = reader.Read(path, sink, ReadMode::PassOver);
+  ASSERT_EQ(first.bad->records.size(), 6u);
+  const std::filesystem::path saved = path + "-saved.mrc";
+  EXPECT_EQ(WriteReplacing(saved, BadRecordsBytes(*first.bad), path), std::nullopt);
+  // Never over the file read.
+  EXPECT_NE(WriteReplacing(path, "x", path), std::nullopt);
+  CollectSink again;
+  const ReadOutcome second = reader.Read(saved.string(), again, ReadMode::PassOver);
+  EXPECT_TRUE(again.rows.empty());
+  auto faults = [](const BadList& list) {
+    std::vector<std::tuple<ReadFault, std::string, BadRecord::Hint, std::string>> out;
+    for (const BadRecord& b : list.records)
+      out.emplace_back(b.error.fault, b.error.reason, b.hint, b.bytes);
+    return out;
+  };
+  EXPECT_EQ(faults(*second.bad), faults(*first.bad));
+
+  RecordReader::Tuning capped;
+  capped.heldBadBytes = first.bad->records[0].length + first.bad->records[1].length;
+  reader.SetTuning(capped);
+  CollectSink third;
+  const ReadOutcome held = reader.Read(path, third, ReadMode::PassOver);
+  EXPECT_EQ(held.bad->NotHeld(), 4);
+  EXPECT_EQ(BadRecordsBytes(*held.bad),
+            first.bad->records[0].bytes + "\r\n" + first.bad->records[1].bytes + "\r\n");
+  std::filesystem::remove(path);
+  std::filesystem::remove(saved);
+}
+
 // The read cut into stretches of every size, decoded on two threads, gives what one thread
 // reading the file in one piece gives: the same rows, progress, failure, position and leader
-// numbers, the first failure in file order winning.
+// numbers, the first failure in file order winning; passing over bad records, the same bad
+// records with the same hints, told to the sink in the same order.
 struct Stretched {
   std::vector<BookRow> rows;
   std::vector<std::int64_t> progress;
   std::string error;
   std::int64_t line = 0, record = 0;
   std::int32_t length = 0, base = 0;
+  BadList bad;
+  std::vector<BadRecord> passedOver;
   bool operator==(const Stretched&) const = default;
 };
 
-Stretched ReadStretched(const std::string& path, int threads, std::size_t blockBytes) {
+Stretched ReadStretched(const std::string& path, int threads, std::size_t blockBytes,
+                        ReadMode mode) {
   RecordReader reader;
   RecordReader::Tuning tuning;
   tuning.threads = threads;
@@ -183,11 +392,10 @@ Stretched ReadStretched(const std::string& path, int threads, std::size_t blockB
   reader.SetTuning(tuning);
   CollectSink sink;
   Stretched out;
-  try {
-    reader.Read(path, sink);
-  } catch (const Exception& e) {
-    out.error = e.what();
-  }
+  const ReadOutcome outcome = reader.Read(path, sink, mode);
+  if (outcome.error) out.error = outcome.error->reason;
+  out.bad = *outcome.bad;
+  out.passedOver = std::move(sink.passedOver);
   out.rows = std::move(sink.rows);
   out.progress = std::move(sink.progress);
   out.line = reader.Position().line;
@@ -216,6 +424,14 @@ TEST_P(StretchTest, SameAsOnePiece) {
     const std::string concat = FileBytesOf(kData + "/realcn_concat.mrc");
     for (int i = 0; i < 8; ++i) made += concat;
     made += FileBytesOf(kData + "/cases_missing_field.mrc") + concat;
+  } else if (std::string(GetParam()).starts_with("damaged")) {
+    // Every damage, a cut record's two pieces falling on either side of a stretch's end too.
+    const bool lines = std::string(GetParam()) == "damaged_lines";
+    const std::string good =
+        FileBytesOf(kData + (lines ? "/realcn_lines.mrc" : "/realcn_concat.mrc"));
+    for (Damage d : {Damage::CutInTwo, Damage::LeaderDigits, Damage::CutInDirectory,
+                     Damage::DirectoryPastData, Damage::CutInTwo, Damage::FileEndsInside})
+      made += good + MakeDamaged(d, lines ? Layout::Lines : Layout::BackToBack).bytes;
   }
   if (!made.empty()) {
     path = (std::filesystem::temp_directory_path() /
@@ -223,14 +439,17 @@ TEST_P(StretchTest, SameAsOnePiece) {
                .string();
     std::ofstream(path, std::ios::binary) << made;
   }
-  const Stretched whole = ReadStretched(path, 1, std::size_t{1} << 40);
-  for (std::size_t blockBytes : {1, 2, 7, 64, 333, 4096}) {
-    const Stretched cut = ReadStretched(path, 2, blockBytes);
-    EXPECT_TRUE(cut == whole) << "stretches of " << blockBytes << " bytes: " << cut.rows.size()
-                              << " rows, '" << cut.error << "' at line " << cut.line << ", record "
-                              << cut.record << "; one piece: " << whole.rows.size() << " rows, '"
-                              << whole.error << "' at line " << whole.line << ", record "
-                              << whole.record;
+  for (ReadMode mode : {ReadMode::Stop, ReadMode::PassOver}) {
+    const Stretched whole = ReadStretched(path, 1, std::size_t{1} << 40, mode);
+    for (std::size_t blockBytes : {1, 2, 7, 64, 333, 4096}) {
+      const Stretched cut = ReadStretched(path, 2, blockBytes, mode);
+      EXPECT_TRUE(cut == whole) << "stretches of " << blockBytes << " bytes: " << cut.rows.size()
+                                << " rows, " << cut.bad.records.size() << " bad, '" << cut.error
+                                << "' at line " << cut.line << ", record " << cut.record
+                                << "; one piece: " << whole.rows.size() << " rows, "
+                                << whole.bad.records.size() << " bad, '" << whole.error
+                                << "' at line " << whole.line << ", record " << whole.record;
+    }
   }
   if (!made.empty()) std::filesystem::remove(path);
 }
@@ -241,7 +460,7 @@ INSTANTIATE_TEST_SUITE_P(Files, StretchTest,
                                          "cases_bad_leader.mrc", "cases_missing_field.mrc",
                                          "cases_unterminated.mrc", "cases_blank_only_line.mrc",
                                          "cases_blank_then_text.mrc", "late_bad_leader",
-                                         "late_missing_field"),
+                                         "late_missing_field", "damaged_lines", "damaged_concat"),
                          [](const auto& info) {
                            std::string name = info.param;
                            for (char& c : name)
@@ -308,14 +527,10 @@ TEST(Reader, MissingNameGivesTheLastReadAgain) {
                                std::filesystem::copy_options::overwrite_existing);
     RecordReader reader;
     CollectSink never;
-    EXPECT_THROW(reader.Read(copy.string() + ".none", never), EFOpenError);
+    EXPECT_EQ(reader.Read(copy.string() + ".none", never).error->fault, ReadFault::Open);
     auto read = [&](CollectSink& sink) {
-      try {
-        reader.Read(copy.string(), sink);
-        return std::string();
-      } catch (const Exception& e) {
-        return std::string(e.what());
-      }
+      const ReadOutcome outcome = reader.Read(copy.string(), sink);
+      return outcome.error ? outcome.error->reason : std::string();
     };
     CollectSink first, again;
     EXPECT_EQ(read(first), c.error);
@@ -328,7 +543,7 @@ TEST(Reader, MissingNameGivesTheLastReadAgain) {
     EXPECT_EQ(reader.Position().record, c.at.record);
     EXPECT_EQ(reader.Position().line, c.at.line);
     CollectSink folder;
-    EXPECT_THROW(reader.Read(kData, folder), EFOpenError);
+    EXPECT_EQ(reader.Read(kData, folder).error->fault, ReadFault::Open);
     EXPECT_TRUE(folder.rows.empty());
   }
 }
@@ -386,28 +601,32 @@ TEST(DecodeRecord, DirectoryEntriesRoundHalfEven) {
                              "aT4\x1E";
   // 30 bytes of directory: two entries; the 6 leftover bytes do not count.
   std::string dir30 = "200000000000200000000000200000";
-  BookRow row = reader.DecodeRecord(Record("00055", dir30, fields));
+  BookRow row = reader.DecodeRecord(Record("00055", dir30, fields)).row;
   EXPECT_EQ(row[Title], "T2");
   // 42 bytes: four entries, the fourth tag being the first 3 of 6 leftover bytes.
   std::string dir42 = "001000000000001000000000001000000000200000";
-  row = reader.DecodeRecord(Record("00067", dir42, fields));
+  row = reader.DecodeRecord(Record("00067", dir42, fields)).row;
   EXPECT_EQ(row[Title], "T4");
 }
 
 TEST(DecodeRecord, LeaderEdges) {
   RecordReader reader;
   // A base address of 25 or less leaves no directory: an empty row, no failure.
-  EXPECT_EQ(reader.DecodeRecord(Record("00010", "",
-                                       "1 \x1F"
-                                       "aX\x1E")),
+  EXPECT_EQ(reader
+                .DecodeRecord(Record("00010", "",
+                                     "1 \x1F"
+                                     "aX\x1E"))
+                .row,
             BookRow{});
   // Base address at the far ends of 32 bits: nothing wraps.
   for (const char* base : {"$FFFF", "-2147", "99999", "   -0"})
-    EXPECT_EQ(reader.DecodeRecord(Record(base, "", "")), BookRow{}) << base;
+    EXPECT_EQ(reader.DecodeRecord(Record(base, "", "")).row, BookRow{}) << base;
   // A directory naming a 200 field beyond the data part fails.
-  EXPECT_THROW(reader.DecodeRecord(Record("99999", "200000000000", "")), EStringListError);
-  EXPECT_THROW(reader.DecodeRecord("short"), EConvertError);
-  EXPECT_THROW(reader.DecodeRecord(""), EConvertError);
+  EXPECT_EQ(reader.DecodeRecord(Record("99999", "200000000000", "")).fault,
+            (RecordFault{ReadFault::Directory, "List index out of bounds (1)"}));
+  EXPECT_EQ(reader.DecodeRecord("short").fault,
+            (RecordFault{ReadFault::Number, "'short' is not a valid integer value"}));
+  EXPECT_EQ(reader.DecodeRecord("").fault->fault, ReadFault::Number);
 }
 
 TEST(DecodeRecord, ALastFieldOfEachTagWins) {
@@ -417,7 +636,7 @@ TEST(DecodeRecord, ALastFieldOfEachTagWins) {
                                "aFIRST\x1E") +
                            "1 \x1F"
                            "aSECOND\x1E";
-  BookRow row = reader.DecodeRecord(Record("00049", "200000000000200000000000", data));
+  BookRow row = reader.DecodeRecord(Record("00049", "200000000000200000000000", data)).row;
   EXPECT_EQ(row[Title], "SECOND");
 }
 
@@ -429,7 +648,7 @@ TEST(DecodeRecord, PriceOnlyFromA010ThatHasOne) {
                                "dCNY9.50\x1E") +
                            "  \x1F"
                            "a2\x1E";
-  BookRow row = reader.DecodeRecord(Record("00049", "010000000000010000000000", data));
+  BookRow row = reader.DecodeRecord(Record("00049", "010000000000010000000000", data)).row;
   EXPECT_EQ(row[Isbn], "2");
   EXPECT_EQ(row[Price], "9.50") << "a later 010 without a price keeps the record's price";
 }

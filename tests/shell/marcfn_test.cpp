@@ -107,7 +107,7 @@ TEST_F(PresenterTest, FailedOpenSaysWhereAndWhyInChinese) {
     std::string_view raw;      // what they end with
   } cases[] = {
       {"no such file.mrc", "文件无法打开。原因：Cannot open file", ""},
-      {"cases_bad_leader.mrc", "第 ", "is not a valid integer value"},
+      {"cases_bad_leader.mrc", "第 2 条记录（第 2 行，字节位置 ", "is not a valid integer value"},
   };
   for (const Case& c : cases) {
     dialogs.boxes.clear();
