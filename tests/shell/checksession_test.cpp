@@ -11,8 +11,8 @@
 
 #include "fake_backend.h"
 #include "fakeports.h"
-#include "marc2excel.h"
 #include "presenter.h"
+#include "spreadsheet_export.h"
 #include "windowchecktexts.h"
 
 using namespace tessaly;
@@ -32,7 +32,7 @@ std::string Contents(const std::filesystem::path& file) {
 class CheckTest : public testing::Test {
  public:
   CheckTest() {
-    module = std::make_unique<TMarc2ExcelFm>(std::make_unique<RecordingSpreadsheet>());
+    module = std::make_unique<SpreadsheetExport>(std::make_unique<RecordingSpreadsheet>());
     logic.SetWorkers(workers);
     logic.SetExportModule(module.get());
     std::filesystem::create_directories(folder);
@@ -59,7 +59,7 @@ class CheckTest : public testing::Test {
   FakeLoop loop;
   FakeClock clock;
   FakeWorkers workers;
-  std::unique_ptr<TMarc2ExcelFm> module;
+  std::unique_ptr<SpreadsheetExport> module;
   Presenter logic{view, dialogs, loop, clock};
   std::filesystem::path folder =
       std::filesystem::temp_directory_path() /
