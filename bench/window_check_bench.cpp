@@ -28,8 +28,9 @@ using Clock = std::chrono::steady_clock;
 
 class KeepBlocks : public marc::ReadSink {
  public:
-  void AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t) override {
+  bool AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t) override {
     blocks.push_back(std::move(rows));
+    return true;
   }
   void Progress(std::int64_t) override {}
   void Elapsed(std::chrono::steady_clock::duration) override {}

@@ -185,11 +185,12 @@ class CheckSink : public marc::ReadSink {
  public:
   explicit CheckSink(const marc::RecordReader& reader) : reader_(reader) {}
 
-  void AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t) override {
+  bool AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t) override {
     // The file's encoding is known once its first rows come.
     if (!checker_) checker_ = std::make_unique<marc::Checker>(reader_.Encoding());
     checker_->Add(*rows);
     rows_ += static_cast<std::int64_t>(rows->Size());
+    return true;
   }
   void Progress(std::int64_t) override {}
   void Elapsed(std::chrono::steady_clock::duration) override {}
@@ -202,34 +203,6 @@ class CheckSink : public marc::ReadSink {
   std::unique_ptr<marc::Checker> checker_;
   std::int64_t rows_ = 0;
 };
-
-// The checks' report on stdout; a failed read still reports the rows before the failure.
-int Check(const std::filesystem::path& path, std::optional<marc::TextEncoding> encoding, bool tsv) {
-  tessaly::SetBinaryOutput();
-  marc::RecordReader reader;
-  OneReadTuning(reader);
-  reader.ForceEncoding(encoding);
-  CheckSink sink(reader);
-  const auto start = std::chrono::steady_clock::now();
-  int status = 0;
-  try {
-    reader.Read(path, sink);
-  } catch (const std::exception& e) {
-    const char* what = dynamic_cast<const std::bad_alloc*>(&e) ? "Out of memory" : e.what();
-    std::fprintf(stderr, "record %lld (line %lld): %s\n",
-                 static_cast<long long>(reader.Position().record),
-                 static_cast<long long>(reader.Position().line), what);
-    status = 1;
-  }
-  const marc::CheckFindings findings = sink.Finish();
-  const std::string report = tsv ? marc::CheckReportTsv(findings) : marc::CheckReportText(findings);
-  std::fwrite(report.data(), 1, report.size(), stdout);
-  std::fflush(stdout);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::fprintf(stderr, "%lld rows in %.3f s\n", static_cast<long long>(sink.Rows()), seconds);
-  return status;
-}
 
 // The --encoding value: nullopt for auto; false when it names no encoding.
 bool ParseEncoding(const char* name, std::optional<marc::TextEncoding>& encoding) {
@@ -250,6 +223,30 @@ void PrintFailure(const marc::ReadError& error) {
       error.fault == marc::ReadFault::OutOfMemory ? "Out of memory" : error.reason.c_str();
   std::fprintf(stderr, "record %lld (line %lld): %s\n", static_cast<long long>(error.record),
                static_cast<long long>(error.line), what);
+}
+
+// The checks' report on stdout; a failed read still reports the rows before the failure.
+int Check(const std::filesystem::path& path, std::optional<marc::TextEncoding> encoding, bool tsv) {
+  tessaly::SetBinaryOutput();
+  marc::RecordReader reader;
+  OneReadTuning(reader);
+  reader.ForceEncoding(encoding);
+  CheckSink sink(reader);
+  const auto start = std::chrono::steady_clock::now();
+  int status = 0;
+  const marc::ReadOutcome outcome = reader.Read(path, sink);
+  if (outcome.error) {
+    PrintFailure(*outcome.error);
+    status = 1;
+  }
+  const marc::CheckFindings findings = sink.Finish();
+  const std::string report = tsv ? marc::CheckReportTsv(findings) : marc::CheckReportText(findings);
+  std::fwrite(report.data(), 1, report.size(), stdout);
+  std::fflush(stdout);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::fprintf(stderr, "%lld rows in %.3f s\n", static_cast<long long>(sink.Rows()), seconds);
+  return status;
 }
 
 // Input above this size may give a sheet whose XML passes 4 GB (short cells cost more XML than

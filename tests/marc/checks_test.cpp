@@ -256,8 +256,9 @@ std::string ReadFile(const std::string& path) {
 
 class KeepBlocks : public ReadSink {
  public:
-  void AppendRows(std::shared_ptr<const RowBlock> rows, std::int64_t) override {
+  bool AppendRows(std::shared_ptr<const RowBlock> rows, std::int64_t) override {
     blocks.push_back(std::move(rows));
+    return true;
   }
   void Progress(std::int64_t) override {}
   void Elapsed(std::chrono::steady_clock::duration) override {}
