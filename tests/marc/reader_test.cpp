@@ -319,8 +319,8 @@ std::vector<DamageCase> AllDamageCases() {
 }
 
 std::string DamageCaseName(const testing::TestParamInfo<DamageCase>& info) {
-  static const char* const damages[] = {"None", "CutInTwo", "LeaderDigits", "DirectoryPastData",
-                                        "FileEndsInside"};
+  static const char* const damages[] = {"None",         "CutInTwo",          "CutInDirectory",
+                                        "LeaderDigits", "DirectoryPastData", "FileEndsInside"};
   const DamageCase& c = info.param;
   return std::string(damages[static_cast<int>(c.damage)]) +
          (c.layout == Layout::Lines ? "_Lines" : "_BackToBack") +
