@@ -89,16 +89,16 @@ std::size_t Win32Dialogs::ShowBox(const Box& box) {
     MessageBoxW(owner_, text.c_str(), caption.c_str(), MB_OK | BoxStyle(box.icon));
     return 0;
   }
-  TaskSpec spec;
-  spec.title = caption;
-  spec.text = text;
-  spec.details = Wide(box.details);
-  spec.icon = TaskIcon(box.icon);
+  TaskContent content;
+  content.title = caption;
+  content.text = text;
+  content.details = Wide(box.details);
+  content.icon = TaskIcon(box.icon);
   for (std::size_t i = 0; i < box.buttons.size(); ++i)
-    spec.buttons.push_back({kFirstButtonId + static_cast<int>(i), Wide(box.buttons[i])});
-  if (!spec.buttons.empty()) spec.defaultButton = kFirstButtonId;
+    content.buttons.push_back({kFirstButtonId + static_cast<int>(i), Wide(box.buttons[i])});
+  if (!content.buttons.empty()) content.defaultButton = kFirstButtonId;
   // Escape and the frame give IDCANCEL, which, as OK, means the first.
-  const int chosen = RunTaskDialog(owner_, spec) - kFirstButtonId;
+  const int chosen = RunTaskDialog(owner_, content) - kFirstButtonId;
   return chosen > 0 && static_cast<std::size_t>(chosen) < box.buttons.size()
              ? static_cast<std::size_t>(chosen)
              : 0;

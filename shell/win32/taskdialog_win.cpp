@@ -16,22 +16,23 @@ PCWSTR TaskIcon(BoxIcon icon) {
   return nullptr;
 }
 
-int RunTaskDialog(HWND owner, const TaskSpec& spec, PFTASKDIALOGCALLBACK callback, LONG_PTR data) {
+int RunTaskDialog(HWND owner, const TaskContent& content, PFTASKDIALOGCALLBACK callback,
+                  LONG_PTR data) {
   std::vector<TASKDIALOG_BUTTON> buttons;
-  for (const TaskButton& b : spec.buttons) buttons.push_back({b.id, b.caption.c_str()});
+  for (const TaskButton& b : content.buttons) buttons.push_back({b.id, b.caption.c_str()});
   TASKDIALOGCONFIG config{};
   config.cbSize = sizeof config;
   config.hwndParent = owner;
   config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
-  if (spec.progress >= 0) config.dwFlags |= TDF_SHOW_PROGRESS_BAR;
+  if (content.progress >= 0) config.dwFlags |= TDF_SHOW_PROGRESS_BAR;
   if (buttons.empty()) config.dwCommonButtons = TDCBF_OK_BUTTON;
-  config.pszWindowTitle = spec.title.c_str();
-  config.pszMainIcon = spec.icon;
-  config.pszContent = spec.text.c_str();
-  if (!spec.details.empty()) config.pszExpandedInformation = spec.details.c_str();
+  config.pszWindowTitle = content.title.c_str();
+  config.pszMainIcon = content.icon;
+  config.pszContent = content.text.c_str();
+  if (!content.details.empty()) config.pszExpandedInformation = content.details.c_str();
   config.cButtons = static_cast<UINT>(buttons.size());
   config.pButtons = buttons.empty() ? nullptr : buttons.data();
-  config.nDefaultButton = spec.defaultButton;
+  config.nDefaultButton = content.defaultButton;
   config.pfCallback = callback;
   config.lpCallbackData = data;
   int button = IDCANCEL;
@@ -43,8 +44,8 @@ TaskBox::TaskBox(UiLoop& loop, std::function<HWND()> owner, std::function<void(i
                  bool keepOpen)
     : loop_(loop), owner_(std::move(owner)), answer_(std::move(answer)), keepOpen_(keepOpen) {}
 
-void TaskBox::Show(TaskSpec spec) {
-  spec_ = std::move(spec);
+void TaskBox::Show(TaskContent content) {
+  spec_ = std::move(content);
   if (hwnd_ && !closing_) {
     Apply(spec_);
   } else if (!pending_) {
@@ -64,19 +65,20 @@ void TaskBox::Close() {
 void TaskBox::Run() {
   if (!pending_ || stopped_) return;  // closed before it could be shown
   pending_ = false;
-  const TaskSpec spec = spec_;
-  RunTaskDialog(owner_(), spec, Callback, reinterpret_cast<LONG_PTR>(this));
+  const TaskContent content = spec_;
+  RunTaskDialog(owner_(), content, Callback, reinterpret_cast<LONG_PTR>(this));
 }
 
 // Only what changed: the texts of a shown dialog are set again only when they differ.
-void TaskBox::Apply(const TaskSpec& spec) {
-  if (spec.title != applied_.title) SetWindowTextW(hwnd_, spec.title.c_str());
-  if (spec.text != applied_.text)
+void TaskBox::Apply(const TaskContent& content) {
+  if (content.title != applied_.title) SetWindowTextW(hwnd_, content.title.c_str());
+  if (content.text != applied_.text)
     SendMessageW(hwnd_, TDM_SET_ELEMENT_TEXT, TDE_CONTENT,
-                 reinterpret_cast<LPARAM>(spec.text.c_str()));
-  if (spec.progress >= 0) SendMessageW(hwnd_, TDM_SET_PROGRESS_BAR_POS, spec.progress, 0);
-  for (const TaskButton& b : spec.buttons) SendMessageW(hwnd_, TDM_ENABLE_BUTTON, b.id, b.enabled);
-  applied_ = spec;
+                 reinterpret_cast<LPARAM>(content.text.c_str()));
+  if (content.progress >= 0) SendMessageW(hwnd_, TDM_SET_PROGRESS_BAR_POS, content.progress, 0);
+  for (const TaskButton& b : content.buttons)
+    SendMessageW(hwnd_, TDM_ENABLE_BUTTON, b.id, b.enabled);
+  applied_ = content;
 }
 
 HRESULT CALLBACK TaskBox::Callback(HWND hwnd, UINT note, WPARAM wp, LPARAM, LONG_PTR data) {

@@ -22,23 +22,23 @@ struct TaskButton {
   bool operator==(const TaskButton&) const = default;
 };
 
-struct TaskSpec {
+struct TaskContent {
   std::wstring title, text;
   std::wstring details;  // shown on request; empty: none
   PCWSTR icon = nullptr;
   std::vector<TaskButton> buttons;  // none: an OK button
   int defaultButton = 0;
   int progress = -1;  // the bar's position, 0 to 1000; -1: no bar
-  bool operator==(const TaskSpec&) const = default;
+  bool operator==(const TaskContent&) const = default;
 };
 
 // The task dialog's icon for a box's.
 PCWSTR TaskIcon(BoxIcon icon);
 
-// Runs spec as a modal task dialog over owner (centred on it); returns once it has closed, with
+// Runs content as a modal task dialog over owner (centred on it); returns once it has closed, with
 // the id of the button that closed it (IDCANCEL for Escape and the frame, or when it could not
 // be shown). callback and data as TaskDialogIndirect takes them.
-int RunTaskDialog(HWND owner, const TaskSpec& spec, PFTASKDIALOGCALLBACK callback = nullptr,
+int RunTaskDialog(HWND owner, const TaskContent& content, PFTASKDIALOGCALLBACK callback = nullptr,
                   LONG_PTR data = 0);
 
 // A task dialog the program shows and closes without waiting for it. It runs from a posted
@@ -55,7 +55,7 @@ class TaskBox {
   TaskBox& operator=(const TaskBox&) = delete;
 
   // Shows the dialog, or brings the shown one up to date.
-  void Show(TaskSpec spec);
+  void Show(TaskContent content);
   // Closes it as if its first button were clicked, marked as the program's own click; a run
   // still posted is called off.
   void Close();
@@ -67,14 +67,14 @@ class TaskBox {
  private:
   static HRESULT CALLBACK Callback(HWND hwnd, UINT note, WPARAM wp, LPARAM, LONG_PTR data);
   void Run();
-  void Apply(const TaskSpec& spec);
+  void Apply(const TaskContent& content);
 
   UiLoop& loop_;
   std::function<HWND()> owner_;
   std::function<void(int)> answer_;
   const bool keepOpen_;
-  TaskSpec spec_;         // what is to be shown
-  TaskSpec applied_;      // what the shown dialog shows
+  TaskContent spec_;      // what is to be shown
+  TaskContent applied_;   // what the shown dialog shows
   bool pending_ = false;  // a run is posted
   bool closing_ = false;  // closed by the program: the click is no user's
   bool stopped_ = false;
