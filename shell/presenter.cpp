@@ -147,6 +147,7 @@ bool Presenter::CloseRequested() {
       // The worker stops at its next rows, or ends with the program when a pipe holds it. It
       // keeps its reader; the window's next read starts with a new one.
       read_.reset();
+      badRead_.Clear();
       reader_ = std::make_shared<marc::RecordReader>();
       EnterState(State::Idle);
       return true;
@@ -163,6 +164,7 @@ bool Presenter::CloseRequested() {
 
 void Presenter::Closed() {
   lastRead_.reset();
+  badRead_.Clear();
   // The window's reader alone: CloseRequested let a running read go with the reader it used.
   reader_->ReleaseLineList();
 }
@@ -217,13 +219,14 @@ void Presenter::Open(const std::filesystem::path& file) {
   });
 }
 
-void Presenter::StartRead(const std::filesystem::path& file) {
+void Presenter::StartRead(const std::filesystem::path& file, marc::ReadMode mode) {
   lastOpened_ = file;
+  badRead_.Clear();
   // The last read's rows: the reader holds them for a name that does not exist, until the next
   // file opens; the window's share of them goes now.
   lastRead_.reset();
   try {
-    read_ = std::make_unique<ReadSession>(reader_, file, *workers_);
+    read_ = std::make_unique<ReadSession>(reader_, file, *workers_, mode);
     rowsShownAt_ = clock_.Now() - kRowsShownEvery;  // the first rows show at once
     EnterState(State::Reading);
   } catch (...) {
@@ -252,6 +255,9 @@ void Presenter::HandOverRows() {
     const auto [first, count] = books_.ShowWaiting();
     view_.RowsAppended(first, count);
     view_.SetLabel(LabelId::RowCount, texts::Progress(read_->RowsRead()));
+    // Reading past bad records, the count of those passed over shows as it grows.
+    if (read_->BadRecords() > 0)
+      view_.SetLabel(LabelId::Elapsed, texts::BadRecordsCount(read_->BadRecords()));
   }
   if (ended) FinishRead();
 }
@@ -267,12 +273,25 @@ void Presenter::FinishRead() {
     ShowOpenFailed(ReadFailureDetails(failure));
     return;
   }
-  if (read->Outcome().error) {
-    ShowOpenFailed(ReadFailureDetails(*read->Outcome().error));
+  const marc::ReadOutcome& outcome = read->Outcome();
+  const bool passingOver = read->Mode() == marc::ReadMode::PassOver;
+  if (outcome.error) {
+    // A name that does not exist gave the last read again: no file is there to read again.
+    std::error_code ec;
+    const bool canPassOver =
+        !passingOver && outcome.CanPassOver() && std::filesystem::is_regular_file(read->File(), ec);
+    if (badRead_.ShowOpenFailed(ReadFailureDetails(*outcome.error), canPassOver)) {
+      ClearRows();
+      StartRead(read->File(), marc::ReadMode::PassOver);
+    }
     return;
   }
-  view_.SetLabel(LabelId::Elapsed, MessageText(FormatElapsed(read->Elapsed(), timeFormat_)) + "  " +
-                                       std::string(read->EncodingName()));
+  std::string elapsed = MessageText(FormatElapsed(read->Elapsed(), timeFormat_)) + "  " +
+                        std::string(read->EncodingName());
+  const auto bad = static_cast<std::int64_t>(outcome.bad->records.size());
+  if (passingOver) elapsed += "  " + texts::BadRecordsCount(bad);
+  view_.SetLabel(LabelId::Elapsed, elapsed);
+  if (passingOver) badRead_.Finished(read->File(), read->RowsRead(), outcome.bad);
 }
 
 void Presenter::ShowOpenFailed(const std::string& details) {
@@ -282,7 +301,9 @@ void Presenter::ShowOpenFailed(const std::string& details) {
 
 void Presenter::Clear() {
   Guarded([this] {
-    if (state_ == State::Idle) ClearRows();
+    if (state_ != State::Idle) return;
+    ClearRows();
+    badRead_.Clear();
   });
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "badread.h"
 #include "booklist.h"
 #include "checksession.h"
 #include "exportwatch.h"
@@ -97,11 +98,13 @@ class Presenter {
   // What the last read ended with (its rows, or its failure), as the reader keeps it for a name
   // that does not exist, until the window closes. Taken on the GUI thread when the read ends.
   const std::shared_ptr<const marc::RecordReader::LastRead>& LastRead() const { return lastRead_; }
+  // The read past bad records: the bad list of the last such read, until 清除数据 or the next.
+  const BadReadFlow& BadRead() const { return badRead_; }
 
  private:
   template <class F>
   void Guarded(F&& f);
-  void StartRead(const std::filesystem::path& file);
+  void StartRead(const std::filesystem::path& file, marc::ReadMode mode = marc::ReadMode::Stop);
   void ClearRows();
   void Tick();
   void HandOverRows();
@@ -126,6 +129,7 @@ class Presenter {
   BookList books_;
   std::shared_ptr<marc::RecordReader> reader_ = std::make_shared<marc::RecordReader>();
   std::unique_ptr<ReadSession> read_;
+  BadReadFlow badRead_{dialogs_};
   std::shared_ptr<const marc::RecordReader::LastRead> lastRead_;
   std::chrono::milliseconds rowsShownAt_{};
   std::unique_ptr<ExportWatch> export_;

@@ -15,6 +15,8 @@ struct ReadSession::Job final : marc::ReadSink {
 
   std::shared_ptr<marc::RecordReader> reader;
   std::filesystem::path path;
+  marc::ReadMode mode = marc::ReadMode::Stop;
+  std::atomic<std::int64_t> bad{0};
   std::atomic<bool> stop{false};
   std::atomic<bool> ended{false};
   std::mutex mutex;
@@ -33,12 +35,13 @@ struct ReadSession::Job final : marc::ReadSink {
     pending.push_back(std::move(batch));
     return true;
   }
+  void PassedOver(const marc::BadRecord&) override { bad.fetch_add(1, std::memory_order_relaxed); }
   void Progress(std::int64_t) override {}
   void Elapsed(std::chrono::steady_clock::duration time) override { elapsed = time; }
 
   void Run() {
     try {
-      outcome = reader->Read(path, *this);
+      outcome = reader->Read(path, *this, mode);
       fourByteSequences = reader->FourByteSequences();
     } catch (...) {
       failure = std::current_exception();
@@ -48,9 +51,10 @@ struct ReadSession::Job final : marc::ReadSink {
 };
 
 ReadSession::ReadSession(std::shared_ptr<marc::RecordReader> reader,
-                         const std::filesystem::path& file, Workers& workers)
+                         const std::filesystem::path& file, Workers& workers, marc::ReadMode mode)
     : job_(std::make_shared<Job>(std::move(reader))) {
   job_->path = file;
+  job_->mode = mode;
   workers.Start([job = job_] { job->Run(); });
 }
 
@@ -85,6 +89,12 @@ std::exception_ptr ReadSession::Failure() const {
 }
 
 const marc::ReadOutcome& ReadSession::Outcome() const { return job_->outcome; }
+
+std::int64_t ReadSession::BadRecords() const { return job_->bad.load(std::memory_order_relaxed); }
+
+const std::filesystem::path& ReadSession::File() const { return job_->path; }
+
+marc::ReadMode ReadSession::Mode() const { return job_->mode; }
 
 std::chrono::steady_clock::duration ReadSession::Elapsed() const { return job_->elapsed; }
 

@@ -23,8 +23,9 @@ class ReadSession {
  public:
   // Starts reading file on a worker. The reader is the window's: it keeps the last read's rows
   // for a name that does not exist; only this read touches it until the read has ended.
+  // mode: whether the read passes over records with a fault of their own.
   ReadSession(std::shared_ptr<marc::RecordReader> reader, const std::filesystem::path& file,
-              Workers& workers);
+              Workers& workers, marc::ReadMode mode = marc::ReadMode::Stop);
   // The worker stops at its next rows (or ends with the program when a pipe holds it), and
   // keeps what it uses.
   ~ReadSession();
@@ -40,6 +41,10 @@ class ReadSession {
 
   // The rows handed over so far.
   std::int64_t RowsRead() const { return rowsRead_; }
+  // The records passed over so far (any thread's view; exact once ended).
+  std::int64_t BadRecords() const;
+  const std::filesystem::path& File() const;
+  marc::ReadMode Mode() const;
   // Once ended: how the read ended (its fault and where), a failure of the window's own side
   // (null when none: rows it could not keep), the time it took, and the file's encoding by name
   // ("GBK", "GB18030", "UTF-8").

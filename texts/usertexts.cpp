@@ -116,4 +116,30 @@ std::string CellsCut(std::int64_t cells) {
       {"有 ", std::to_string(cells), " 个单元格的文字超过了电子表格单元格的长度上限，已截断。"});
 }
 
+std::string BadRecordsCount(std::int64_t bad) {
+  return Cat({"坏记录 ", std::to_string(bad), " 条"});
+}
+
+std::string PassedOverSummary(std::int64_t rows, std::int64_t bad) {
+  return Cat({"读入 ", std::to_string(rows), " 条记录，跳过 ", std::to_string(bad), " 条坏记录。"});
+}
+
+std::string BadRecordLine(std::int64_t record, std::int64_t line, std::uint64_t offset,
+                          std::uint64_t bytes, std::string_view reason, std::string_view hint) {
+  std::string out =
+      Cat({"第 ", std::to_string(record), " 条记录（第 ", std::to_string(line), " 行，字节位置 ",
+           std::to_string(offset), "，", std::to_string(bytes), " 字节）：", reason});
+  if (!hint.empty()) out += Cat({"。提示：", hint});
+  return out;
+}
+
+std::string MoreBadRecords(std::int64_t more) {
+  return Cat({"……另有 ", std::to_string(more), " 条坏记录未列出，保存后见报告。"});
+}
+
+std::string BadRecordsNotHeld(std::int64_t records) {
+  return Cat({"其中 ", std::to_string(records),
+              " 条坏记录超出了可保留的字节数，保存时只列入报告，不写入记录文件。"});
+}
+
 }  // namespace tessaly::texts

@@ -119,4 +119,24 @@ inline constexpr std::string_view kOk = "确定";
 // The save dialog's entry that lists every file.
 inline constexpr std::string_view kAllFiles = "所有文件";
 
+// Reading past bad records: the failure box's second button, the elapsed label's addition, the
+// box at the end with its details (one line a bad record), and saving the bad records.
+inline constexpr std::string_view kContinuePastBad = "继续读取，列出坏记录";
+// "坏记录 N 条".
+std::string BadRecordsCount(std::int64_t bad);
+// "读入 26 条记录，跳过 2 条坏记录。"
+std::string PassedOverSummary(std::int64_t rows, std::int64_t bad);
+// Where a bad record stands, how long it is, what was wrong (reason) and what that suggests (hint,
+// may be empty).
+std::string BadRecordLine(std::int64_t record, std::int64_t line, std::uint64_t offset,
+                          std::uint64_t bytes, std::string_view reason, std::string_view hint);
+// After the listed ones: how many more there are.
+std::string MoreBadRecords(std::int64_t more);
+// Bad records past the bytes a read holds: the report lists them, the saved records do not.
+std::string BadRecordsNotHeld(std::int64_t records);
+inline constexpr std::string_view kSaveBadRecords = "保存坏记录…";
+inline constexpr std::string_view kSaveBadRecordsTitle = "保存坏记录";
+inline constexpr std::string_view kBadRecordsFileType = "MARC 记录文件";
+inline constexpr std::string_view kSaveBadRecordsFailed = "保存坏记录失败";
+
 }  // namespace tessaly::texts
