@@ -85,6 +85,9 @@ TEST_F(BadReadTest, TheFailureBoxOffersToReadOnOnlyWhereItCan) {
   std::vector<Case> cases = {
       {dir / "missing.mrc", {}},  // the file's fault, not a record's (before any read)
       {Damaged(), {kOk, kReadOn}},
+      // A name that does not exist gives the last read again, failure and all; there is no
+      // file to read past it.
+      {dir / "gone.mrc", {}},
   };
 #ifndef _WIN32
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
