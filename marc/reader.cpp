@@ -676,6 +676,7 @@ class BlockRun {
         encoding_(encoding),
         mode_(mode),
         blockBytes_(std::max<std::size_t>(blockBytes, 1)),
+        ahead_(std::clamp<std::size_t>(kAheadBytes / blockBytes_, 2, 16)),
         fourBytes_(fourBytes && encoding == TextEncoding::Gb18030) {}
 
   // The helper thread: decodes stretches until none is left or the run stops.
@@ -684,7 +685,7 @@ class BlockRun {
     std::unique_lock lock(mutex_);
     for (;;) {
       changed_.wait(lock,
-                    [&] { return stop_ || Exhausted() || blocks_.size() - delivered_ < kAhead; });
+                    [&] { return stop_ || Exhausted() || blocks_.size() - delivered_ < ahead_; });
       if (stop_ || Exhausted()) return;
       Decode(ClaimLocked(), decoder, lock);
     }
@@ -733,8 +734,9 @@ class BlockRun {
   }
 
  private:
-  // Stretches decoded ahead of the sink at most: bounds the rows and pages held back.
-  static constexpr std::size_t kAhead = 16;
+  // Stretches decoded ahead of the sink at most, about 16 MB of the file: bounds the rows and
+  // pages held back.
+  static constexpr std::size_t kAheadBytes = std::size_t{16} << 20;
 
   bool Exhausted() const { return cursor_ >= text_.size(); }
 
@@ -779,6 +781,7 @@ class BlockRun {
   const TextEncoding encoding_;
   const ReadMode mode_;
   const std::size_t blockBytes_;
+  const std::size_t ahead_;  // stretches
   const bool fourBytes_;
   bool foundFourBytes_ = false;
   double rowBytesPerByte_ = 0;  // none known before the first stretch: its pages come as written
