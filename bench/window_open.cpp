@@ -11,9 +11,9 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTableView>
 #include <QThread>
 #include <QTimer>
-#include <QTreeView>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>

@@ -3,43 +3,34 @@
 #include <QEvent>
 #include <QFocusEvent>
 #include <QHeaderView>
-#include <QStyledItemDelegate>
+#include <QScrollBar>
 #include <vector>
 
 #include "layout.h"
 
 namespace tessaly {
 
-namespace {
-
-// Rows a little taller than the text, so 13-pixel Chinese glyphs are not cramped.
-class RowHeightDelegate : public QStyledItemDelegate {
- public:
-  using QStyledItemDelegate::QStyledItemDelegate;
-  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-    QSize size = QStyledItemDelegate::sizeHint(option, index);
-    size.setHeight(option.fontMetrics.height() + 5);
-    return size;
-  }
-};
-
-}  // namespace
-
-BookListView::BookListView(QWidget* parent) : QTreeView(parent) {
-  setRootIsDecorated(false);
-  setItemsExpandable(false);
-  setUniformRowHeights(true);  // also keeps a million rows cheap to lay out
+BookListView::BookListView(QWidget* parent) : QTableView(parent) {
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
-  setAllColumnsShowFocus(true);
   setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
   setSortingEnabled(false);
-  setItemDelegate(new RowHeightDelegate(this));
-  header()->setSectionsClickable(true);  // a click presses the header, and nothing follows
-  header()->setSectionsMovable(false);
-  header()->setStretchLastSection(false);
-  header()->setMinimumSectionSize(0);
-  header()->setSectionResizeMode(QHeaderView::Interactive);
+  setShowGrid(false);
+  setWordWrap(false);
+  setCornerButtonEnabled(false);
+  setTabKeyNavigation(false);  // Tab leaves the list, as in a report list
+  // One line a row, a little taller than the text, so 13-pixel Chinese glyphs are not cramped;
+  // fixed, so that no row is measured.
+  verticalHeader()->hide();
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 5);
+  horizontalHeader()->setSectionsClickable(true);  // a click presses the header, nothing follows
+  horizontalHeader()->setHighlightSections(false);
+  horizontalHeader()->setSectionsMovable(false);
+  horizontalHeader()->setStretchLastSection(false);
+  horizontalHeader()->setMinimumSectionSize(0);
+  horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   highlight_ = palette().brush(QPalette::Active, QPalette::Highlight);
   highlightedText_ = palette().brush(QPalette::Active, QPalette::HighlightedText);
@@ -47,18 +38,39 @@ BookListView::BookListView(QWidget* parent) : QTreeView(parent) {
 }
 
 void BookListView::ShareColumnWidths() {
-  const std::vector<int> widths = layout::ColumnWidths(viewport()->width(), header()->count());
+  const std::vector<int> widths =
+      layout::ColumnWidths(viewport()->width(), horizontalHeader()->count());
   for (std::size_t i = 0; i < widths.size(); ++i)
-    header()->resizeSection(static_cast<int>(i), widths[i]);
+    horizontalHeader()->resizeSection(static_cast<int>(i), widths[i]);
 }
 
 void BookListView::setModel(QAbstractItemModel* model) {
-  QTreeView::setModel(model);
+  QTableView::setModel(model);
   ShareColumnWidths();
 }
 
+QModelIndex BookListView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+  const QModelIndex current = currentIndex();
+  const int column = current.isValid() ? current.column() : 0;
+  const int rows = model() ? model()->rowCount() : 0;
+  switch (action) {
+    case MoveHome:
+      return rows > 0 ? model()->index(0, column) : current;
+    case MoveEnd:
+      return rows > 0 ? model()->index(rows - 1, column) : current;
+    case MoveLeft:
+    case MoveRight:
+      horizontalScrollBar()->triggerAction(action == MoveLeft
+                                               ? QAbstractSlider::SliderSingleStepSub
+                                               : QAbstractSlider::SliderSingleStepAdd);
+      return current;
+    default:
+      return QTableView::moveCursor(action, modifiers);
+  }
+}
+
 bool BookListView::viewportEvent(QEvent* event) {
-  const bool handled = QTreeView::viewportEvent(event);
+  const bool handled = QTableView::viewportEvent(event);
   // The viewport resizes with the list and when a scroll bar comes or goes.
   if (event->type() == QEvent::Resize) ShareColumnWidths();
   return handled;
@@ -66,12 +78,12 @@ bool BookListView::viewportEvent(QEvent* event) {
 
 void BookListView::focusInEvent(QFocusEvent* event) {
   ShowHighlight(true);
-  QTreeView::focusInEvent(event);
+  QTableView::focusInEvent(event);
 }
 
 void BookListView::focusOutEvent(QFocusEvent* event) {
   ShowHighlight(false);
-  QTreeView::focusOutEvent(event);
+  QTableView::focusOutEvent(event);
 }
 
 bool BookListView::HighlightShown() const {

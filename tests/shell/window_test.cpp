@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -73,6 +74,32 @@ TEST(WindowTest, FindKeysReachTheLogic) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return w.List()->currentIndex().row() == first; }));
   QTest::keyClick(box, Qt::Key_Escape);
   EXPECT_TRUE(QTest::qWaitFor([&] { return w.List()->hasFocus(); }));
+}
+
+// The list's keys are a report list's: End and Home go to the last and first row, Left and Right
+// leave the current cell in the title's column, so F2 still edits the title.
+TEST(WindowTest, ListKeysMoveByRows) {
+  FakeDialogs dialogs;
+  MainWindow w(dialogs);
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  w.Logic().Open(TESSALY_TEST_DATA "/realcn_lines.mrc");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.Logic().CurrentState() == State::Idle; }));
+  BookListView* list = w.List();
+  list->setFocus();
+  list->setCurrentIndex(w.ListModel().index(1, 0));
+  QTest::keyClick(list, Qt::Key_End);
+  EXPECT_EQ(list->currentIndex().row(), w.ListModel().rowCount() - 1);
+  QTest::keyClick(list, Qt::Key_Home);
+  EXPECT_EQ(list->currentIndex().row(), 0);
+  QTest::keyClick(list, Qt::Key_Right);
+  QTest::keyClick(list, Qt::Key_Down);
+  EXPECT_EQ(list->currentIndex(), w.ListModel().index(1, 0));
+  QTest::keyClick(list, Qt::Key_F2);
+  EXPECT_TRUE(QTest::qWaitFor([&] {
+    QWidget* editor = QApplication::focusWidget();
+    return qobject_cast<QLineEdit*>(editor) && list->isAncestorOf(editor);
+  }));
 }
 
 // A box with buttons of its own says which one the user chose; Escape means the first.
