@@ -8,6 +8,9 @@
 // program ending. The rows are copied out of the mapping as they are decoded, so rows already
 // listed stay as they were read.
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -297,6 +300,12 @@ void* MapRows(std::size_t capacity) {
 }
 
 }  // namespace
+
+void ReturnFreeHeap() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+}
 
 PageBuffer::~PageBuffer() {
   if (data_) munmap(data_, capacity_);

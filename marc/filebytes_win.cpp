@@ -158,6 +158,8 @@ void PageBuffer::Grow(std::size_t capacity, std::size_t used) {
   data_ = static_cast<char*>(p), capacity_ = capacity;
 }
 
+void ReturnFreeHeap() {}  // the process heap gives back what it can itself
+
 void PageBuffer::Populate(std::size_t) {}  // committed pages come as they are written
 
 void PageBuffer::Trim(std::size_t used) {

@@ -30,4 +30,8 @@ class PageBuffer {
   std::size_t capacity_ = 0;
 };
 
+// Gives the heap's free memory back to the system where the C library keeps it (the small
+// allocations of a read that has gone would otherwise stay resident into the next one).
+void ReturnFreeHeap();
+
 }  // namespace marc

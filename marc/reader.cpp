@@ -808,6 +808,8 @@ ReadOutcome RecordReader::Read(const std::filesystem::path& path, ReadSink& sink
   // of the read before go here, before the new file's bytes come in.
   auto last = std::make_shared<LastRead>();
   last_ = last;
+  // So that the next rows take the place of the last ones instead of adding to what is held.
+  ReturnFreeHeap();
   ReadOutcome& outcome = last->outcome;
   try {
     std::shared_ptr<const FileBytes> file;

@@ -19,11 +19,7 @@ BookListView::BookListView(QWidget* parent) : QTableView(parent) {
   setWordWrap(false);
   setCornerButtonEnabled(false);
   setTabKeyNavigation(false);  // Tab leaves the list, as in a report list
-  // One line a row, a little taller than the text, so 13-pixel Chinese glyphs are not cramped;
-  // fixed, so that no row is measured.
-  verticalHeader()->hide();
-  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 5);
+  RenewRowHeader();
   horizontalHeader()->setSectionsClickable(true);  // a click presses the header, nothing follows
   horizontalHeader()->setHighlightSections(false);
   horizontalHeader()->setSectionsMovable(false);
@@ -35,6 +31,16 @@ BookListView::BookListView(QWidget* parent) : QTableView(parent) {
   highlight_ = palette().brush(QPalette::Active, QPalette::Highlight);
   highlightedText_ = palette().brush(QPalette::Active, QPalette::HighlightedText);
   ShowHighlight(false);
+}
+
+void BookListView::RenewRowHeader() {
+  auto* rows = new QHeaderView(Qt::Vertical, this);
+  // One line a row, a little taller than the text, so 13-pixel Chinese glyphs are not cramped;
+  // fixed, so that no row is measured.
+  rows->setSectionResizeMode(QHeaderView::Fixed);
+  rows->setDefaultSectionSize(fontMetrics().height() + 5);
+  rows->hide();
+  setVerticalHeader(rows);  // the old one is deleted
 }
 
 void BookListView::ShareColumnWidths() {

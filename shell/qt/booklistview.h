@@ -15,6 +15,9 @@ class BookListView : public QTableView {
 
   // Shares the viewport's current width among the columns.
   void ShareColumnWidths();
+  // After the rows were emptied: a row header of its own again, as its array for the last rows
+  // (8 bytes a row) would stay resident into the next read.
+  void RenewRowHeader();
   void setModel(QAbstractItemModel* model) override;
 
  protected:

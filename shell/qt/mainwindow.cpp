@@ -233,7 +233,10 @@ void MainWindow::SetListHeight(int height) {
   Place();
 }
 
-void MainWindow::RowsReset() { model_->Reset(); }
+void MainWindow::RowsReset() {
+  model_->Reset();
+  list_->RenewRowHeader();
+}
 
 void MainWindow::RowsAppended(std::size_t first, std::size_t count) {
   model_->Appended(first, count);
