@@ -863,7 +863,9 @@ ReadOutcome RecordReader::Replay(const LastRead& last, ReadSink& sink,
 void RecordReader::Decode(const FileBytes& file, ReadSink& sink, ReadMode mode, LastRead& last) {
   position_ = {};
   const std::string_view text = file.View();
-  BlockRun run(file, encoding_, mode, tuning_.blockBytes, tuning_.findFourByteSequences);
+  const std::size_t blockBytes =
+      tuning_.blockBytes ? tuning_.blockBytes : std::size_t{tuning_.keepRows ? 4u : 1u} << 20;
+  BlockRun run(file, encoding_, mode, blockBytes, tuning_.findFourByteSequences);
   ReadOutcome& outcome = last.outcome;
   auto bad = std::make_shared<BadList>();
   outcome.bad = bad;
@@ -971,8 +973,7 @@ void RecordReader::Decode(const FileBytes& file, ReadSink& sink, ReadMode mode, 
   };
 
   std::thread helper;
-  if (tuning_.threads > 1 && text.size() > tuning_.blockBytes)
-    helper = std::thread([&run] { run.Work(); });
+  if (tuning_.threads > 1 && text.size() > blockBytes) helper = std::thread([&run] { run.Work(); });
   try {
     run.Run(deliver);
   } catch (...) {

@@ -184,10 +184,10 @@ class RecordReader {
  public:
   struct Tuning {
     int threads = DefaultDecodeThreads();
-    // Stretches handed to the threads, in bytes (cut on at the next record or line end). Each
-    // stretch's rows get memory of their own: 4 MB of file give rows enough to fill whole pages
-    // of 2 MB, where the system has them.
-    std::size_t blockBytes = std::size_t{4} << 20;
+    // Stretches handed to the threads, in bytes (cut on at the next record or line end); 0:
+    // 4 MB when the rows are kept, whose memory is then new for each stretch (enough rows to fill
+    // whole pages of 2 MB, where the system has them), else 1 MB (less held back at a time).
+    std::size_t blockBytes = 0;
     FileBytes::Options file;
     // Whether the read looks for GB18030's four-byte sequences (FourByteSequences): a pass over
     // each stretch while it is at hand, which only a caller that names the encoding needs.
