@@ -28,6 +28,19 @@ using State = Presenter::State;
 
 namespace {
 
+// The window shown and active, the real records read into its list.
+class ShownWithRows : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.Logic().Open(TESSALY_TEST_DATA "/realcn_lines.mrc");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.Logic().CurrentState() == State::Idle; }));
+  }
+  FakeDialogs dialogs;
+  MainWindow w{dialogs};
+};
+
 TEST(WindowTest, ReadThroughTheButtonAndEditACaption) {
   FakeDialogs dialogs;
   MainWindow w(dialogs);
@@ -49,13 +62,7 @@ TEST(WindowTest, ReadThroughTheButtonAndEditACaption) {
 }
 
 // Ctrl+F, typing, F3 and Shift+F3 and Escape reach the find logic, whose row and label come back.
-TEST(WindowTest, FindKeysReachTheLogic) {
-  FakeDialogs dialogs;
-  MainWindow w(dialogs);
-  w.show();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-  w.Logic().Open(TESSALY_TEST_DATA "/realcn_lines.mrc");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return w.Logic().CurrentState() == State::Idle; }));
+TEST_F(ShownWithRows, FindKeysReachTheLogic) {
   QTest::keyClick(w.List(), Qt::Key_F, Qt::ControlModifier);
   QWidget* box = w.Control("FindBox");
   ASSERT_TRUE(QTest::qWaitFor([&] { return box->hasFocus(); }));
@@ -78,13 +85,7 @@ TEST(WindowTest, FindKeysReachTheLogic) {
 
 // The list's keys are a report list's: End and Home go to the last and first row, Left and Right
 // leave the current cell in the title's column, so F2 still edits the title.
-TEST(WindowTest, ListKeysMoveByRows) {
-  FakeDialogs dialogs;
-  MainWindow w(dialogs);
-  w.show();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-  w.Logic().Open(TESSALY_TEST_DATA "/realcn_lines.mrc");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return w.Logic().CurrentState() == State::Idle; }));
+TEST_F(ShownWithRows, ListKeysMoveByRows) {
   BookListView* list = w.List();
   list->setFocus();
   list->setCurrentIndex(w.ListModel().index(1, 0));
