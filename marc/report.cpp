@@ -62,27 +62,10 @@ void Missing(std::string& out, words::Missing what, std::string_view tag,
   if (noField > 0) Line(out, 2, words::NoField(noField, tag));
 }
 
-// A field of a TSV line: TAB, CR, LF and backslash escaped so that a finding stays one line.
+// A field of a TSV line, after its TAB.
 void Field(std::string& out, std::string_view text) {
   out += '\t';
-  for (const char c : text) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      default:
-        out += c;
-    }
-  }
+  AppendTsvField(out, text);
 }
 
 // An amount in yuan with two decimals, no currency sign and no separators.

@@ -179,6 +179,27 @@ std::optional<std::int32_t> ParseIntStrict(std::string_view s) {
   return static_cast<std::int32_t>(value);
 }
 
+void AppendTsvField(std::string& out, std::string_view text) {
+  for (const char c : text) {
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      default:
+        out += c;
+    }
+  }
+}
+
 Text IntToText(std::int64_t n) { return std::to_string(n); }
 
 std::int64_t RoundHalfEven(double x) { return static_cast<std::int64_t>(std::nearbyint(x)); }

@@ -43,6 +43,10 @@ std::optional<std::int32_t> ParseIntStrict(std::string_view s);
 // "'%s' is not a valid integer value", the reason a text that is no integer is refused with.
 std::string NotAnIntegerReason(std::string_view s);
 
+// Appends text as one field of a tab-separated line: backslash, TAB, CR and LF written as \\,
+// \t, \r and \n, so that a field never cuts its line or splits into two fields.
+void AppendTsvField(std::string& out, std::string_view text);
+
 Text IntToText(std::int64_t n);
 
 std::int64_t RoundHalfEven(double x);

@@ -67,27 +67,15 @@ std::string BadRecordHint(const marc::BadRecord& record) {
 }
 
 std::string BadRecordsReport(const marc::BadList& list) {
-  auto cell = [](std::string& out, std::string_view text) {
-    for (const char c : text) {
-      if (c == '\t')
-        out += "\\t";
-      else if (c == '\r')
-        out += "\\r";
-      else if (c == '\n')
-        out += "\\n";
-      else
-        out += c;
-    }
-  };
   std::string out = "\xEF\xBB\xBF";
   out += texts::kBadRecordsReportHeader;
   out += "\r\n";
   for (const marc::BadRecord& record : list.records) {
     out += std::to_string(record.error.record) + '\t' + std::to_string(record.error.line) + '\t' +
            std::to_string(record.error.offset) + '\t' + std::to_string(record.length) + '\t';
-    cell(out, BadRecordReason(record));
+    marc::AppendTsvField(out, BadRecordReason(record));
     out += '\t';
-    cell(out, BadRecordHint(record));
+    marc::AppendTsvField(out, BadRecordHint(record));
     out += "\r\n";
   }
   return out;

@@ -35,29 +35,6 @@ void Usage() {
       stderr);
 }
 
-// Backslash, TAB, CR and LF escaped so that a row is one line and its cells
-// split at TABs.
-void AppendEscaped(std::string& out, std::string_view cell) {
-  for (char c : cell) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      default:
-        out += c;
-    }
-  }
-}
-
 // One line on stderr for a record passed over: where, how long, why, and what its length says.
 void PrintBad(const marc::BadRecord& bad) {
   std::string hint;
@@ -139,7 +116,7 @@ class PrintSink : public marc::ReadSink {
     for (std::size_t i = 0; i < marc::CellCount; ++i) {
       if (i) line_ += '\t';
       if (raw_) {
-        AppendEscaped(line_, row[i]);
+        marc::AppendTsvField(line_, row[i]);
         continue;
       }
       marc::Replacements cell;
@@ -149,7 +126,7 @@ class PrintSink : public marc::ReadSink {
         firstColumn_ = static_cast<int>(i) + 1;
       }
       replaced_ += cell.count;
-      AppendEscaped(line_, utf8);
+      marc::AppendTsvField(line_, utf8);
     }
     line_ += '\n';
     std::fwrite(line_.data(), 1, line_.size(), stdout);

@@ -21,7 +21,8 @@ std::string Contents(const fs::path& path) {
 marc::BadRecord Bad(std::int64_t record, std::string bytes, marc::ReadFault fault,
                     marc::BadRecord::Hint hint, std::int64_t declared) {
   marc::BadRecord b;
-  b.error = {fault, record, record, static_cast<std::uint64_t>(record) * 100, "raw\treason"};
+  b.error = {fault, record, record, static_cast<std::uint64_t>(record) * 100,
+             "raw\treason in C:\\tmp"};
   b.length = bytes.size();
   b.declared = declared;
   b.hint = hint;
@@ -76,7 +77,8 @@ TEST_F(SaveBadRecordsTest, BytesAsReadAndAReportBeside) {
   for (const auto& row : rows) EXPECT_EQ(row.size(), 6u);
   EXPECT_EQ((std::vector<std::string>(rows[1].begin(), rows[1].begin() + 4)),
             (std::vector<std::string>{"3", "3", "300", "18"}));
-  EXPECT_NE(rows[1][4].find("raw\\treason"), std::string::npos);
+  // A backslash is escaped too, so that "\\t" of a Windows path does not read as a TAB.
+  EXPECT_NE(rows[1][4].find("raw\\treason in C:\\\\tmp"), std::string::npos) << rows[1][4];
   EXPECT_NE(rows[1][5].find("4"), std::string::npos) << "the next piece's record";
   EXPECT_NE(rows[2][5].find("3"), std::string::npos) << "the record it is the rest of";
   EXPECT_EQ(rows[3][5], "");
