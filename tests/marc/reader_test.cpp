@@ -27,24 +27,7 @@ std::string RawLine(const BookRow& row) {
   std::string out;
   for (std::size_t i = 0; i < CellCount; ++i) {
     if (i) out += '\t';
-    for (char c : row[i]) {
-      switch (c) {
-        case '\\':
-          out += "\\\\";
-          break;
-        case '\t':
-          out += "\\t";
-          break;
-        case '\r':
-          out += "\\r";
-          break;
-        case '\n':
-          out += "\\n";
-          break;
-        default:
-          out += c;
-      }
-    }
+    AppendTsvField(out, row[i]);
   }
   return out;
 }
