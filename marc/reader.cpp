@@ -837,6 +837,8 @@ ReadOutcome RecordReader::Replay(const LastRead& last, ReadSink& sink,
                                  std::chrono::steady_clock::time_point start) {
   position_ = {};
   ReadOutcome outcome = last.outcome;
+  // The name given holds no file: nothing is there to read again.
+  outcome.rereadable = false;
   std::int64_t rows = 0;
   std::size_t bad = 0;
   const std::vector<BadRecord>& list = outcome.bad->records;

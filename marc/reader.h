@@ -109,7 +109,8 @@ enum class ReadMode {
 struct ReadOutcome {
   std::optional<ReadError> error;  // the fault that ended it; none when it read to the end
   bool stopped = false;            // the sink stopped it
-  // The file is a regular file, which can be read again from its start (a pipe cannot).
+  // The file is a regular file, which can be read again from its start (a pipe cannot, nor a
+  // name that holds no file, whose read gave the last one again).
   bool rereadable = false;
   // The records passed over (ReadMode::PassOver), shared with the read's LineList.
   std::shared_ptr<const BadList> bad = std::make_shared<BadList>();

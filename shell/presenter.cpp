@@ -276,10 +276,7 @@ void Presenter::FinishRead() {
   const marc::ReadOutcome& outcome = read->Outcome();
   const bool passingOver = read->Mode() == marc::ReadMode::PassOver;
   if (outcome.error) {
-    // A name that does not exist gave the last read again: no file is there to read again.
-    std::error_code ec;
-    const bool canPassOver =
-        !passingOver && outcome.CanPassOver() && std::filesystem::is_regular_file(read->File(), ec);
+    const bool canPassOver = !passingOver && outcome.CanPassOver();
     if (badRead_.ShowOpenFailed(ReadFailureDetails(*outcome.error), canPassOver)) {
       ClearRows();
       StartRead(read->File(), marc::ReadMode::PassOver);
