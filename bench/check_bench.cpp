@@ -11,23 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "check_bench_input.h"
 #include "checks.h"
 #include "find.h"
 #include "reader.h"
 #include "report.h"
 
 namespace {
-
-class KeepBlocks : public marc::ReadSink {
- public:
-  bool AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t) override {
-    blocks.push_back(std::move(rows));
-    return true;
-  }
-  void Progress(std::int64_t) override {}
-  void Elapsed(std::chrono::steady_clock::duration) override {}
-  std::vector<std::shared_ptr<const marc::RowBlock>> blocks;
-};
 
 // Best wall time of repeat runs of f, in milliseconds.
 template <class F>
@@ -46,24 +36,9 @@ double BestMs(int repeat, F&& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int repeat = 5;
-  std::string path;
-  std::vector<std::string> needles;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--repeat" && i + 1 < argc) {
-      repeat = std::max(1, std::atoi(argv[++i]));
-    } else if (path.empty()) {
-      path = arg;
-    } else {
-      needles.push_back(arg);
-    }
-  }
-  if (path.empty()) {
-    std::fputs("usage: check_bench [--repeat N] FILE [NEEDLE...]\n", stderr);
-    return 2;
-  }
-  if (needles.empty()) needles = {"中国", "算法", "python", "不在任何一行里"};
+  const std::optional<CheckBenchInput> in = ParseCheckBenchInput(argc, argv, "check_bench");
+  if (!in) return 2;
+  const auto& [repeat, path, needles] = *in;
 
   marc::RecordReader reader;
   KeepBlocks sink;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "booklist.h"
+#include "check_bench_input.h"
 #include "checksession.h"
 #include "findsession.h"
 #include "reader.h"
@@ -25,17 +26,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class KeepBlocks : public marc::ReadSink {
- public:
-  bool AppendRows(std::shared_ptr<const marc::RowBlock> rows, std::int64_t) override {
-    blocks.push_back(std::move(rows));
-    return true;
-  }
-  void Progress(std::int64_t) override {}
-  void Elapsed(std::chrono::steady_clock::duration) override {}
-  std::vector<std::shared_ptr<const marc::RowBlock>> blocks;
-};
 
 // The GUI thread's loop: posted closures run on the thread that waits in RunUntil.
 class Loop : public tessaly::UiLoop {
@@ -122,24 +112,9 @@ double CpuMs() { return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_
 }  // namespace
 
 int main(int argc, char** argv) {
-  int repeat = 5;
-  std::string path;
-  std::vector<std::string> needles;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--repeat" && i + 1 < argc) {
-      repeat = std::max(1, std::atoi(argv[++i]));
-    } else if (path.empty()) {
-      path = arg;
-    } else {
-      needles.push_back(arg);
-    }
-  }
-  if (path.empty()) {
-    std::fputs("usage: window_check_bench [--repeat N] FILE [NEEDLE...]\n", stderr);
-    return 2;
-  }
-  if (needles.empty()) needles = {"中国", "算法", "python", "不在任何一行里"};
+  const std::optional<CheckBenchInput> in = ParseCheckBenchInput(argc, argv, "window_check_bench");
+  if (!in) return 2;
+  const auto& [repeat, path, needles] = *in;
 
   marc::RecordReader reader;
   KeepBlocks sink;
