@@ -46,6 +46,15 @@ class FileBytes {
   virtual void Prefault(std::uint64_t offset, std::uint64_t size) const {
     (void)offset, (void)size;
   }
+  // Copies [offset, offset + size) of the file to out, where that costs less than reading the
+  // bytes in place (reading a file into a buffer that is used again skips the faults and the
+  // misses of the translation cache that touching the mapping's pages costs, several times the
+  // bytes' scan). False when not done: the bytes are then read in View(). Bytes a truncation
+  // took read as zeros, and Shrank() says so, as in View(). Any thread may call it.
+  virtual bool CopyOut(std::uint64_t offset, std::size_t size, char* out) const {
+    (void)offset, (void)size, (void)out;
+    return false;
+  }
   // The bytes before end are done with: the memory of the pages that hold only such bytes is
   // given back, so that a read holds a few stretches of the file rather than all of it. The
   // bytes stay readable (paged in again from the file where touched). One thread calls it.

@@ -1,6 +1,6 @@
-// FileBytes on POSIX: a regular file is mapped (paged in stretch by stretch by the decode threads,
-// given back once decoded); pipes, files of no stated size and files still growing are read into
-// a buffer.
+// FileBytes on POSIX: a regular file is mapped (its stretches copied out with pread by the
+// decode threads, or paged in where a stretch is too long to copy, and given back once decoded);
+// pipes, files of no stated size and files still growing are read into a buffer.
 //
 // A mapped file that another program truncates raises SIGBUS on the next touch of a page past
 // its new end. A handler, installed with the first mapping, puts a zero page in place of the
@@ -138,6 +138,19 @@ class MappedBytes : public FileBytes {
     if (to > released_)
       madvise(static_cast<char*>(data_) + released_, to - released_, MADV_DONTNEED);
     released_ = std::max(released_, to);
+  }
+  bool CopyOut(std::uint64_t offset, std::size_t size, char* out) const override {
+    if (offset > size_ || size > size_ - offset) return false;
+    std::size_t have = 0;
+    while (have < size) {
+      const ssize_t n = pread(fd_, out + have, size - have, static_cast<off_t>(offset + have));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;  // read in place, where the mapping meets the same fault
+      if (n == 0) break;        // cut short: the rest reads as zeros, as in the mapping
+      have += static_cast<std::size_t>(n);
+    }
+    std::memset(out + have, 0, size - have);
+    return true;
   }
   bool Shrank() const override {
     if (slot_->shrank.load(std::memory_order_acquire)) return true;

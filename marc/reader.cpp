@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 #include <thread>
 #if defined(__SSE2__)
@@ -508,14 +509,27 @@ struct Piece {
   std::ptrdiff_t bad = -1;               // index in its block's bad records, -1 when good
 };
 
+// Bytes of the file at hand: [offset, offset + bytes.size()) of it (the whole text, or a stretch
+// copied out of it), and whether the text ends where they do.
+struct Span {
+  std::string_view bytes;
+  std::uint64_t offset = 0;
+  bool endsText = true;
+
+  std::uint64_t OffsetOf(const char* at) const {
+    return offset + static_cast<std::uint64_t>(at - bytes.data());
+  }
+  const char* At(std::uint64_t at) const { return bytes.data() + (at - offset); }
+};
+
 // Whether b holds exactly the rest of a: a ended early at one line end (LF, CR or CR LF), and
-// the two together make the length a's leader declares.
-bool CutInTwo(std::string_view text, const Piece& a, const Piece& b) {
+// the two together make the length a's leader declares. text holds both.
+bool CutInTwo(const Span& text, const Piece& a, const Piece& b) {
   if (a.terminated || a.declared <= static_cast<std::int64_t>(a.length) ||
       static_cast<std::uint64_t>(a.declared) != a.length + b.length)
     return false;
   const std::uint64_t end = a.offset + a.length;
-  const std::string_view gap = text.substr(end, b.offset - end);
+  const std::string_view gap(text.At(end), b.offset - end);
   return gap == "\n" || gap == "\r" || gap == "\r\n";
 }
 
@@ -547,7 +561,7 @@ RecordFault RestOfCutRecordFault() {
 }
 
 // Hints that two neighbouring pieces give each other.
-void Pair(std::string_view text, const Piece& a, const Piece& b, BadRecord* badA, BadRecord* badB) {
+void Pair(const Span& text, const Piece& a, const Piece& b, BadRecord* badA, BadRecord* badB) {
   if (!CutInTwo(text, a, b)) return;
   if (badA) badA->hint = BadRecord::Hint::CutBeforeNext;
   if (badB) badB->hint = BadRecord::Hint::RestOfPrevious;
@@ -556,12 +570,12 @@ void Pair(std::string_view text, const Piece& a, const Piece& b, BadRecord* badA
 // Passing over bad records: the row of a record decoded, or the bad record of one that could
 // not be (fault) or that holds the rest of a bad record cut in two; the piece paired with the
 // one before it for the hints.
-void PassOver(std::string_view text, const RecordFault* fault,
+void PassOver(const Span& text, const RecordFault* fault,
               const std::array<std::string_view, CellCount>& cells, const RowExtra& extra,
               const char* p, const char* q, bool terminated, std::int64_t declared, Block& block) {
   Piece piece{block.records,
               block.lineEnds + 1,
-              static_cast<std::uint64_t>(p - text.data()),
+              text.OffsetOf(p),
               static_cast<std::uint64_t>(q - p) + (terminated ? 1 : 0),
               declared,
               terminated,
@@ -578,7 +592,8 @@ void PassOver(std::string_view text, const RecordFault* fault,
     bad.length = piece.length;
     bad.declared = piece.declared;
     // The file's text ends inside this record.
-    const bool textEnds = q == text.data() + text.size() || *q == '\0';
+    const bool textEnds =
+        (q == text.bytes.data() + text.bytes.size() && text.endsText) || *q == '\0';
     if (!terminated && textEnds && piece.declared > static_cast<std::int64_t>(piece.length))
       bad.hint = BadRecord::Hint::FileEndsInside;
     piece.bad = static_cast<std::ptrdiff_t>(block.bad.size()) - 1;
@@ -592,18 +607,17 @@ void PassOver(std::string_view text, const RecordFault* fault,
   block.last = piece;
 }
 
-// Decodes the records of [block.begin, block.end) of text. expected: the rows' bytes the stretch
-// is likely to give.
-void DecodeBlock(std::string_view text, TextEncoding encoding, ReadMode mode,
-                 RecordDecoder& decoder, Block& block, std::size_t expected) {
-  const char* const base = text.data();
-  const char* p = base + block.begin;
-  const char* end = base + block.end;
+// Decodes the records of [block.begin, block.end) of the file, which text holds. expected: the
+// rows' bytes the stretch is likely to give.
+void DecodeBlock(const Span& text, TextEncoding encoding, ReadMode mode, RecordDecoder& decoder,
+                 Block& block, std::size_t expected) {
+  const char* p = text.At(block.begin);
+  const char* end = text.At(block.end);
   std::array<std::string_view, CellCount> cells;
   // Cells make up about half of a generated record: room for three quarters (unwritten pages
   // cost nothing), grown when short.
   block.rows->Reserve((block.end - block.begin) / 512, (block.end - block.begin) / 4 * 3, expected);
-  const auto offsetOf = [&](const char* at) { return static_cast<std::uint64_t>(at - base); };
+  const auto offsetOf = [&](const char* at) { return text.OffsetOf(at); };
   bool scanning = false;
   try {
     for (;;) {
@@ -681,7 +695,7 @@ class BlockRun {
 
   // The helper thread: decodes stretches until none is left or the run stops.
   void Work() {
-    RecordDecoder decoder;
+    Decoder decoder;
     std::unique_lock lock(mutex_);
     for (;;) {
       changed_.wait(lock,
@@ -737,6 +751,37 @@ class BlockRun {
   // Stretches decoded ahead of the sink at most, about 16 MB of the file: bounds the rows and
   // pages held back.
   static constexpr std::size_t kAheadBytes = std::size_t{16} << 20;
+  // A stretch is copied out of the file up to this size (one without line or record ends for
+  // megabytes is read in place rather than held twice).
+  static constexpr std::size_t kCopyBytes = std::size_t{64} << 20;
+
+  // What one thread decodes with: the decoder, and the buffer it copies stretches into.
+  struct Decoder {
+    RecordDecoder record;
+    std::unique_ptr<char[]> buffer;
+    std::size_t capacity = 0;
+  };
+
+  // The bytes of block: copied out where the file offers it, else in place.
+  Span Bytes(const Block& block, Decoder& decoder) const {
+    const std::size_t size = block.end - block.begin;
+    if (size > 0 && size <= kCopyBytes) {
+      if (size > decoder.capacity) {
+        decoder.buffer.reset();
+        decoder.capacity = 0;
+        // No room for the copy is no failure: the stretch is read in place.
+        const std::size_t capacity =
+            std::clamp(blockBytes_ + blockBytes_ / 4, size, std::max(size, kCopyBytes));
+        decoder.buffer.reset(new (std::nothrow) char[capacity]);
+        if (decoder.buffer) decoder.capacity = capacity;
+      }
+      if (decoder.capacity && file_.CopyOut(block.begin, size, decoder.buffer.get()))
+        return {std::string_view(decoder.buffer.get(), size), block.begin,
+                block.end == text_.size()};
+    }
+    file_.Prefault(block.begin, size);
+    return {text_, 0, true};
+  }
 
   bool Exhausted() const { return cursor_ >= text_.size(); }
 
@@ -747,7 +792,7 @@ class BlockRun {
     return block;
   }
 
-  void Decode(Block& block, RecordDecoder& decoder, std::unique_lock<std::mutex>& lock) {
+  void Decode(Block& block, Decoder& decoder, std::unique_lock<std::mutex>& lock) {
     const bool findFourBytes = fourBytes_ && !foundFourBytes_;
     // As many bytes a byte of the file as the stretch decoded last gave, and a little more.
     const auto expected = static_cast<std::size_t>(
@@ -759,12 +804,13 @@ class BlockRun {
       block.rows = std::make_shared<RowBlock>();
     }
     lock.unlock();
-    file_.Prefault(block.begin, block.end - block.begin);
-    DecodeBlock(text_, encoding_, mode_, decoder, block, expected);
+    const Span bytes = Bytes(block, decoder);
+    DecodeBlock(bytes, encoding_, mode_, decoder.record, block, expected);
     // While the stretch is in the cache; a stretch starts on a character boundary (after a line
     // or record end), and one the text ends in ends at its NUL.
     if (findFourBytes)
-      block.fourByte = HasFourByteSequence(text_.substr(block.begin, block.end - block.begin));
+      block.fourByte =
+          HasFourByteSequence(std::string_view(bytes.At(block.begin), block.end - block.begin));
     lock.lock();
     block.done = true;
     if (block.end > block.begin)
@@ -785,7 +831,7 @@ class BlockRun {
   const bool fourBytes_;
   bool foundFourBytes_ = false;
   double rowBytesPerByte_ = 0;  // none known before the first stretch: its pages come as written
-  RecordDecoder decoder_;
+  Decoder decoder_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Block> blocks_;  // a deque: blocks stay in place while more are added
@@ -868,6 +914,7 @@ void RecordReader::Decode(const FileBytes& file, ReadSink& sink, ReadMode mode, 
   const std::size_t blockBytes =
       tuning_.blockBytes ? tuning_.blockBytes : std::size_t{tuning_.keepRows ? 4u : 1u} << 20;
   BlockRun run(file, encoding_, mode, blockBytes, tuning_.findFourByteSequences);
+  const Span whole{text, 0, true};
   ReadOutcome& outcome = last.outcome;
   auto bad = std::make_shared<BadList>();
   outcome.bad = bad;
@@ -897,7 +944,7 @@ void RecordReader::Decode(const FileBytes& file, ReadSink& sink, ReadMode mode, 
     // A first piece that holds the rest of the bad record the stretch before ended in is no
     // record of its own: its row goes, and it is listed with the other.
     if (mode == ReadMode::PassOver && previous && previous->bad >= 0 && block.first &&
-        block.first->bad < 0 && CutInTwo(text, *previous, *block.first)) {
+        block.first->bad < 0 && CutInTwo(whole, *previous, *block.first)) {
       const Piece& first = *block.first;
       block.rows->EraseFirst();
       BadRecord rest;
@@ -929,7 +976,7 @@ void RecordReader::Decode(const FileBytes& file, ReadSink& sink, ReadMode mode, 
       bad->records.push_back(std::move(b));
     }
     if (previous && block.first) {
-      Pair(text, *previous, *block.first,
+      Pair(whole, *previous, *block.first,
            previous->bad >= 0 ? &bad->records[static_cast<std::size_t>(previous->bad)] : nullptr,
            block.first->bad >= 0
                ? &bad->records[before + static_cast<std::size_t>(block.first->bad)]
