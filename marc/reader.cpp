@@ -755,28 +755,29 @@ class BlockRun {
   // megabytes is read in place rather than held twice).
   static constexpr std::size_t kCopyBytes = std::size_t{64} << 20;
 
-  // What one thread decodes with: the decoder, and the buffer it copies stretches into.
+  // What one thread decodes with: the decoder, and the buffer it copies stretches into (pages of
+  // its own, given back whole when the read ends rather than kept by the heap into the next).
   struct Decoder {
     RecordDecoder record;
-    std::unique_ptr<char[]> buffer;
-    std::size_t capacity = 0;
+    PageBuffer buffer;
   };
 
   // The bytes of block: copied out where the file offers it, else in place.
   Span Bytes(const Block& block, Decoder& decoder) const {
     const std::size_t size = block.end - block.begin;
     if (size > 0 && size <= kCopyBytes) {
-      if (size > decoder.capacity) {
-        decoder.buffer.reset();
-        decoder.capacity = 0;
-        // No room for the copy is no failure: the stretch is read in place.
-        const std::size_t capacity =
-            std::clamp(blockBytes_ + blockBytes_ / 4, size, std::max(size, kCopyBytes));
-        decoder.buffer.reset(new (std::nothrow) char[capacity]);
-        if (decoder.buffer) decoder.capacity = capacity;
+      bool room = size <= decoder.buffer.Capacity();
+      if (!room) {
+        try {
+          decoder.buffer.Grow(
+              std::clamp(blockBytes_ + blockBytes_ / 4, size, std::max(size, kCopyBytes)), 0);
+          room = true;
+        } catch (const std::bad_alloc&) {
+          // No room for a copy is no failure: the stretch is read in place.
+        }
       }
-      if (decoder.capacity && file_.CopyOut(block.begin, size, decoder.buffer.get()))
-        return {std::string_view(decoder.buffer.get(), size), block.begin,
+      if (room && file_.CopyOut(block.begin, size, decoder.buffer.Data()))
+        return {std::string_view(decoder.buffer.Data(), size), block.begin,
                 block.end == text_.size()};
     }
     file_.Prefault(block.begin, size);
