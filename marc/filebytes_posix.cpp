@@ -316,6 +316,11 @@ void* MapRows(std::size_t capacity) {
 
 void ReturnFreeHeap() {
 #ifdef __GLIBC__
+  // Blocks of 128 KB and more come from the system and go back to it when freed. Left to
+  // itself the C library raises that size each time such a block is freed, up to 32 MB, and the
+  // next read's growing lists then take and leave holes in the heap that stay resident: a second
+  // open of the same file held several MB more than the first.
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   malloc_trim(0);
 #endif
 }
