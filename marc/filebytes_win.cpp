@@ -2,8 +2,9 @@
 // handle is kept while its bytes are held, that is while it is read: nothing can change it under
 // the decoder. The read lets go of it at its end, and the file is free again. Paths are opened by
 // their UTF-16 form, so a name opens whatever the ANSI code page is; messages spell them in UTF-8.
-// A file on disk is mapped (a mapped file cannot be truncated either); anything else (a pipe, a
-// file that cannot be mapped) is read into a buffer.
+// A file on disk is mapped (a mapped file cannot be truncated either), its stretches read into
+// the decode threads' buffers with ReadFile; anything else (a pipe, a file that cannot be
+// mapped) is read into a buffer.
 #include <windows.h>
 
 #include <algorithm>
@@ -63,6 +64,29 @@ class HandleBytes : public FileBytes {
   ~HandleBytes() override {
     if (mapped_) UnmapViewOfFile(mapped_);
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  }
+  // Read at the offset given, so the threads that decode share the handle without a file
+  // pointer between them; nobody can shorten the file while it is held, so a short read ends
+  // only at the end.
+  bool CopyOut(std::uint64_t offset, std::size_t size, char* out) const override {
+    if (!mapped_ || offset > view_.size() || size > view_.size() - offset) return false;
+    std::size_t have = 0;
+    while (have < size) {
+      const std::uint64_t from = offset + have;
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>(from);
+      at.OffsetHigh = static_cast<DWORD>(from >> 32);
+      DWORD got = 0;
+      const auto want = static_cast<DWORD>(std::min<std::size_t>(size - have, 1u << 30));
+      if (!ReadFile(file_, out + have, want, &got, &at)) {
+        if (GetLastError() == ERROR_HANDLE_EOF) break;
+        return false;  // read in place
+      }
+      if (got == 0) break;
+      have += got;
+    }
+    std::memset(out + have, 0, size - have);
+    return true;
   }
 
  private:
