@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <condition_variable>
 #include <cstring>
@@ -202,29 +203,37 @@ TextEncoding DetectEncoding(std::string_view bytes) { return Detect(bytes, false
 
 namespace {
 
-// Detect over a file's text, up to its first NUL, in pieces of 16 MB whose pages are given back
-// once looked at: a UTF-8 file is read to its end before the first record is decoded, and would
-// otherwise be held whole.
+// Detect over a file's text, up to its first NUL, a piece of about 1 MB at a time, copied out
+// of the file where it offers that, else looked at in place and its pages given back: a UTF-8
+// file is read to its end before the first record is decoded, and would otherwise be held whole.
 TextEncoding DetectInFile(const FileBytes& file) {
   const std::string_view text = file.View();
-  constexpr std::size_t kPiece = std::size_t{16} << 20;
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
+  PageBuffer copy;
+  try {
+    copy.Grow(2 * kPiece, 0);
+  } catch (const std::bad_alloc&) {
+    // Looked at in place.
+  }
   bool sawSequence = false;
   for (std::size_t at = 0; at < text.size();) {
     std::size_t end = std::min(text.size(), at + kPiece);
     // Cut at an ASCII byte, so that no sequence is split.
     while (end < text.size() && static_cast<unsigned char>(text[end]) >= 0x80) ++end;
-    const std::string_view piece = text.substr(at, end - at);
+    std::string_view piece = text.substr(at, end - at);
+    if (piece.size() <= copy.Capacity() && file.CopyOut(at, piece.size(), copy.Data()))
+      piece = std::string_view(copy.Data(), piece.size());
     const std::size_t nul = piece.find('\0');
-    if (Detect(piece.substr(0, nul), false) == TextEncoding::Gb18030) {
+    const std::string_view upToNul = piece.substr(0, nul);
+    file.Release(end);
+    if (Detect(upToNul, false) == TextEncoding::Gb18030) {
       // Either a byte that is no UTF-8, or no sequence in this piece.
-      const std::string_view upToNul = piece.substr(0, nul);
       if (std::any_of(upToNul.begin(), upToNul.end(),
                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
         return TextEncoding::Gb18030;
     } else {
       sawSequence = true;
     }
-    file.Release(end);
     if (nul != std::string_view::npos) break;
     at = end;
   }
@@ -545,6 +554,8 @@ struct Block {
   bool nul = false;           // the text ends at a NUL inside this block
   std::optional<ReadError> error;
   std::vector<BadRecord> bad;  // passed over (ReadMode::PassOver)
+  // Bytes of bad records the decode threads may still copy: about as many as will be held.
+  std::atomic<std::uint64_t>* copyBudget = nullptr;
   std::optional<Piece> first, last;
   // Leader numbers as the last record decoded here left them, when it got that far.
   bool lengthSet = false, baseSet = false;
@@ -566,6 +577,9 @@ void Pair(const Span& text, const Piece& a, const Piece& b, BadRecord* badA, Bad
   if (badA) badA->hint = BadRecord::Hint::CutBeforeNext;
   if (badB) badB->hint = BadRecord::Hint::RestOfPrevious;
 }
+
+// Bad records up to this size are copied by the thread that decodes their stretch.
+constexpr std::uint64_t kCopiedBadBytes = std::uint64_t{1} << 20;
 
 // Passing over bad records: the row of a record decoded, or the bad record of one that could
 // not be (fault) or that holds the rest of a bad record cut in two; the piece paired with the
@@ -591,6 +605,13 @@ void PassOver(const Span& text, const RecordFault* fault,
     bad.error = std::move(error);
     bad.length = piece.length;
     bad.declared = piece.declared;
+    // Copied while the stretch is at hand on this thread (whether they are kept is decided in
+    // file order); a longer one, or one past what will be held, is read from the file then.
+    if (piece.length <= kCopiedBadBytes && block.copyBudget &&
+        block.copyBudget->load(std::memory_order_relaxed) >= piece.length) {
+      block.copyBudget->fetch_sub(piece.length, std::memory_order_relaxed);
+      bad.bytes.assign(text.At(piece.offset), piece.length);
+    }
     // The file's text ends inside this record.
     const bool textEnds =
         (q == text.bytes.data() + text.bytes.size() && text.endsText) || *q == '\0';
@@ -669,11 +690,31 @@ void DecodeBlock(const Span& text, TextEncoding encoding, ReadMode mode, RecordD
 
 // Where the stretch that starts at from and wants to end near from + size ends: after the next
 // record terminator or line end (a CR LF pair kept together), or at the text's end.
-std::uint64_t BlockEnd(std::string_view text, std::uint64_t from, std::size_t size) {
+// Looked for in small copies where the file offers them: touching the mapping would page it in
+// only to give it back, each time at the cost of a flush of every processor's page cache.
+std::uint64_t BlockEnd(const FileBytes& file, std::string_view text, std::uint64_t from,
+                       std::size_t size) {
   if (text.size() - from <= size) return text.size();
+  char probe[4096];
+  // Records end every few KB; a longer stretch without a break is looked through in place.
+  std::uint64_t at = from + size;
+  for (int probes = 0; probes < 16 && at < text.size(); ++probes) {
+    // One byte more than is searched, for the LF of a CR LF pair.
+    const auto n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(sizeof probe, text.size() - at));
+    if (!file.CopyOut(at, n, probe)) break;
+    const std::size_t searched = at + n < text.size() ? n - 1 : n;
+    const char* q = NextBreak(probe, probe + searched);
+    if (q < probe + searched) {
+      const bool pair = *q == '\r' && q + 1 < probe + n && q[1] == '\n';
+      return at + static_cast<std::uint64_t>(q - probe) + (pair ? 2 : 1);
+    }
+    at += searched;
+  }
+  if (at >= text.size()) return text.size();
   const char* const base = text.data();
   const char* const end = base + text.size();
-  const char* q = NextBreak(base + from + size, end);
+  const char* q = NextBreak(base + at, end);
   if (q == end) return text.size();
   if (*q == '\r' && q + 1 < end && q[1] == '\n') ++q;
   return static_cast<std::uint64_t>(q + 1 - base);
@@ -684,14 +725,15 @@ std::uint64_t BlockEnd(std::string_view text, std::uint64_t from, std::size_t si
 class BlockRun {
  public:
   BlockRun(const FileBytes& file, TextEncoding encoding, ReadMode mode, std::size_t blockBytes,
-           bool fourBytes)
+           bool fourBytes, std::uint64_t heldBadBytes)
       : file_(file),
         text_(file.View()),
         encoding_(encoding),
         mode_(mode),
         blockBytes_(std::max<std::size_t>(blockBytes, 1)),
         ahead_(std::clamp<std::size_t>(kAheadBytes / blockBytes_, 2, 16)),
-        fourBytes_(fourBytes && encoding == TextEncoding::Gb18030) {}
+        fourBytes_(fourBytes && encoding == TextEncoding::Gb18030),
+        copyBudget_(heldBadBytes) {}
 
   // The helper thread: decodes stretches until none is left or the run stops.
   void Work() {
@@ -789,7 +831,7 @@ class BlockRun {
   Block& ClaimLocked() {
     Block& block = blocks_.emplace_back();
     block.begin = cursor_;
-    block.end = cursor_ = BlockEnd(text_, cursor_, blockBytes_);
+    block.end = cursor_ = BlockEnd(file_, text_, cursor_, blockBytes_);
     return block;
   }
 
@@ -806,6 +848,7 @@ class BlockRun {
     }
     lock.unlock();
     const Span bytes = Bytes(block, decoder);
+    block.copyBudget = &copyBudget_;
     DecodeBlock(bytes, encoding_, mode_, decoder.record, block, expected);
     // While the stretch is in the cache; a stretch starts on a character boundary (after a line
     // or record end), and one the text ends in ends at its NUL.
@@ -830,6 +873,9 @@ class BlockRun {
   const std::size_t blockBytes_;
   const std::size_t ahead_;  // stretches
   const bool fourBytes_;
+  // The decode threads copy bad records' bytes while they have them at hand, no more than the
+  // read will hold (roughly: the stretches end in any order).
+  std::atomic<std::uint64_t> copyBudget_;
   bool foundFourBytes_ = false;
   double rowBytesPerByte_ = 0;  // none known before the first stretch: its pages come as written
   Decoder decoder_;
@@ -914,7 +960,8 @@ void RecordReader::Decode(const FileBytes& file, ReadSink& sink, ReadMode mode, 
   const std::string_view text = file.View();
   const std::size_t blockBytes =
       tuning_.blockBytes ? tuning_.blockBytes : std::size_t{tuning_.keepRows ? 4u : 1u} << 20;
-  BlockRun run(file, encoding_, mode, blockBytes, tuning_.findFourByteSequences);
+  BlockRun run(file, encoding_, mode, blockBytes, tuning_.findFourByteSequences,
+               tuning_.heldBadBytes);
   const Span whole{text, 0, true};
   ReadOutcome& outcome = last.outcome;
   auto bad = std::make_shared<BadList>();
@@ -968,11 +1015,12 @@ void RecordReader::Decode(const FileBytes& file, ReadSink& sink, ReadMode mode, 
       full =
           full || b.length > BadList::kHeldCap || bad->heldBytes + b.length > tuning_.heldBadBytes;
       if (!full) {
-        // The bytes as the file held them, copied here (the stretch is still at hand) so that
-        // the records past the cap cost no copy.
+        // The bytes as the file held them.
         b.held = true;
-        b.bytes.assign(text.substr(b.error.offset, b.length));
+        if (b.bytes.size() != b.length) b.bytes.assign(text.substr(b.error.offset, b.length));
         bad->heldBytes += b.length;
+      } else {
+        std::string().swap(b.bytes);
       }
       bad->records.push_back(std::move(b));
     }

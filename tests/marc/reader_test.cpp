@@ -407,6 +407,13 @@ TEST_P(StretchTest, SameAsOnePiece) {
     const std::string concat = FileBytesOf(kData + "/realcn_concat.mrc");
     for (int i = 0; i < 8; ++i) made += concat;
     made += FileBytesOf(kData + "/cases_missing_field.mrc") + concat;
+  } else if (std::string(GetParam()) == "long_lines") {
+    // Lines without a break for longer than one look ahead for a stretch's end (a CR LF pair
+    // across its edge) and than all of them (looked through in place).
+    const std::string lines = FileBytesOf(kData + "/realcn_lines.mrc");
+    made = lines;
+    for (std::size_t run : {4095, 4096, 4097, 5000, 70000})
+      made += std::string(run, 'x') + "\r\n" + lines;
   } else if (std::string(GetParam()).starts_with("damaged")) {
     // Every damage, a cut record's two pieces falling on either side of a stretch's end too.
     const bool lines = std::string(GetParam()) == "damaged_lines";
@@ -443,7 +450,8 @@ INSTANTIATE_TEST_SUITE_P(Files, StretchTest,
                                          "cases_bad_leader.mrc", "cases_missing_field.mrc",
                                          "cases_unterminated.mrc", "cases_blank_only_line.mrc",
                                          "cases_blank_then_text.mrc", "late_bad_leader",
-                                         "late_missing_field", "damaged_lines", "damaged_concat"),
+                                         "late_missing_field", "long_lines", "damaged_lines",
+                                         "damaged_concat"),
                          [](const auto& info) {
                            std::string name = info.param;
                            for (char& c : name)
