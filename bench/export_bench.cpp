@@ -5,12 +5,14 @@
 // then as it writes now.
 //
 //   export_bench [--pipe NAME] [--rows N] [--block-rows N] [--repeat K] [--only-now 1]
-//                [--module PATH] [--import-file TSV]
+//                [--module PATH] [--import-file TSV] [--fed-import 1]
 //
 // Each run also times Calc's own import of the same rows (captions included) from a
 // tab-separated file with every column typed text (filter "Text - txt - csv (StarCalc)",
 // loaded hidden, then closed), the yardstick the export is compared with. --import-file times
-// only that import of the given file (e.g. `marcrows FILE > TSV`), three times.
+// only that import of the given file (e.g. `marcrows FILE > TSV`), three times. --fed-import 1
+// times the same import a second way each time: the file's bytes fed to the filter through an
+// input stream of this program's ("private:stream"), as an export could feed its rows.
 //
 // Without --pipe it starts a headless office of its own (private profile) and removes it at the
 // end; with --pipe it attaches to the office already listening there and leaves it running.
@@ -20,16 +22,21 @@
 #include <algorithm>
 #include <chrono>
 #include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/io/XInputStream.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
 #include <com/sun/star/sheet/XSheetCellCursor.hpp>
 #include <com/sun/star/sheet/XUsedAreaCursor.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
+#include <cppuhelper/implbase1.hxx>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <rtl/ref.hxx>
 #include <string>
 #include <thread>
 #include <vector>
@@ -168,9 +175,57 @@ std::string WriteTextFile(const tessaly::testing::VectorSource& list) {
   return path;
 }
 
+// Bytes handed to the office as it asks for them. Offered no XSeekable, the office copies the
+// whole stream (32 KB a call) before its filter starts; with XSeekable its filter reads 8 KB a
+// call, seeking before each, and each is a round trip between the processes.
+class FedBytes final : public cppu::WeakImplHelper1<com::sun::star::io::XInputStream> {
+ public:
+  explicit FedBytes(std::string bytes) : bytes_(std::move(bytes)), start_(Clock::now()) {}
+
+  sal_Int32 SAL_CALL readBytes(com::sun::star::uno::Sequence<sal_Int8>& out,
+                               sal_Int32 wanted) override {
+    const std::lock_guard lock(mutex_);
+    const std::size_t n =
+        std::min(static_cast<std::size_t>(std::max(wanted, 0)), bytes_.size() - at_);
+    out.realloc(static_cast<sal_Int32>(n));
+    std::memcpy(out.getArray(), bytes_.data() + at_, n);
+    at_ += n;
+    ++calls_;
+    lastRead_ = Seconds(Clock::now() - start_);
+    return static_cast<sal_Int32>(n);
+  }
+  sal_Int32 SAL_CALL readSomeBytes(com::sun::star::uno::Sequence<sal_Int8>& out,
+                                   sal_Int32 wanted) override {
+    return readBytes(out, wanted);
+  }
+  void SAL_CALL skipBytes(sal_Int32 n) override {
+    const std::lock_guard lock(mutex_);
+    at_ += std::min(static_cast<std::size_t>(std::max(n, 0)), bytes_.size() - at_);
+  }
+  sal_Int32 SAL_CALL available() override {
+    const std::lock_guard lock(mutex_);
+    return static_cast<sal_Int32>(std::min<std::size_t>(bytes_.size() - at_, 1 << 30));
+  }
+  void SAL_CALL closeInput() override {}
+
+  // How many reads the office made, and when the last one came after the stream was made.
+  long Calls() const { return calls_; }
+  double LastRead() const { return lastRead_; }
+
+ private:
+  std::mutex mutex_;
+  const std::string bytes_;
+  std::size_t at_ = 0;
+  const Clock::time_point start_;
+  long calls_ = 0;
+  double lastRead_ = 0;
+};
+
 // Calc's own import of the file, every column text, into a hidden document closed afterwards;
-// rows: how many rows the document held.
-double ImportSeconds(const std::string& pipe, const std::string& path, int columns, long& rows) {
+// rows: how many rows the document held. With fed, the bytes go through a FedBytes, and what it
+// saw is printed.
+double ImportSeconds(const std::string& pipe, const std::string& path, int columns, long& rows,
+                     bool fed = false) {
   namespace css = com::sun::star;
   const auto desktop = tessaly::testing::Connect(pipe);
   std::string formats;
@@ -179,7 +234,12 @@ double ImportSeconds(const std::string& pipe, const std::string& path, int colum
     formats += std::to_string(c);
     formats += "/2";
   }
-  css::uno::Sequence<css::beans::PropertyValue> args(3);
+  rtl::Reference<FedBytes> stream;
+  if (fed) {
+    std::ifstream in(path, std::ios::binary);
+    stream = new FedBytes(std::string(std::istreambuf_iterator<char>(in), {}));
+  }
+  css::uno::Sequence<css::beans::PropertyValue> args(fed ? 4 : 3);
   auto* a = args.getArray();
   a[0].Name = "Hidden";
   a[0].Value <<= true;
@@ -188,10 +248,19 @@ double ImportSeconds(const std::string& pipe, const std::string& path, int colum
   a[2].Name = "FilterOptions";
   // TAB, quote ", UTF-8, from line 1, the column types.
   a[2].Value <<= rtl::OUString::createFromAscii(("9,34,76,1," + formats).c_str());
+  if (fed) {
+    a[3].Name = "InputStream";
+    a[3].Value <<= css::uno::Reference<css::io::XInputStream>(stream.get());
+  }
   const auto start = Clock::now();
   const auto doc = desktop->loadComponentFromURL(
-      rtl::OUString::createFromAscii(("file://" + path).c_str()), "_blank", 0, args);
+      fed ? rtl::OUString("private:stream")
+          : rtl::OUString::createFromAscii(("file://" + path).c_str()),
+      "_blank", 0, args);
   const double seconds = Seconds(Clock::now() - start);
+  if (fed)
+    std::printf("  fed through a stream: %ld reads, the last %.3f s after the first\n",
+                stream->Calls(), stream->LastRead());
   const tessaly::testing::Doc sheets(doc, css::uno::UNO_QUERY_THROW);
   const auto cursor = tessaly::testing::FirstSheet(sheets)->createCursor();
   css::uno::Reference<css::sheet::XUsedAreaCursor>(cursor, css::uno::UNO_QUERY_THROW)
@@ -212,7 +281,7 @@ int main(int argc, char** argv) {
   int rows = 100'000;
   int block_rows = tessaly::CalcOptions().block_rows;
   int repeat = 3;
-  bool only_now = false;
+  bool only_now = false, fed_import = false;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--pipe"))
       pipe = argv[i + 1];
@@ -228,6 +297,8 @@ int main(int argc, char** argv) {
       module_path = argv[i + 1];
     else if (!std::strcmp(argv[i], "--import-file"))
       import_file = argv[i + 1];
+    else if (!std::strcmp(argv[i], "--fed-import"))
+      fed_import = std::stoi(argv[i + 1]) != 0;
   }
 
   std::optional<tessaly::testing::TestOffice> office;
@@ -242,6 +313,11 @@ int main(int argc, char** argv) {
       const double seconds = ImportSeconds(pipe, import_file, 13, imported);
       std::printf("Calc's own text import of %s: %.3f s, %ld rows, %.0f cells/s\n",
                   import_file.c_str(), seconds, imported, imported * 13.0 / seconds);
+      if (fed_import) {
+        const double fed = ImportSeconds(pipe, import_file, 13, imported, true);
+        std::printf("the same, fed through a stream: %.3f s, %ld rows, %.2fx the file's time\n",
+                    fed, imported, fed / seconds);
+      }
     }
     return 0;
   }
@@ -305,6 +381,11 @@ int main(int argc, char** argv) {
     import_rates.push_back(cells / import);
     std::printf("%-36s %-4d %10s %12s %10s %10.3f %12.0f (%ld rows)\n", "Calc's own text import",
                 run, "", "", "", import, cells / import, imported);
+    if (fed_import) {
+      const double fed = ImportSeconds(pipe, text_file, list.ColumnCount(), imported, true);
+      std::printf("%-36s %-4d %10s %12s %10s %10.3f %12.0f (%ld rows)\n",
+                  "the same, fed through a stream", run, "", "", "", fed, cells / fed, imported);
+    }
     std::fflush(stdout);
   }
   std::remove(text_file.c_str());

@@ -15,6 +15,7 @@
 
 #include "badrecords.h"
 #include "collect_sink.h"
+#include "filebytes.h"
 #include "record_builder.h"
 
 namespace marc {
@@ -577,6 +578,36 @@ TEST(Reader, ElapsedTimeComesFromItsClock) {
 std::string Record(const std::string& base, const std::string& directory, const std::string& data) {
   std::string leader = "00000nam0 22" + base + "   450 ";
   return leader + directory + "\x1E" + data + "\x1D";
+}
+
+// The decode threads copy stretches out of a file on disk: the bytes the view holds, or nothing
+// when the range is not the file's; bytes in memory are never copied.
+TEST(FileBytes, CopyOutGivesTheViewsBytes) {
+  const auto path = std::filesystem::temp_directory_path() / "tessaly-copyout.bin";
+  std::string content;
+  for (int i = 0; i < 20000; ++i) content += static_cast<char>(i * 7 % 251);
+  std::ofstream(path, std::ios::binary) << content;
+  const auto file = FileBytes::Load(path);
+  ASSERT_EQ(file->View(), content);
+  const std::size_t size = content.size();
+  struct Range {
+    std::uint64_t offset;
+    std::size_t size;
+    bool copied;
+  };
+  for (const Range& r :
+       {Range{0, 0, true}, Range{0, 1, true}, Range{1, 4095, true}, Range{4096, 8192, true},
+        Range{size - 1, 1, true}, Range{0, size, true}, Range{size, 1, false},
+        Range{size - 1, 2, false}, Range{~std::uint64_t{0}, 2, false}}) {
+    std::string out(r.size, '?');
+    EXPECT_EQ(file->CopyOut(r.offset, r.size, out.data()), r.copied) << r.offset << " + " << r.size;
+    if (r.copied) {
+      EXPECT_EQ(out, content.substr(r.offset, r.size)) << r.offset << " + " << r.size;
+    }
+  }
+  char byte;
+  EXPECT_FALSE(FileBytes::FromString(content)->CopyOut(0, 1, &byte));
+  std::filesystem::remove(path);
 }
 
 TEST(DecodeRecord, DirectoryEntriesRoundHalfEven) {
