@@ -31,7 +31,8 @@ class PageBuffer {
 };
 
 // Gives the heap's free memory back to the system where the C library keeps it (the small
-// allocations of a read that has gone would otherwise stay resident into the next one).
+// allocations of a read that has gone would otherwise stay resident into the next one), and
+// from then on has large blocks come from the system and go back to it when freed.
 void ReturnFreeHeap();
 
 }  // namespace marc
