@@ -613,8 +613,8 @@ void PassOver(const Span& text, const RecordFault* fault,
       bad.bytes.assign(text.At(piece.offset), piece.length);
     }
     // The file's text ends inside this record.
-    const bool textEnds =
-        (q == text.bytes.data() + text.bytes.size() && text.endsText) || *q == '\0';
+    // (Bytes that end short of the text's end are a stretch, which ends after a break.)
+    const bool textEnds = q == text.bytes.data() + text.bytes.size() ? text.endsText : *q == '\0';
     if (!terminated && textEnds && piece.declared > static_cast<std::int64_t>(piece.length))
       bad.hint = BadRecord::Hint::FileEndsInside;
     piece.bad = static_cast<std::ptrdiff_t>(block.bad.size()) - 1;
