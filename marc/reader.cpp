@@ -694,30 +694,25 @@ void DecodeBlock(const Span& text, TextEncoding encoding, ReadMode mode, RecordD
 // only to give it back, each time at the cost of a flush of every processor's page cache.
 std::uint64_t BlockEnd(const FileBytes& file, std::string_view text, std::uint64_t from,
                        std::size_t size) {
-  if (text.size() - from <= size) return text.size();
   char probe[4096];
   // Records end every few KB; a longer stretch without a break is looked through in place.
-  std::uint64_t at = from + size;
-  for (int probes = 0; probes < 16 && at < text.size(); ++probes) {
+  for (std::uint64_t at = from + size, probes = 0; at < text.size(); ++probes) {
+    std::size_t n = std::min<std::uint64_t>(sizeof probe, text.size() - at);
+    const char* bytes = probe;
+    if (probes == 16 || !file.CopyOut(at, n, probe)) {
+      bytes = text.data() + at;
+      n = text.size() - at;
+    }
     // One byte more than is searched, for the LF of a CR LF pair.
-    const auto n =
-        static_cast<std::size_t>(std::min<std::uint64_t>(sizeof probe, text.size() - at));
-    if (!file.CopyOut(at, n, probe)) break;
     const std::size_t searched = at + n < text.size() ? n - 1 : n;
-    const char* q = NextBreak(probe, probe + searched);
-    if (q < probe + searched) {
-      const bool pair = *q == '\r' && q + 1 < probe + n && q[1] == '\n';
-      return at + static_cast<std::uint64_t>(q - probe) + (pair ? 2 : 1);
+    const char* q = NextBreak(bytes, bytes + searched);
+    if (q < bytes + searched) {
+      const bool pair = *q == '\r' && q + 1 < bytes + n && q[1] == '\n';
+      return at + static_cast<std::uint64_t>(q - bytes) + (pair ? 2 : 1);
     }
     at += searched;
   }
-  if (at >= text.size()) return text.size();
-  const char* const base = text.data();
-  const char* const end = base + text.size();
-  const char* q = NextBreak(base + at, end);
-  if (q == end) return text.size();
-  if (*q == '\r' && q + 1 < end && q[1] == '\n') ++q;
-  return static_cast<std::uint64_t>(q + 1 - base);
+  return text.size();
 }
 
 // The stretches of one read: claimed in file order by the decode threads, handed to the sink
@@ -811,8 +806,7 @@ class BlockRun {
       bool room = size <= decoder.buffer.Capacity();
       if (!room) {
         try {
-          decoder.buffer.Grow(
-              std::clamp(blockBytes_ + blockBytes_ / 4, size, std::max(size, kCopyBytes)), 0);
+          decoder.buffer.Grow(std::clamp(blockBytes_ + blockBytes_ / 4, size, kCopyBytes), 0);
           room = true;
         } catch (const std::bad_alloc&) {
           // No room for a copy is no failure: the stretch is read in place.
